@@ -1,0 +1,5 @@
+// The program: arguments, loading, one run of the kernel, output, report.
+#pragma once
+
+// Runs the whole tool as a process would and returns the exit status.
+int run_driver(int argc, char** argv);

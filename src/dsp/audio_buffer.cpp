@@ -1,0 +1,9 @@
+#include "dsp/audio_buffer.h"
+
+#include "base/memory.h"
+
+void free_audio_buffer(AudioBuffer* buffer) {
+  if (buffer == nullptr) return;
+  mem_release(buffer->samples);
+  mem_release(buffer);
+}
