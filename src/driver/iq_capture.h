@@ -1,0 +1,18 @@
+// The capture file (headerless little-endian float32 I/Q pairs) and its
+// loaded form.
+#pragma once
+
+#include <cstdint>
+
+struct IqCapture {
+  float* samples;            // 2 * pair_count values: I0, Q0, I1, Q1, ... (from mem_alloc)
+  std::uint64_t pair_count;  // 1 .. IQ_MAX_PAIRS
+};
+
+// Loads and validates the capture at `path` into `*capture`, whose pointer is
+// null: 0 with the capture filled, BAD_IQ for an unreadable file, a bad length
+// or a non-finite value, IO_ERROR when memory runs out.
+int load_iq_capture(const char* path, IqCapture* capture);
+
+// Releases the samples and nulls the pointer.
+void release_iq_capture(IqCapture* capture);

@@ -1,0 +1,46 @@
+// The kernel image file and its loaded form.
+//
+// File layout (little-endian):
+//   0  "KDSP"        magic
+//   4  u16 version   1
+//   6  u16 header    32
+//   8  u32 code_count  1..4096
+//  12  u32 data_size   0..1048576
+//  16  u32 entry       < code_count
+//  20  u32 x3 reserved 0
+//  32  code_count instruction words, then data_size bytes of data
+// and nothing after the data.
+#pragma once
+
+#include <cstdint>
+
+struct KernelImage {
+  std::uint32_t* code;     // code_count words, from mem_alloc
+  std::uint64_t code_count;
+  std::uint32_t entry;
+  std::uint8_t* memory;    // DATA_MEMORY_SIZE bytes, data section at 0, rest zero
+};
+
+// The header fields, as read from a file.
+struct KernelHeader {
+  std::uint32_t magic;
+  std::uint16_t version;
+  std::uint16_t header_size;
+  std::uint32_t code_count;
+  std::uint32_t data_size;
+  std::uint32_t entry;
+  std::uint32_t reserved[3];
+};
+
+// Checks a whole kernel file in memory, in the loader's order. Returns null
+// when it is a valid image (and fills `*header`), else a short reason such as
+// "bad magic" or "file length does not match header".
+const char* check_kernel_file(const std::uint8_t* bytes, std::uint64_t length, KernelHeader* header);
+
+// Loads and validates the kernel at `path` into `*image`, whose pointers are
+// null: 0 with the image filled, BAD_KERNEL for an unreadable or invalid file,
+// IO_ERROR when memory runs out (pointers null again in both cases).
+int load_kernel_image(const char* path, KernelImage* image);
+
+// Releases the code and memory blocks and nulls the pointers.
+void release_kernel_image(KernelImage* image);
