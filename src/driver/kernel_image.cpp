@@ -44,6 +44,18 @@ const char* check_kernel_file(const std::uint8_t* bytes, std::uint64_t length, K
   return nullptr;
 }
 
+void write_kernel_header(const KernelHeader& header, std::uint8_t* out) {
+  write_le32(out + 0, header.magic);
+  write_le16(out + 4, header.version);
+  write_le16(out + 6, header.header_size);
+  write_le32(out + 8, header.code_count);
+  write_le32(out + 12, header.data_size);
+  write_le32(out + 16, header.entry);
+  write_le32(out + 20, header.reserved[0]);
+  write_le32(out + 24, header.reserved[1]);
+  write_le32(out + 28, header.reserved[2]);
+}
+
 int load_kernel_image(const char* path, KernelImage* image) {
   std::uint8_t* raw = nullptr;
   std::uint64_t length = 0;

@@ -37,6 +37,11 @@ struct KernelHeader {
 // "bad magic" or "file length does not match header".
 const char* check_kernel_file(const std::uint8_t* bytes, std::uint64_t length, KernelHeader* header);
 
+// Writes `header` in the file's layout into the first KERNEL_HEADER_SIZE
+// bytes of `out`: the inverse of the header parse in check_kernel_file, kept
+// beside it so that the layout lives in one place.
+void write_kernel_header(const KernelHeader& header, std::uint8_t* out);
+
 // Loads and validates the kernel at `path` into `*image`, whose pointers are
 // null: 0 with the image filled, BAD_KERNEL for an unreadable or invalid file,
 // IO_ERROR when memory runs out (pointers null again in both cases).

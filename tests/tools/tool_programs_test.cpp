@@ -1,0 +1,86 @@
+// The two programs as a user runs them: arguments, messages, exit statuses
+// and what they leave on disk.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/tool_process.h"
+
+namespace {
+
+const char* const GOOD_SOURCE = "start: GETIQ r2\n  HALT\n.data\n.word 25000\n";
+
+TEST(AssemblerProgram, WritesTheImageAndNothingElse) {
+  ScratchDir dir;
+  write_text_file(dir.file("k.kasm"), GOOD_SOURCE);
+  const ProcessResult r = run_program({assembler_path(), dir.file("k.kasm"), "-o", dir.file("k.kdsp")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_text_file(dir.file("k.kdsp")).size(), 32u + 8u + 4u);
+  EXPECT_EQ(directory_entries(dir.path), (std::vector<std::string>{"k.kasm", "k.kdsp"}));  // no temporary left
+}
+
+TEST(AssemblerProgram, ReportsErrorsAsFileLineColumnAndWritesNothing) {
+  ScratchDir dir;
+  const std::string source = dir.file("bad.kasm");
+  write_text_file(source, "  NOP\n  LI r1, 0x100000\n  JMP nowhere\n");
+  write_text_file(dir.file("old.kdsp"), "previous image");
+  const ProcessResult r = run_program({assembler_path(), source, "-o", dir.file("old.kdsp")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, source + ":2:10: value 1048576 does not fit in an unsigned 20-bit immediate (0..1048575)\n" +
+                       source + ":3:7: undefined label 'nowhere'\n");
+  EXPECT_EQ(read_text_file(dir.file("old.kdsp")), "previous image");
+  EXPECT_EQ(directory_entries(dir.path), (std::vector<std::string>{"bad.kasm", "old.kdsp"}));
+}
+
+TEST(AssemblerProgram, FailsCleanlyWhenTheOutputCannotBeWritten) {
+  ScratchDir dir;
+  write_text_file(dir.file("k.kasm"), GOOD_SOURCE);
+  const ProcessResult missing_dir = run_program({assembler_path(), dir.file("k.kasm"), "-o", dir.file("no/k.kdsp")});
+  EXPECT_EQ(missing_dir.status, 1);
+  EXPECT_NE(missing_dir.err.find("cannot write"), std::string::npos);
+  // A directory in the way: the temporary file is written, the rename fails,
+  // and the temporary file must go again.
+  std::filesystem::create_directory(dir.file("sub"));
+  const ProcessResult onto_dir = run_program({assembler_path(), dir.file("k.kasm"), "-o", dir.file("sub")});
+  EXPECT_EQ(onto_dir.status, 1);
+  EXPECT_EQ(directory_entries(dir.path), (std::vector<std::string>{"k.kasm", "sub"}));
+}
+
+TEST(AssemblerProgram, RefusesBadArgumentsAndMissingSources) {
+  ScratchDir dir;
+  EXPECT_EQ(run_program({assembler_path()}).status, 2);
+  EXPECT_EQ(run_program({assembler_path(), "x.kasm"}).status, 2);
+  EXPECT_EQ(run_program({assembler_path(), "x.kasm", "-o"}).status, 2);
+  const ProcessResult missing = run_program({assembler_path(), dir.file("none.kasm"), "-o", dir.file("k.kdsp")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(directory_entries(dir.path), std::vector<std::string>{});
+}
+
+TEST(DisassemblerProgram, ListsAValidImage) {
+  ScratchDir dir;
+  write_text_file(dir.file("k.kasm"), GOOD_SOURCE);
+  ASSERT_EQ(run_program({assembler_path(), dir.file("k.kasm"), "-o", dir.file("k.kdsp")}).status, 0);
+  const ProcessResult r = run_program({disassembler_path(), dir.file("k.kdsp")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("GETIQ   r2"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(".word   0x000061A8"), std::string::npos) << r.out;
+}
+
+TEST(DisassemblerProgram, GivesTheLoadersVerdictOnABadImage) {
+  ScratchDir dir;
+  write_text_file(dir.file("short.kdsp"), "KDSP");
+  const ProcessResult short_file = run_program({disassembler_path(), dir.file("short.kdsp")});
+  EXPECT_EQ(short_file.status, 2);
+  EXPECT_EQ(short_file.err, "BAD_KERNEL: file shorter than the 32-byte header\n");
+  EXPECT_EQ(short_file.out, "");
+  const ProcessResult missing = run_program({disassembler_path(), dir.file("none.kdsp")});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err.rfind("BAD_KERNEL: ", 0), 0u);
+  EXPECT_EQ(run_program({disassembler_path()}).status, 1);
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+// kdsp-as: kernel assembly source to kernel image.
+//
+//   kdsp-as source.kasm -o kernel.kdsp
+//
+// Exit status 0 when the image was written; 1 when the source has errors
+// (each printed as file:line:column: message) or a file could not be read or
+// written, and then no output file exists; 2 for a usage error.
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "base/memory.h"
+#include "driver/file_read.h"
+#include "kdsp-as/assembler.h"
+#include "kdsp-as/atomic_file.h"
+
+namespace {
+
+// Large enough for any kernel written by hand or by a generator; the bound
+// keeps a mistaken path (a capture, say) from being read whole.
+constexpr std::uint64_t MAX_SOURCE_SIZE = 64ull << 20;
+
+struct Arguments {
+  const char* source = nullptr;
+  const char* output = nullptr;
+};
+
+bool parse_arguments(int argc, char** argv, Arguments* args) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc && args->output == nullptr) {
+      args->output = argv[++i];
+    } else if (argv[i][0] != '-' && args->source == nullptr) {
+      args->source = argv[i];
+    } else {
+      return false;
+    }
+  }
+  return args->source != nullptr && args->output != nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  if (!parse_arguments(argc, argv, &args)) {
+    std::fprintf(stderr, "usage: %s source.kasm -o kernel.kdsp\n", argc > 0 ? argv[0] : "kdsp-as");
+    return 2;
+  }
+  std::uint8_t* raw = nullptr;
+  std::uint64_t length = 0;
+  if (read_whole_file(args.source, &raw, &length, MAX_SOURCE_SIZE) != 0) {
+    std::fprintf(stderr, "%s: cannot read the source file\n", args.source);
+    return 1;
+  }
+  const MemPtr<std::uint8_t> source(raw);
+
+  AsmProgram program;
+  std::vector<AsmDiagnostic> diagnostics;
+  const std::string_view text(reinterpret_cast<const char*>(source.get()), length);
+  if (assemble_text(text, &program, &diagnostics) != 0) {
+    for (const AsmDiagnostic& d : diagnostics) {
+      std::fprintf(stderr, "%s:%u:%u: %s\n", args.source, d.line, d.column, d.message.c_str());
+    }
+    return 1;
+  }
+  if (write_file_atomically(args.output, kernel_file_bytes(program)) != 0) {
+    std::fprintf(stderr, "%s: cannot write the kernel image\n", args.output);
+    return 1;
+  }
+  return 0;
+}
