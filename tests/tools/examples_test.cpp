@@ -7,7 +7,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -45,11 +44,14 @@ struct Expectation {
   std::string message;  // the stderr line without its newline; empty for success
 };
 
+// Reads "; Expect: exit status N" or "; Expect: exit status N, MESSAGE".
 bool read_expectation(const std::string& source, Expectation* expectation) {
-  static const std::regex line(R"(; Expect: exit status (\d+)(, (.*))?)");
-  std::smatch match;
-  if (!std::regex_search(source, match, line)) return false;
-  *expectation = Expectation{std::stoi(match[1]), match[3]};
+  const std::string marker = "; Expect: exit status ";
+  const std::size_t at = source.find(marker);
+  if (at == std::string::npos) return false;
+  const std::string line = source.substr(at + marker.size(), source.find('\n', at) - at - marker.size());
+  const std::size_t comma = line.find(", ");
+  *expectation = Expectation{std::stoi(line.substr(0, comma)), comma == std::string::npos ? "" : line.substr(comma + 2)};
   return true;
 }
 
