@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/memory.h"
+#include "driver/output_calls.h"
 
 namespace {
 
@@ -22,10 +23,10 @@ constexpr std::size_t TEMP_SUFFIX_ROOM = 48;
 // link) is removed once and the create tried once more.
 int create_exclusive(const char* temp_name) {
   constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  int fd = ::open(temp_name, flags, 0666);
+  int fd = out_open(temp_name, flags, 0666);
   if (fd < 0 && errno == EEXIST) {
     std::remove(temp_name);
-    fd = ::open(temp_name, flags, 0666);
+    fd = out_open(temp_name, flags, 0666);
   }
   return fd;
 }
@@ -35,12 +36,12 @@ int create_exclusive(const char* temp_name) {
 // the rename could leave the target naming a file whose data never reached
 // the disk, that is an empty or partial image.
 bool write_and_close(std::FILE* stream, const std::uint8_t* bytes, std::uint64_t length) {
-  if (std::fwrite(bytes, 1, length, stream) != length) {
-    std::fclose(stream);
+  if (out_fwrite(bytes, 1, length, stream) != length) {
+    out_fclose(stream);
     return false;
   }
-  const bool flushed = std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0;
-  const bool closed = std::fclose(stream) == 0;
+  const bool flushed = out_fflush(stream) == 0 && out_fsync(::fileno(stream)) == 0;
+  const bool closed = out_fclose(stream) == 0;
   return flushed && closed;
 }
 
@@ -69,13 +70,13 @@ int write_to_path(const char* path, const std::uint8_t* bytes, std::uint64_t len
   std::snprintf(temp_name.get(), name_size, "%s.tmp.%ld", path, static_cast<long>(::getpid()));
 
   const int fd = create_exclusive(temp_name.get());
-  std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  std::FILE* stream = fd < 0 ? nullptr : out_fdopen(fd, "wb");
   if (stream == nullptr) {
     if (fd >= 0) ::close(fd);
     std::remove(temp_name.get());
     return -1;
   }
-  if (!write_and_close(stream, bytes, length) || std::rename(temp_name.get(), path) != 0) {
+  if (!write_and_close(stream, bytes, length) || out_rename(temp_name.get(), path) != 0) {
     std::remove(temp_name.get());
     return -1;
   }
@@ -84,8 +85,8 @@ int write_to_path(const char* path, const std::uint8_t* bytes, std::uint64_t len
 }
 
 int write_to_stdout(const std::uint8_t* bytes, std::uint64_t length) {
-  if (std::fwrite(bytes, 1, length, stdout) != length) return -1;
-  return std::fflush(stdout) == 0 ? 0 : -1;
+  if (out_fwrite(bytes, 1, length, stdout) != length) return -1;
+  return out_fflush(stdout) == 0 ? 0 : -1;
 }
 
 }  // namespace

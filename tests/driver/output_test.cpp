@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
@@ -6,6 +7,7 @@
 
 #include "base/memory.h"
 #include "driver/output.h"
+#include "driver/output_calls.h"
 #include "support/test_files.h"
 
 namespace {
@@ -67,4 +69,51 @@ TEST(OutputWriter, APlantedLinkAtTheTemporaryNameIsNotFollowed) {
   write_file(temp_name_for(path), Bytes(50, 1));
   ASSERT_EQ(write_image(path), 0);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"out.wav", "victim"}));
+}
+
+TEST(OutputWriter, EveryFailingCallLeavesTheTargetAndNoTemporary) {
+  ScratchDir dir;
+  const std::string path = dir.file("out.wav");
+  out_fail_call(0);
+  ASSERT_EQ(write_image(path), 0);
+  const std::uint64_t total = out_call_count();
+  ASSERT_GE(total, 6u);  // open, fdopen, write, flush, fsync, close, rename
+
+  for (std::uint64_t k = 1; k <= total; ++k) {
+    write_file(path, {'o', 'l', 'd'});
+    out_fail_call(k);
+    EXPECT_EQ(write_image(path), -1) << "call " << k;
+    out_fail_call(0);
+    EXPECT_EQ(read_file(path), (Bytes{'o', 'l', 'd'})) << "call " << k;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"}) << "call " << k;
+  }
+}
+
+TEST(OutputWriter, FailingWriteOrFlushOfStandardOutputIsReported) {
+  ScratchDir dir;
+  std::fflush(stdout);
+  const int saved = ::dup(STDOUT_FILENO);
+  const int sink = ::open(dir.file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(sink, 0);
+  ::dup2(sink, STDOUT_FILENO);
+  ::close(sink);
+
+  out_fail_call(0);
+  const int good = write_output(nullptr, kImage.data(), kImage.size());
+  const std::uint64_t total = out_call_count();
+  std::vector<int> failed;
+  for (std::uint64_t k = 1; k <= total; ++k) {
+    out_fail_call(k);
+    failed.push_back(write_output(nullptr, kImage.data(), kImage.size()));
+  }
+  out_fail_call(0);
+  std::fflush(stdout);
+  ::dup2(saved, STDOUT_FILENO);
+  ::close(saved);
+
+  EXPECT_EQ(good, 0);
+  EXPECT_EQ(total, 2u);  // one write, one flush
+  EXPECT_EQ(failed, std::vector<int>(total, -1));
+  const Bytes written = read_file(dir.file("stdout"));
+  EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<long>(kImage.size())), kImage);
 }

@@ -9,7 +9,7 @@
 std::vector<float> silent_capture(std::size_t pair_count) { return std::vector<float>(2 * pair_count, 0.0f); }
 
 KernelOutcome run_words(const std::vector<std::uint32_t>& code, const Bytes& data, std::uint32_t entry,
-                        const std::vector<float>& iq) {
+                        const std::vector<float>& iq, std::uint64_t fail_request, std::uint64_t* requests) {
   KernelImage kernel{};
   kernel.code = static_cast<std::uint32_t*>(mem_alloc(code.size() * 4));
   std::memcpy(kernel.code, code.data(), code.size() * 4);
@@ -22,7 +22,10 @@ KernelOutcome run_words(const std::vector<std::uint32_t>& code, const Bytes& dat
   const IqCapture capture{samples.data(), samples.size() / 2};
   WavImage wav{};
   KernelOutcome outcome;
+  mem_fail_request(fail_request);
   outcome.result = run_kernel(kernel, capture, wav, outcome.exit_flag);
+  if (requests != nullptr) *requests = mem_request_count();
+  mem_fail_request(0);
   outcome.memory.assign(kernel.memory, kernel.memory + DATA_MEMORY_SIZE);
   if (wav.bytes != nullptr) outcome.wav.assign(wav.bytes, wav.bytes + wav.length);
   mem_release(wav.bytes);

@@ -16,8 +16,12 @@ struct KernelOutcome {
 // A capture of a few silent pairs, for kernels that never demodulate.
 std::vector<float> silent_capture(std::size_t pair_count = 16);
 
+// Runs `code`. With `fail_request` k > 0, the k-th allocation request made
+// during the run itself fails; `requests` (if given) receives how many
+// requests the run made.
 KernelOutcome run_words(const std::vector<std::uint32_t>& code, const Bytes& data = {},
-                        std::uint32_t entry = 0, const std::vector<float>& iq = silent_capture());
+                        std::uint32_t entry = 0, const std::vector<float>& iq = silent_capture(),
+                        std::uint64_t fail_request = 0, std::uint64_t* requests = nullptr);
 
 // The 32-bit little-endian word at `address` of a run's memory.
 std::uint32_t word_at(const KernelOutcome& outcome, std::size_t address);
