@@ -179,11 +179,28 @@ TEST(SynthOptions, FailureWhileMakingKeepsTheOldOutput) {
   EXPECT_NE(missing.err.find("absent.wav"), std::string::npos);
   ToolRun garbage = synth(dir, {"--audio", "file:" + dir.file("not-audio.wav"), dir.file("old.iq")});
   EXPECT_EQ(garbage.exit_status, 1);
+  // A float file may hold NaN; modulated, it would turn the capture's every
+  // later pair into NaN.
+  {
+    SF_INFO info{};
+    info.samplerate = 8000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(dir.file("nan.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<float> samples(800, 0.25f);
+    samples[400] = std::nanf("");
+    sf_writef_float(file, samples.data(), 800);
+    sf_close(file);
+  }
+  ToolRun not_finite = synth(dir, {"--audio", "file:" + dir.file("nan.wav"), dir.file("old.iq")});
+  EXPECT_EQ(not_finite.exit_status, 1);
+  EXPECT_NE(not_finite.err.find("finite"), std::string::npos) << not_finite.err;
   ToolRun nowhere = synth(dir, {"--duration", "0.01", dir.file("no-such-dir/out.iq")});
   EXPECT_EQ(nowhere.exit_status, 1);
   ToolRun output_is_dir = synth(dir, {"--duration", "0.01", dir.path});
   EXPECT_EQ(output_is_dir.exit_status, 1);
 
   EXPECT_EQ(read_bytes(dir.file("old.iq")), old_bytes);
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"not-audio.wav", "old.iq"}));
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"nan.wav", "not-audio.wav", "old.iq"}));
 }

@@ -1,5 +1,6 @@
 #include "common/capture_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
