@@ -83,8 +83,8 @@ std::vector<float> make_sweep(double duration_s, double start_hz, double end_hz)
 
 }  // namespace
 
-int parse_audio_spec(const char* text, AudioSpec* spec, std::string* error) {
-  AudioSpec parsed;
+int parse_audio_request(const char* text, AudioRequest* request, std::string* error) {
+  AudioRequest parsed;
   int status = 0;
   if (has_prefix(text, "file:")) {
     parsed.kind = AudioKind::AUDIO_FILE;
@@ -114,17 +114,17 @@ int parse_audio_spec(const char* text, AudioSpec* spec, std::string* error) {
              "': expected tone[:HZ], two-tone[:HZ,HZ], sweep[:HZ,HZ], voice or file:PATH, with HZ from 1 to 20000";
     return -1;
   }
-  *spec = std::move(parsed);
+  *request = std::move(parsed);
   return 0;
 }
 
-SourceAudio make_builtin_audio(const AudioSpec& spec, double duration_s) {
+SourceAudio make_builtin_audio(const AudioRequest& request, double duration_s) {
   SourceAudio audio;
   audio.sample_rate = BUILTIN_AUDIO_RATE;
-  switch (spec.kind) {
-    case AudioKind::TONE: audio.samples = make_tones(duration_s, spec.first_hz, 0.0, false); break;
-    case AudioKind::TWO_TONE: audio.samples = make_tones(duration_s, spec.first_hz, spec.second_hz, true); break;
-    case AudioKind::SWEEP: audio.samples = make_sweep(duration_s, spec.first_hz, spec.second_hz); break;
+  switch (request.kind) {
+    case AudioKind::TONE: audio.samples = make_tones(duration_s, request.first_hz, 0.0, false); break;
+    case AudioKind::TWO_TONE: audio.samples = make_tones(duration_s, request.first_hz, request.second_hz, true); break;
+    case AudioKind::SWEEP: audio.samples = make_sweep(duration_s, request.first_hz, request.second_hz); break;
     case AudioKind::VOICE: audio.samples = make_speech_like(duration_s, BUILTIN_AUDIO_RATE); break;
     case AudioKind::AUDIO_FILE: break;
   }

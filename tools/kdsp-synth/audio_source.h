@@ -10,7 +10,7 @@
 enum class AudioKind { TONE, TWO_TONE, SWEEP, VOICE, AUDIO_FILE };
 
 // A parsed SOURCE argument.
-struct AudioSpec {
+struct AudioRequest {
   AudioKind kind = AudioKind::VOICE;
   double first_hz = 0.0;   // tone, two-tone, sweep start
   double second_hz = 0.0;  // two-tone, sweep end
@@ -29,11 +29,11 @@ inline constexpr double BUILTIN_MIN_HZ = 1.0;
 inline constexpr double BUILTIN_MAX_HZ = 20000.0;
 
 // Parses "tone[:HZ]", "two-tone[:HZ,HZ]", "sweep[:HZ,HZ]", "voice" or
-// "file:PATH". 0 with `*spec` filled, else -1 with `*error` set.
-int parse_audio_spec(const char* text, AudioSpec* spec, std::string* error);
+// "file:PATH". 0 with `*request` filled, else -1 with `*error` set.
+int parse_audio_request(const char* text, AudioRequest* request, std::string* error);
 
-// Makes `duration_s` seconds of a built-in signal. `spec.kind` must not be AUDIO_FILE.
-SourceAudio make_builtin_audio(const AudioSpec& spec, double duration_s);
+// Makes `duration_s` seconds of a built-in signal. `request.kind` must not be AUDIO_FILE.
+SourceAudio make_builtin_audio(const AudioRequest& request, double duration_s);
 
 // Reads the first channel of an audio file, at most `max_duration_s` seconds.
 // 0 with `*audio` filled, else -1 with `*error` set.

@@ -25,11 +25,11 @@ int fail(const std::string& message) {
 
 // The first channel's audio fixes the duration when none was given: a file's
 // own length, else the default.
-int load_audio(const AudioSpec& spec, double duration_s, SourceAudio* audio, std::string* error) {
-  if (spec.kind == AudioKind::AUDIO_FILE) {
-    return read_audio_file(spec.path, duration_s > 0.0 ? duration_s : MAX_DURATION_S, audio, error);
+int load_audio(const AudioRequest& request, double duration_s, SourceAudio* audio, std::string* error) {
+  if (request.kind == AudioKind::AUDIO_FILE) {
+    return read_audio_file(request.path, duration_s > 0.0 ? duration_s : MAX_DURATION_S, audio, error);
   }
-  *audio = make_builtin_audio(spec, duration_s > 0.0 ? duration_s : DEFAULT_DURATION_S);
+  *audio = make_builtin_audio(request, duration_s > 0.0 ? duration_s : DEFAULT_DURATION_S);
   return 0;
 }
 

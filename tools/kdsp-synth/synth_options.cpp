@@ -29,7 +29,7 @@ int parse_real(const char* name, const char* value, double min_value, double max
 // Applies one option with its value. 0, or -1 with `*error` set.
 int apply_option(const char* name, const char* value, SynthOptions* options, GivenOptions* given,
                  std::string* error) {
-  if (std::strcmp(name, "--audio") == 0) return parse_audio_spec(value, &options->audio, error);
+  if (std::strcmp(name, "--audio") == 0) return parse_audio_request(value, &options->audio, error);
   if (std::strcmp(name, "--offset") == 0) {
     return parse_real(name, value, -MAX_OFFSET_HZ, MAX_OFFSET_HZ, "Hz from -100000 to 100000", &options->offset_hz,
                       error);
@@ -55,7 +55,7 @@ int apply_option(const char* name, const char* value, SynthOptions* options, Giv
   }
   if (std::strcmp(name, "--second-audio") == 0) {
     given->second_audio = true;
-    return parse_audio_spec(value, &options->second_audio, error);
+    return parse_audio_request(value, &options->second_audio, error);
   }
   if (std::strcmp(name, "--second-level") == 0) {
     given->second_level = true;

@@ -7,7 +7,7 @@
 #include "audio_source.h"
 
 struct SynthOptions {
-  AudioSpec audio;  // voice unless given
+  AudioRequest audio;  // voice unless given
   double offset_hz = 0.0;
   double deviation_hz = 5000.0;
   double duration_s = 0.0;  // 0: not given (the file's length, else DEFAULT_DURATION_S)
@@ -15,7 +15,7 @@ struct SynthOptions {
   double cnr_db = 0.0;
   bool add_second = false;
   double second_offset_hz = 0.0;
-  AudioSpec second_audio{AudioKind::TONE, 1000.0, 0.0, {}};
+  AudioRequest second_audio{AudioKind::TONE, 1000.0, 0.0, {}};
   double second_level_db = 0.0;
   std::uint64_t seed = 1;
   std::string audio_out_path;  // empty: none
