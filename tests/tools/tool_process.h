@@ -1,0 +1,57 @@
+// Running the companion tools as processes in a scratch directory, and
+// reading back what they write.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Path of a built companion tool, e.g. tool_path("kdsp-synth").
+std::string tool_path(const std::string& name);
+
+struct ToolRun {
+  int exit_status = -1;  // -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` with `args`, no shell involved, standard output and error
+// captured through files in `scratch_dir`.
+ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& scratch_dir);
+
+// A fresh directory, removed with everything in it at destruction.
+struct ScratchDir {
+  std::string path;
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string file(const std::string& name) const { return path + "/" + name; }
+  // Names of the entries, sorted, leaving out the tools' captured output.
+  std::vector<std::string> entries() const;
+};
+
+std::vector<std::uint8_t> read_bytes(const std::string& path);
+
+// A capture's pairs; empty when the file cannot be read.
+std::vector<std::complex<float>> read_pairs(const std::string& path);
+
+// Writes pairs as a capture.
+void write_pairs(const std::string& path, const std::vector<std::complex<float>>& pairs);
+
+// The audio that frequency-modulated a lone, noise-free channel, recovered
+// exactly from the phase step between pairs: deviation in Hz per pair.
+std::vector<double> recover_deviation_hz(const std::vector<std::complex<float>>& pairs, double offset_hz);
+
+// Frequency of a tone from its upward zero crossings.
+double zero_crossing_hz(const std::vector<double>& signal, std::size_t first, std::size_t count, double sample_rate);
+
+// One channel line of kdsp-scan's report.
+struct ScanLine {
+  double offset_hz;
+  double level_db;
+  double cnr_db;
+  double width_hz;
+};
+std::vector<ScanLine> parse_scan_report(const std::string& report);
