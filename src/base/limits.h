@@ -1,4 +1,3 @@
-// NOTE TO THE ENGINEER (remove this line before committing): the project rules that bind you are in /work/briefs/common.md. Read and follow them; the {COMMON} placeholder in your brief stands for that file.
 // Every limit and fixed constant of the tool, in one place. Nothing here is
 // configurable: a run behaves the same on every machine.
 #pragma once

@@ -1,4 +1,3 @@
-// NOTE TO THE ENGINEER (remove this line before committing): the project rules that bind you are in /work/briefs/common.md. Read and follow them; the {COMMON} placeholder in your brief stands for that file.
 // One allocation path for the whole tool.
 //
 // Every heap block the tool owns is taken through mem_alloc / mem_alloc_zeroed

@@ -1,4 +1,3 @@
-// NOTE TO THE ENGINEER (remove this line before committing): the project rules that bind you are in /work/briefs/common.md. Read and follow them; the {COMMON} placeholder in your brief stands for that file.
 // Shared signal types: audio buffers handed between the signal functions and
 // the interpreter, and the complex element of every FFT work array.
 #pragma once
