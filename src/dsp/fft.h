@@ -1,4 +1,4 @@
-// Radix-2 complex FFT (spec Part 3.1).
+// Radix-2 complex FFT.
 //
 // The one discrete Fourier transform of the tool: in place, iterative,
 // decimation in time, over `Complex` doubles. The forward transform is

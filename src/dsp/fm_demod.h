@@ -1,4 +1,4 @@
-// FM demodulation chain (spec Part 3.3).
+// FM demodulation chain.
 //
 // From a capture of complex baseband at 240 000 pairs per second, picks the
 // FM channel `offset_hz` away from the centre and returns 48 kHz voice-band

@@ -1,4 +1,4 @@
-// Audio frequency shifter (spec Part 3.4).
+// Audio frequency shifter.
 //
 // Moves every component of a 48 kHz signal down by shift_hz (0 .. 10000) by
 // single-sideband modulation: the analytic signal is formed with one

@@ -1,4 +1,4 @@
-// Voice-band filter and the FFT work-array size rule (spec Part 3.2).
+// Voice-band filter and the FFT work-array size rule.
 //
 // Limits a 48 kHz real signal to 300..3300 Hz at unit gain, with raised-cosine
 // transitions 200..300 Hz and 3300..3400 Hz, and removes everything else (DC

@@ -1,4 +1,4 @@
-// Channel filter design of the FM chain (spec Part 3.3, step 4): the stated
+// Channel filter design of the FM chain: the stated
 // reference values and the magnitude response they promise.
 #include "dsp/channel_filter.h"
 

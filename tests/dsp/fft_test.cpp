@@ -1,4 +1,4 @@
-// Radix-2 FFT (spec Part 3.1): reference values, the meaning of the bins and
+// Radix-2 FFT: reference values, the meaning of the bins and
 // round trips.
 #include "dsp/fft.h"
 

@@ -1,4 +1,4 @@
-// FM demodulation chain (spec Part 3.3): what each stage does to signals of
+// FM demodulation chain: what each stage does to signals of
 // known frequency, the length and edge rules, and every failure path.
 #include "dsp/fm_demod.h"
 

@@ -1,4 +1,4 @@
-// Audio frequency shifter (spec Part 3.4): where tones end up, phase
+// Audio frequency shifter: where tones end up, phase
 // continuity across the oscillator's reductions, and every failure path.
 #include "dsp/freq_shift.h"
 

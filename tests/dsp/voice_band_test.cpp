@@ -1,4 +1,4 @@
-// Voice-band filter (spec Part 3.2): the work-array size rule, the gain curve
+// Voice-band filter: the work-array size rule, the gain curve
 // and what the filter does to tones across the band.
 #include "dsp/voice_band.h"
 
