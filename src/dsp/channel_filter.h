@@ -1,7 +1,7 @@
-// Channel filter of the FM demodulation chain: a
-// 163-tap Kaiser-windowed (beta 6.5) ideal low-pass with its cut-off at
-// 13.5 kHz for 240 000 samples per second, normalised to unit gain at 0 Hz.
-// Designed afresh on every fm_demodulate call into a fixed local table.
+// Channel filter of the FM demodulation chain: a 163-tap Kaiser-windowed (beta
+// 6.5) ideal low-pass with its cut-off at 13.5 kHz for 240 000 samples per
+// second, normalised to unit gain at 0 Hz. Designed afresh on every
+// fm_demodulate call into a fixed local table.
 #pragma once
 
 #include <cstdint>

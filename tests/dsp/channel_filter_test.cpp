@@ -1,5 +1,5 @@
-// Channel filter design of the FM chain: the stated
-// reference values and the magnitude response they promise.
+// Channel filter design of the FM chain: the stated reference values and the
+// magnitude response they promise.
 #include "dsp/channel_filter.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Radix-2 FFT: reference values, the meaning of the bins and
-// round trips.
+// Radix-2 FFT: reference values, the meaning of the bins and round trips.
 #include "dsp/fft.h"
 
 #include <gtest/gtest.h>

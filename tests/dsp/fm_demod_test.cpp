@@ -1,5 +1,5 @@
-// FM demodulation chain: what each stage does to signals of
-// known frequency, the length and edge rules, and every failure path.
+// FM demodulation chain: what each stage does to signals of known frequency,
+// the length and edge rules, and every failure path.
 #include "dsp/fm_demod.h"
 
 #include <gtest/gtest.h>

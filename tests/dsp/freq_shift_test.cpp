@@ -1,5 +1,5 @@
-// Audio frequency shifter: where tones end up, phase
-// continuity across the oscillator's reductions, and every failure path.
+// Audio frequency shifter: where tones end up, phase continuity across the
+// oscillator's reductions, and every failure path.
 #include "dsp/freq_shift.h"
 
 #include <gtest/gtest.h>

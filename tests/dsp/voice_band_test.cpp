@@ -1,5 +1,5 @@
-// Voice-band filter: the work-array size rule, the gain curve
-// and what the filter does to tones across the band.
+// Voice-band filter: the work-array size rule, the gain curve and what the
+// filter does to tones across the band.
 #include "dsp/voice_band.h"
 
 #include <gtest/gtest.h>
