@@ -11,12 +11,12 @@
 
 namespace {
 
-ToolRun synth(const ScratchDir& dir, std::vector<std::string> args) {
-  return run_tool(tool_path("kdsp-synth"), args, dir.path);
+ToolRun synth(std::vector<std::string> args) {
+  return run_tool(tool_path("kdsp-synth"), args);
 }
 
-ToolRun scan(const ScratchDir& dir, std::vector<std::string> args) {
-  return run_tool(tool_path("kdsp-scan"), args, dir.path);
+ToolRun scan(std::vector<std::string> args) {
+  return run_tool(tool_path("kdsp-scan"), args);
 }
 
 std::vector<std::complex<float>> gaussian_noise(std::size_t pair_count, unsigned seed) {
@@ -57,13 +57,13 @@ TEST(ScanChannels, FindsEveryChannelNearItsOffset) {
   };
   for (const ChannelCase& c : cases) {
     ScratchDir dir;
-    ToolRun made = synth(dir, {"--audio", c.first_audio, "--offset", std::to_string(c.first_offset_hz),
+    ToolRun made = synth({"--audio", c.first_audio, "--offset", std::to_string(c.first_offset_hz),
                                "--second-audio", c.second_audio, "--second-offset", std::to_string(c.second_offset_hz),
                                "--second-level", c.second_level_db, "--cnr", c.cnr_db, "--duration", "0.5",
                                dir.file("c.iq")});
-    ASSERT_EQ(made.exit_status, 0) << made.err;
-    ToolRun run = scan(dir, {dir.file("c.iq")});
-    ASSERT_EQ(run.exit_status, 0) << run.err;
+    ASSERT_EQ(made.status, 0) << made.err;
+    ToolRun run = scan({dir.file("c.iq")});
+    ASSERT_EQ(run.status, 0) << run.err;
     std::vector<ScanLine> found = parse_scan_report(run.out);
     ASSERT_EQ(found.size(), 2u) << run.out;
     for (int expected_hz : {c.first_offset_hz, c.second_offset_hz}) {
@@ -77,9 +77,9 @@ TEST(ScanChannels, FindsEveryChannelNearItsOffset) {
 TEST(ScanChannels, MeasuresTheCarrierToNoiseRatioItWasMadeWith) {
   for (const char* cnr : {"12", "20", "35"}) {
     ScratchDir dir;
-    ASSERT_EQ(synth(dir, {"--audio", "tone", "--offset", "-30000", "--cnr", cnr, "--duration", "0.5",
-                          dir.file("c.iq")}).exit_status, 0);
-    ToolRun run = scan(dir, {dir.file("c.iq")});
+    ASSERT_EQ(synth({"--audio", "tone", "--offset", "-30000", "--cnr", cnr, "--duration", "0.5",
+                          dir.file("c.iq")}).status, 0);
+    ToolRun run = scan({dir.file("c.iq")});
     std::vector<ScanLine> found = parse_scan_report(run.out);
     ASSERT_EQ(found.size(), 1u) << run.out;
     EXPECT_NEAR(found[0].cnr_db, std::stod(cnr), 1.0) << run.out;
@@ -92,13 +92,13 @@ TEST(ScanChannels, MeasuresTheCarrierToNoiseRatioItWasMadeWith) {
 
 TEST(ScanChannels, StrongestChannelIsListedFirst) {
   ScratchDir dir;
-  ASSERT_EQ(synth(dir, {"--offset", "-50000", "--second-offset", "50000", "--second-level", "12", "--cnr", "25",
-                        "--duration", "0.3", dir.file("c.iq")}).exit_status, 0);
-  std::vector<ScanLine> found = parse_scan_report(scan(dir, {dir.file("c.iq")}).out);
+  ASSERT_EQ(synth({"--offset", "-50000", "--second-offset", "50000", "--second-level", "12", "--cnr", "25",
+                        "--duration", "0.3", dir.file("c.iq")}).status, 0);
+  std::vector<ScanLine> found = parse_scan_report(scan({dir.file("c.iq")}).out);
   ASSERT_EQ(found.size(), 2u);
   EXPECT_NEAR(found[0].offset_hz, 50000.0, 300.0);
   EXPECT_NEAR(found[0].cnr_db - found[1].cnr_db, 12.0, 1.0);
-  EXPECT_EQ(parse_scan_report(scan(dir, {"--max", "1", dir.file("c.iq")}).out).size(), 1u);
+  EXPECT_EQ(parse_scan_report(scan({"--max", "1", dir.file("c.iq")}).out).size(), 1u);
 }
 
 TEST(ScanChannels, NoPhantomChannelInPlainNoise) {
@@ -108,15 +108,15 @@ TEST(ScanChannels, NoPhantomChannelInPlainNoise) {
   for (std::size_t pairs : {std::size_t{16384}, std::size_t{240000}}) {
     for (unsigned seed = 1; seed <= 3; ++seed) {
       write_pairs(dir.file("noise.iq"), gaussian_noise(pairs, seed));
-      ToolRun run = scan(dir, {dir.file("noise.iq")});
-      EXPECT_EQ(run.exit_status, 0) << run.err;
+      ToolRun run = scan({dir.file("noise.iq")});
+      EXPECT_EQ(run.status, 0) << run.err;
       EXPECT_TRUE(parse_scan_report(run.out).empty()) << pairs << " pairs, seed " << seed << "\n" << run.out;
     }
   }
   // All zeros: no floor to measure against, and nothing found.
   write_pairs(dir.file("zero.iq"), std::vector<std::complex<float>>(20000));
-  ToolRun silent = scan(dir, {dir.file("zero.iq")});
-  EXPECT_EQ(silent.exit_status, 0);
+  ToolRun silent = scan({dir.file("zero.iq")});
+  EXPECT_EQ(silent.status, 0);
   EXPECT_TRUE(parse_scan_report(silent.out).empty());
 }
 
@@ -134,23 +134,23 @@ TEST(ScanInput, RejectsWhatIsNotAUsableCapture) {
     std::fclose(file);
   }
   for (const char* name : {"absent.iq", "short.iq", "nan.iq", "odd.iq"}) {
-    ToolRun run = scan(dir, {dir.file(name), "--png", dir.file("out.png")});
-    EXPECT_EQ(run.exit_status, 1) << name;
+    ToolRun run = scan({dir.file(name), "--png", dir.file("out.png")});
+    EXPECT_EQ(run.status, 1) << name;
     EXPECT_NE(run.err.find(name), std::string::npos) << run.err;
   }
-  EXPECT_EQ(scan(dir, {}).exit_status, 2);
-  EXPECT_EQ(scan(dir, {dir.file("short.iq"), dir.file("nan.iq")}).exit_status, 2);
-  EXPECT_EQ(scan(dir, {"--threshold", "1", dir.file("short.iq")}).exit_status, 2);
-  EXPECT_EQ(scan(dir, {dir.file("short.iq"), "--png"}).exit_status, 2);
+  EXPECT_EQ(scan({}).status, 2);
+  EXPECT_EQ(scan({dir.file("short.iq"), dir.file("nan.iq")}).status, 2);
+  EXPECT_EQ(scan({"--threshold", "1", dir.file("short.iq")}).status, 2);
+  EXPECT_EQ(scan({dir.file("short.iq"), "--png"}).status, 2);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"nan.iq", "odd.iq", "short.iq"}));
 }
 
 TEST(ScanSpectrogram, PngIsValidAndShowsTheChannels) {
   ScratchDir dir;
-  ASSERT_EQ(synth(dir, {"--offset", "30000", "--second-offset", "-60000", "--cnr", "25", "--duration", "0.5",
-                        dir.file("c.iq")}).exit_status, 0);
-  ToolRun run = scan(dir, {dir.file("c.iq"), "--png", dir.file("c.png")});
-  ASSERT_EQ(run.exit_status, 0) << run.err;
+  ASSERT_EQ(synth({"--offset", "30000", "--second-offset", "-60000", "--cnr", "25", "--duration", "0.5",
+                        dir.file("c.iq")}).status, 0);
+  ToolRun run = scan({dir.file("c.iq"), "--png", dir.file("c.png")});
+  ASSERT_EQ(run.status, 0) << run.err;
 
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
@@ -171,7 +171,7 @@ TEST(ScanSpectrogram, PngIsValidAndShowsTheChannels) {
   EXPECT_GT(column_brightness(rgb, width, height, 40, column_of(30000)), noise + 100.0);
   EXPECT_GT(column_brightness(rgb, width, height, 40, column_of(-60000)), noise + 100.0);
 
-  ToolRun nowhere = scan(dir, {dir.file("c.iq"), "--png", dir.file("missing/c.png")});
-  EXPECT_EQ(nowhere.exit_status, 1);
+  ToolRun nowhere = scan({dir.file("c.iq"), "--png", dir.file("missing/c.png")});
+  EXPECT_EQ(nowhere.status, 1);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"c.iq", "c.png"}));
 }

@@ -13,8 +13,8 @@ namespace {
 
 constexpr double PAIR_RATE = 240000.0;
 
-ToolRun synth(const ScratchDir& dir, std::vector<std::string> args) {
-  return run_tool(tool_path("kdsp-synth"), args, dir.path);
+ToolRun synth(std::vector<std::string> args) {
+  return run_tool(tool_path("kdsp-synth"), args);
 }
 
 double peak_magnitude(const std::vector<double>& signal, std::size_t first, std::size_t last) {
@@ -61,9 +61,9 @@ std::vector<float> read_mono_wav(const std::string& path, int* sample_rate) {
 
 TEST(SynthModulation, ToneGivesItsFrequencyAndThePeakDeviation) {
   ScratchDir dir;
-  ToolRun run = synth(dir, {"--audio", "tone:1000", "--deviation", "3000", "--offset", "-20000", "--duration", "0.25",
+  ToolRun run = synth({"--audio", "tone:1000", "--deviation", "3000", "--offset", "-20000", "--duration", "0.25",
                             dir.file("tone.iq")});
-  ASSERT_EQ(run.exit_status, 0) << run.err;
+  ASSERT_EQ(run.status, 0) << run.err;
   std::vector<std::complex<float>> pairs = read_pairs(dir.file("tone.iq"));
   ASSERT_EQ(pairs.size(), 60000u);
   EXPECT_NEAR(std::abs(pairs[0]), 0.5, 1e-6);
@@ -75,8 +75,8 @@ TEST(SynthModulation, ToneGivesItsFrequencyAndThePeakDeviation) {
 TEST(SynthModulation, EveryBuiltInSignalPeaksAtTheDeviation) {
   for (const char* source : {"two-tone", "sweep:300,3300", "voice"}) {
     ScratchDir dir;
-    ToolRun run = synth(dir, {"--audio", source, "--duration", "0.5", "--offset", "10000", dir.file("c.iq")});
-    ASSERT_EQ(run.exit_status, 0) << source << ": " << run.err;
+    ToolRun run = synth({"--audio", source, "--duration", "0.5", "--offset", "10000", dir.file("c.iq")});
+    ASSERT_EQ(run.status, 0) << source << ": " << run.err;
     std::vector<double> deviation = recover_deviation_hz(read_pairs(dir.file("c.iq")), 10000.0);
     // Rate conversion may put a peak slightly above the source's own.
     EXPECT_NEAR(peak_magnitude(deviation, 0, deviation.size()), 5000.0, 150.0) << source;
@@ -87,8 +87,8 @@ TEST(SynthModulation, AudioFileIsResampledAndItsFirstChannelUsed) {
   ScratchDir dir;
   write_stereo_tones(dir.file("in.wav"), 44100, 0.3, 1500.0, 400.0);
   ToolRun run =
-      synth(dir, {"--audio", "file:" + dir.file("in.wav"), "--offset", "30000", "--duration", "0.5", dir.file("f.iq")});
-  ASSERT_EQ(run.exit_status, 0) << run.err;
+      synth({"--audio", "file:" + dir.file("in.wav"), "--offset", "30000", "--duration", "0.5", dir.file("f.iq")});
+  ASSERT_EQ(run.status, 0) << run.err;
   std::vector<std::complex<float>> pairs = read_pairs(dir.file("f.iq"));
   ASSERT_EQ(pairs.size(), 120000u);
   std::vector<double> deviation = recover_deviation_hz(pairs, 30000.0);
@@ -101,16 +101,16 @@ TEST(SynthModulation, AudioFileIsResampledAndItsFirstChannelUsed) {
 TEST(SynthModulation, FileLengthSetsTheDurationWhenNoneIsGiven) {
   ScratchDir dir;
   write_stereo_tones(dir.file("in.wav"), 8000, 0.2, 1000.0, 500.0);
-  ToolRun run = synth(dir, {"--audio=file:" + dir.file("in.wav"), dir.file("f.iq")});
-  ASSERT_EQ(run.exit_status, 0) << run.err;
-  EXPECT_EQ(read_bytes(dir.file("f.iq")).size(), 48000u * 8);
+  ToolRun run = synth({"--audio=file:" + dir.file("in.wav"), dir.file("f.iq")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(read_file(dir.file("f.iq")).size(), 48000u * 8);
 }
 
 TEST(SynthModulation, AudioOutHoldsTheAudioAsModulated) {
   ScratchDir dir;
-  ToolRun run = synth(dir, {"--audio", "voice", "--duration", "0.5", "--audio-out", dir.file("ref.wav"),
+  ToolRun run = synth({"--audio", "voice", "--duration", "0.5", "--audio-out", dir.file("ref.wav"),
                             "--offset", "5000", dir.file("v.iq")});
-  ASSERT_EQ(run.exit_status, 0) << run.err;
+  ASSERT_EQ(run.status, 0) << run.err;
   int rate = 0;
   std::vector<float> reference = read_mono_wav(dir.file("ref.wav"), &rate);
   ASSERT_EQ(rate, 48000);
@@ -132,8 +132,8 @@ TEST(SynthSeed, SameSeedSameBytesOtherSeedOtherBytes) {
     std::vector<std::string> args = {"--duration", "0.1", "--second-offset", "40000", "--seed", seed};
     if (noise) args.insert(args.end(), {"--cnr", "20"});
     args.push_back(dir.file(name));
-    EXPECT_EQ(synth(dir, args).exit_status, 0);
-    return read_bytes(dir.file(name));
+    EXPECT_EQ(synth(args).status, 0);
+    return read_file(dir.file(name));
   };
   std::vector<std::uint8_t> first = make("a.iq", "7", true);
   ASSERT_EQ(first.size(), 24000u * 8);
@@ -157,28 +157,28 @@ TEST(SynthOptions, BadOptionsFailWithAMessageAndLeaveNoFile) {
     ScratchDir dir;
     std::vector<std::string> args = line;
     if (line.size() > 1 || line[0] == "-x") args.push_back(dir.file("out.iq"));
-    ToolRun run = synth(dir, args);
-    EXPECT_EQ(run.exit_status, 2) << line[0];
+    ToolRun run = synth(args);
+    EXPECT_EQ(run.status, 2) << line[0];
     EXPECT_NE(run.err.find("kdsp-synth: "), std::string::npos) << line[0];
     EXPECT_TRUE(dir.entries().empty()) << line[0];
   }
   ScratchDir dir;
-  EXPECT_EQ(synth(dir, {}).exit_status, 2);
-  EXPECT_EQ(synth(dir, {dir.file("a.iq"), dir.file("b.iq")}).exit_status, 2);
+  EXPECT_EQ(synth({}).status, 2);
+  EXPECT_EQ(synth({dir.file("a.iq"), dir.file("b.iq")}).status, 2);
   EXPECT_TRUE(dir.entries().empty());
 }
 
 TEST(SynthOptions, FailureWhileMakingKeepsTheOldOutput) {
   ScratchDir dir;
   write_pairs(dir.file("old.iq"), {{1.0f, 2.0f}});
-  std::vector<std::uint8_t> old_bytes = read_bytes(dir.file("old.iq"));
+  std::vector<std::uint8_t> old_bytes = read_file(dir.file("old.iq"));
   write_pairs(dir.file("not-audio.wav"), {{1.0f, 2.0f}});
 
-  ToolRun missing = synth(dir, {"--audio", "file:" + dir.file("absent.wav"), dir.file("old.iq")});
-  EXPECT_EQ(missing.exit_status, 1);
+  ToolRun missing = synth({"--audio", "file:" + dir.file("absent.wav"), dir.file("old.iq")});
+  EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("absent.wav"), std::string::npos);
-  ToolRun garbage = synth(dir, {"--audio", "file:" + dir.file("not-audio.wav"), dir.file("old.iq")});
-  EXPECT_EQ(garbage.exit_status, 1);
+  ToolRun garbage = synth({"--audio", "file:" + dir.file("not-audio.wav"), dir.file("old.iq")});
+  EXPECT_EQ(garbage.status, 1);
   // A float file may hold NaN; modulated, it would turn the capture's every
   // later pair into NaN.
   {
@@ -193,14 +193,14 @@ TEST(SynthOptions, FailureWhileMakingKeepsTheOldOutput) {
     sf_writef_float(file, samples.data(), 800);
     sf_close(file);
   }
-  ToolRun not_finite = synth(dir, {"--audio", "file:" + dir.file("nan.wav"), dir.file("old.iq")});
-  EXPECT_EQ(not_finite.exit_status, 1);
+  ToolRun not_finite = synth({"--audio", "file:" + dir.file("nan.wav"), dir.file("old.iq")});
+  EXPECT_EQ(not_finite.status, 1);
   EXPECT_NE(not_finite.err.find("finite"), std::string::npos) << not_finite.err;
-  ToolRun nowhere = synth(dir, {"--duration", "0.01", dir.file("no-such-dir/out.iq")});
-  EXPECT_EQ(nowhere.exit_status, 1);
-  ToolRun output_is_dir = synth(dir, {"--duration", "0.01", dir.path});
-  EXPECT_EQ(output_is_dir.exit_status, 1);
+  ToolRun nowhere = synth({"--duration", "0.01", dir.file("no-such-dir/out.iq")});
+  EXPECT_EQ(nowhere.status, 1);
+  ToolRun output_is_dir = synth({"--duration", "0.01", dir.path()});
+  EXPECT_EQ(output_is_dir.status, 1);
 
-  EXPECT_EQ(read_bytes(dir.file("old.iq")), old_bytes);
+  EXPECT_EQ(read_file(dir.file("old.iq")), old_bytes);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"nan.wav", "not-audio.wav", "old.iq"}));
 }

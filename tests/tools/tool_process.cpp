@@ -16,76 +16,12 @@
 #include <numbers>
 #include <sstream>
 
-extern char** environ;
-
-namespace {
-
-const char* const CAPTURED_OUT = ".tool.out";
-const char* const CAPTURED_ERR = ".tool.err";
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
-
 std::string tool_path(const std::string& name) { return std::string(KDSP_TOOLS_DIR) + "/" + name + "/" + name; }
 
-ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& scratch_dir) {
-  std::string out_path = scratch_dir + "/" + CAPTURED_OUT;
-  std::string err_path = scratch_dir + "/" + CAPTURED_ERR;
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  ToolRun run;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  run.out = read_text(out_path);
-  run.err = read_text(err_path);
-  std::remove(out_path.c_str());
-  std::remove(err_path.c_str());
-  return run;
-}
-
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kdsp-tools-XXXXXX").string();
-  if (mkdtemp(pattern.data()) != nullptr) path = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  if (!path.empty()) std::filesystem::remove_all(path, ignored);
-}
-
-std::vector<std::string> ScratchDir::entries() const {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path)) {
-    std::string name = entry.path().filename().string();
-    if (name != CAPTURED_OUT && name != CAPTURED_ERR) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::vector<std::uint8_t> read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::complex<float>> read_pairs(const std::string& path) {
-  std::vector<std::uint8_t> bytes = read_bytes(path);
+  std::vector<std::uint8_t> bytes = read_file(path);
   std::vector<std::complex<float>> pairs(bytes.size() / 8);
   // The tests run on little-endian hosts, where the file's bytes are the floats.
   std::memcpy(pairs.data(), bytes.data(), pairs.size() * 8);

@@ -7,32 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "support/process.h"
+#include "support/test_files.h"
+
 // Path of a built companion tool, e.g. tool_path("kdsp-synth").
 std::string tool_path(const std::string& name);
 
-struct ToolRun {
-  int exit_status = -1;  // -1 when the process did not exit normally
-  std::string out;
-  std::string err;
-};
+// A tool's run: status, standard output and standard error.
+using ToolRun = ProcessResult;
 
-// Runs `program` with `args`, no shell involved, standard output and error
-// captured through files in `scratch_dir`.
-ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& scratch_dir);
-
-// A fresh directory, removed with everything in it at destruction.
-struct ScratchDir {
-  std::string path;
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  std::string file(const std::string& name) const { return path + "/" + name; }
-  // Names of the entries, sorted, leaving out the tools' captured output.
-  std::vector<std::string> entries() const;
-};
-
-std::vector<std::uint8_t> read_bytes(const std::string& path);
+inline ToolRun run_tool(const std::string& program, const std::vector<std::string>& args) {
+  return run_process(program, args);
+}
 
 // A capture's pairs; empty when the file cannot be read.
 std::vector<std::complex<float>> read_pairs(const std::string& path);
