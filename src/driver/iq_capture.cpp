@@ -23,19 +23,14 @@ bool bits_are_finite(std::uint32_t bits) { return (bits & 0x7FFFFFFFu) <= 0x7F7F
 
 }  // namespace
 
-int load_iq_capture(const char* path, IqCapture* capture) {
-  std::uint8_t* raw = nullptr;
-  std::uint64_t length = 0;
-  if (read_whole_file(path, &raw, &length, IQ_MAX_FILE_SIZE) != 0) return BAD_IQ;
-  const MemPtr<std::uint8_t> file(raw);
+int parse_iq_capture(const std::uint8_t* bytes, std::uint64_t length, IqCapture* capture) {
   if (!capture_length_valid(length)) return BAD_IQ;
-
   MemPtr<float> samples(static_cast<float*>(mem_alloc(length)));
   if (!samples) return IO_ERROR;
 
   const std::uint64_t value_count = length / 4;
   for (std::uint64_t i = 0; i < value_count; ++i) {
-    const std::uint32_t bits = read_le32(file.get() + 4 * i);
+    const std::uint32_t bits = read_le32(bytes + 4 * i);
     std::memcpy(samples.get() + i, &bits, sizeof bits);
     if (!bits_are_finite(bits)) return BAD_IQ;
   }
@@ -43,6 +38,14 @@ int load_iq_capture(const char* path, IqCapture* capture) {
   capture->samples = samples.release();
   capture->pair_count = length / IQ_PAIR_BYTES;
   return RESULT_OK;
+}
+
+int load_iq_capture(const char* path, IqCapture* capture) {
+  std::uint8_t* raw = nullptr;
+  std::uint64_t length = 0;
+  if (read_whole_file(path, &raw, &length, IQ_MAX_FILE_SIZE) != 0) return BAD_IQ;
+  const MemPtr<std::uint8_t> file(raw);
+  return parse_iq_capture(file.get(), length, capture);
 }
 
 void release_iq_capture(IqCapture* capture) {

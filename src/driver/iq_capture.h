@@ -9,6 +9,10 @@ struct IqCapture {
   std::uint64_t pair_count;  // 1 .. IQ_MAX_PAIRS
 };
 
+// Validates a capture file already in memory and builds `*capture` from it:
+// 0, BAD_IQ or IO_ERROR as load_iq_capture.
+int parse_iq_capture(const std::uint8_t* bytes, std::uint64_t length, IqCapture* capture);
+
 // Loads and validates the capture at `path` into `*capture`, whose pointer is
 // null: 0 with the capture filled, BAD_IQ for an unreadable file, a bad length
 // or a non-finite value, IO_ERROR when memory runs out.

@@ -56,14 +56,9 @@ void write_kernel_header(const KernelHeader& header, std::uint8_t* out) {
   write_le32(out + 28, header.reserved[2]);
 }
 
-int load_kernel_image(const char* path, KernelImage* image) {
-  std::uint8_t* raw = nullptr;
-  std::uint64_t length = 0;
-  if (read_whole_file(path, &raw, &length, KERNEL_MAX_FILE_SIZE) != 0) return BAD_KERNEL;
-  const MemPtr<std::uint8_t> file(raw);
-
+int parse_kernel_image(const std::uint8_t* bytes, std::uint64_t length, KernelImage* image) {
   KernelHeader header{};
-  if (check_kernel_file(file.get(), length, &header) != nullptr) return BAD_KERNEL;
+  if (check_kernel_file(bytes, length, &header) != nullptr) return BAD_KERNEL;
 
   // Both blocks are requested before either is tested, so that running out of
   // memory is always IO_ERROR and never depends on which block failed.
@@ -71,7 +66,7 @@ int load_kernel_image(const char* path, KernelImage* image) {
   MemPtr<std::uint8_t> memory(static_cast<std::uint8_t*>(mem_alloc_zeroed(DATA_MEMORY_SIZE, 1)));
   if (!code || !memory) return IO_ERROR;
 
-  const std::uint8_t* words = file.get() + KERNEL_HEADER_SIZE;
+  const std::uint8_t* words = bytes + KERNEL_HEADER_SIZE;
   for (std::uint32_t i = 0; i < header.code_count; ++i) code.get()[i] = read_le32(words + 4ull * i);
   if (header.data_size > 0) std::memcpy(memory.get(), words + 4ull * header.code_count, header.data_size);
 
@@ -80,6 +75,14 @@ int load_kernel_image(const char* path, KernelImage* image) {
   image->code_count = header.code_count;
   image->entry = header.entry;
   return RESULT_OK;
+}
+
+int load_kernel_image(const char* path, KernelImage* image) {
+  std::uint8_t* raw = nullptr;
+  std::uint64_t length = 0;
+  if (read_whole_file(path, &raw, &length, KERNEL_MAX_FILE_SIZE) != 0) return BAD_KERNEL;
+  const MemPtr<std::uint8_t> file(raw);
+  return parse_kernel_image(file.get(), length, image);
 }
 
 void release_kernel_image(KernelImage* image) {

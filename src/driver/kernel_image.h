@@ -42,6 +42,10 @@ const char* check_kernel_file(const std::uint8_t* bytes, std::uint64_t length, K
 // beside it so that the layout lives in one place.
 void write_kernel_header(const KernelHeader& header, std::uint8_t* out);
 
+// Validates a kernel file already in memory and builds `*image` from it:
+// 0, BAD_KERNEL or IO_ERROR as load_kernel_image.
+int parse_kernel_image(const std::uint8_t* bytes, std::uint64_t length, KernelImage* image);
+
 // Loads and validates the kernel at `path` into `*image`, whose pointers are
 // null: 0 with the image filled, BAD_KERNEL for an unreadable or invalid file,
 // IO_ERROR when memory runs out (pointers null again in both cases).

@@ -3,41 +3,15 @@
 // says, and must survive a disassembly round trip.
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "driver/byte_order.h"
 #include "kdsp-as/assembler.h"
 #include "kdsp-dis/disassembler.h"
 #include "tools/tool_process.h"
 
 namespace {
-
-constexpr double PI = 3.14159265358979323846;
-
-// A tone of 800 Hz, frequency-modulated with 2.5 kHz deviation onto a
-// carrier 25 kHz above the centre: what the examples tune to. 0.1 s keeps
-// the runs fast.
-void write_fm_capture(const std::string& path) {
-  constexpr int PAIRS = 24000;
-  constexpr double RATE = 240000.0;
-  std::vector<std::uint8_t> bytes(8 * PAIRS);
-  double phase = 0.0;
-  for (int n = 0; n < PAIRS; ++n) {
-    const double t = n / RATE;
-    phase += 2.0 * PI * (25000.0 + 2500.0 * std::sin(2.0 * PI * 800.0 * t)) / RATE;
-    const float i = static_cast<float>(0.5 * std::cos(phase));
-    const float q = static_cast<float>(0.5 * std::sin(phase));
-    write_le32(&bytes[8 * n], std::bit_cast<std::uint32_t>(i));
-    write_le32(&bytes[8 * n + 4], std::bit_cast<std::uint32_t>(q));
-  }
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
-}
 
 struct Expectation {
   int status;
@@ -63,34 +37,35 @@ class Examples : public ::testing::Test {
     const std::string kasm = dir.file(name + ".kasm");
     const std::string kernel = dir.file(name + ".kdsp");
     const std::string wav = dir.file(name + ".wav");
-    write_text_file(kasm, source);
-    const ProcessResult assembled = run_program({assembler_path(), kasm, "-o", kernel});
+    write_file(kasm, Bytes(source.begin(), source.end()));
+    const ProcessResult assembled = run_tool(tool_path("kdsp-as"), {kasm, "-o", kernel});
     ASSERT_EQ(assembled.status, 0) << assembled.err;
-    expect_round_trip(read_text_file(kernel));
+    expect_round_trip(read_file(kernel));
 
-    const ProcessResult run = run_program({KDSP_BINARY, capture, kernel, wav});
+    const ProcessResult run = run_kdsp({capture, kernel, wav});
     EXPECT_EQ(run.status, expected.status) << run.err;
     EXPECT_EQ(run.err, expected.message.empty() ? "" : expected.message + "\n");
     EXPECT_EQ(run.out, "");
     if (expected.status == 0) {
-      EXPECT_EQ(read_text_file(wav).substr(0, 4), "RIFF");
+      const Bytes out = read_file(wav);
+      EXPECT_EQ(std::string(out.begin(), out.begin() + std::min<std::size_t>(4, out.size())), "RIFF");
     } else {
-      EXPECT_FALSE(std::filesystem::exists(wav));
+      EXPECT_FALSE(file_exists(wav));
     }
   }
 
-  static void expect_round_trip(const std::string& file) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
+  static void expect_round_trip(const Bytes& file) {
     std::string listing;
-    ASSERT_EQ(disassemble_kernel_file(bytes, file.size(), &listing), nullptr);
+    ASSERT_EQ(disassemble_kernel_file(file.data(), file.size(), &listing), nullptr);
     AsmProgram program;
     std::vector<AsmDiagnostic> diagnostics;
     ASSERT_EQ(assemble_text(listing, &program, &diagnostics), 0) << listing;
-    const std::vector<std::uint8_t> again = kernel_file_bytes(program);
-    EXPECT_EQ(std::string(again.begin(), again.end()), file);
+    EXPECT_TRUE(kernel_file_bytes(program) == file);
   }
 
-  void SetUp() override { write_fm_capture(capture); }
+  // A 800 Hz tone with 2.5 kHz deviation on a carrier 25 kHz above the
+  // centre, where the examples tune; 0.1 s keeps the runs fast.
+  void SetUp() override { write_file(capture, fm_capture_file(24000, 25000.0, 800.0, 2500.0)); }
 
   ScratchDir dir;
   std::string capture = dir.file("fm.iq");
@@ -101,7 +76,8 @@ TEST_F(Examples, EachEndsAsItsHeaderSays) {
   int count = 0;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     if (entry.path().extension() != ".kasm") continue;
-    const std::string source = read_text_file(entry.path());
+    const Bytes bytes = read_file(entry.path());
+    const std::string source(bytes.begin(), bytes.end());
     Expectation expected{};
     ASSERT_TRUE(read_expectation(source, &expected)) << entry.path() << " has no Expect: line";
     expect_run(entry.path().stem(), source, expected);
@@ -111,8 +87,8 @@ TEST_F(Examples, EachEndsAsItsHeaderSays) {
 }
 
 TEST_F(Examples, ParameterCheckTakesEveryPath) {
-  const std::string source =
-      read_text_file(std::string(KDSP_SOURCE_DIR) + "/examples/check_parameter.kasm");
+  const Bytes bytes = read_file(std::string(KDSP_SOURCE_DIR) + "/examples/check_parameter.kasm");
+  const std::string source(bytes.begin(), bytes.end());
   const std::string shipped = ".word   75000";
   ASSERT_NE(source.find(shipped), std::string::npos);
   auto with_offset = [&](const char* offset) {

@@ -1,65 +1,73 @@
 #include "tools/tool_process.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <numbers>
 #include <sstream>
 
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kdsp-tools-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) std::abort();
-  path = pattern;
+std::string tool_path(const std::string& name) { return std::string(KDSP_TOOLS_DIR) + "/" + name + "/" + name; }
+
+
+
+std::vector<std::complex<float>> read_pairs(const std::string& path) {
+  std::vector<std::uint8_t> bytes = read_file(path);
+  std::vector<std::complex<float>> pairs(bytes.size() / 8);
+  // The tests run on little-endian hosts, where the file's bytes are the floats.
+  std::memcpy(pairs.data(), bytes.data(), pairs.size() * 8);
+  return pairs;
 }
 
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
+void write_pairs(const std::string& path, const std::vector<std::complex<float>>& pairs) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(pairs.data()), static_cast<std::streamsize>(pairs.size() * 8));
 }
 
-std::string read_text_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void write_text_file(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::vector<std::string> directory_entries(const std::string& path) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-ProcessResult run_program(const std::vector<std::string>& argv) {
-  ScratchDir streams;
-  const std::string out_path = streams.file("stdout");
-  const std::string err_path = streams.file("stderr");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
+std::vector<double> recover_deviation_hz(const std::vector<std::complex<float>>& pairs, double offset_hz) {
+  std::vector<double> deviation;
+  for (std::size_t n = 0; n + 1 < pairs.size(); ++n) {
+    std::complex<double> step = std::complex<double>(pairs[n + 1]) * std::conj(std::complex<double>(pairs[n]));
+    deviation.push_back(std::arg(step) * 240000.0 / (2.0 * std::numbers::pi) - offset_hz);
   }
-  int wait_status = 0;
-  if (pid < 0 || waitpid(pid, &wait_status, 0) != pid) return ProcessResult{-1, "", ""};
-  const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return ProcessResult{status, read_text_file(out_path), read_text_file(err_path)};
+  return deviation;
+}
+
+double zero_crossing_hz(const std::vector<double>& signal, std::size_t first, std::size_t count, double sample_rate) {
+  int crossings = 0;
+  std::size_t first_crossing = 0;
+  std::size_t last_crossing = 0;
+  for (std::size_t n = first + 1; n < first + count && n < signal.size(); ++n) {
+    if (signal[n - 1] < 0.0 && signal[n] >= 0.0) {
+      if (crossings == 0) first_crossing = n;
+      last_crossing = n;
+      ++crossings;
+    }
+  }
+  if (crossings < 2) return 0.0;
+  return (crossings - 1) * sample_rate / static_cast<double>(last_crossing - first_crossing);
+}
+
+std::vector<ScanLine> parse_scan_report(const std::string& report) {
+  std::vector<ScanLine> lines;
+  std::istringstream in(report);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    ScanLine parsed{};
+    if (std::sscanf(line.c_str(), "%lf %lf %lf %lf", &parsed.offset_hz, &parsed.level_db, &parsed.cnr_db,
+                    &parsed.width_hz) == 4) {
+      lines.push_back(parsed);
+    }
+  }
+  return lines;
 }

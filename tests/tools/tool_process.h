@@ -1,32 +1,43 @@
-// Running the built programs from the tests, and scratch space for their files.
+// Running the companion tools as processes in a scratch directory, and
+// reading back what they write.
 #pragma once
 
+#include <complex>
+#include <cstdint>
 #include <string>
 #include <vector>
 
-struct ProcessResult {
-  int status;  // exit status, or -1 when the program did not exit normally
-  std::string out;
-  std::string err;
+#include "support/process.h"
+#include "support/test_files.h"
+
+// Path of a built companion tool, e.g. tool_path("kdsp-synth").
+std::string tool_path(const std::string& name);
+
+// A tool's run: status, standard output and standard error.
+using ToolRun = ProcessResult;
+
+inline ToolRun run_tool(const std::string& program, const std::vector<std::string>& args) {
+  return run_process(program, args);
+}
+
+// A capture's pairs; empty when the file cannot be read.
+std::vector<std::complex<float>> read_pairs(const std::string& path);
+
+// Writes pairs as a capture.
+void write_pairs(const std::string& path, const std::vector<std::complex<float>>& pairs);
+
+// The audio that frequency-modulated a lone, noise-free channel, recovered
+// exactly from the phase step between pairs: deviation in Hz per pair.
+std::vector<double> recover_deviation_hz(const std::vector<std::complex<float>>& pairs, double offset_hz);
+
+// Frequency of a tone from its upward zero crossings.
+double zero_crossing_hz(const std::vector<double>& signal, std::size_t first, std::size_t count, double sample_rate);
+
+// One channel line of kdsp-scan's report.
+struct ScanLine {
+  double offset_hz;
+  double level_db;
+  double cnr_db;
+  double width_hz;
 };
-
-// Runs `argv` (argv[0] is the program path) with standard input closed and
-// both output streams captured.
-ProcessResult run_program(const std::vector<std::string>& argv);
-
-// A fresh directory, removed with everything in it when the owner goes.
-struct ScratchDir {
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  std::string file(const std::string& name) const { return path + "/" + name; }
-  std::string path;
-};
-
-std::string read_text_file(const std::string& path);
-void write_text_file(const std::string& path, const std::string& text);
-std::vector<std::string> directory_entries(const std::string& path);
-
-inline std::string assembler_path() { return std::string(KDSP_TOOLS_DIR) + "/kdsp-as/kdsp-as"; }
-inline std::string disassembler_path() { return std::string(KDSP_TOOLS_DIR) + "/kdsp-dis/kdsp-dis"; }
+std::vector<ScanLine> parse_scan_report(const std::string& report);

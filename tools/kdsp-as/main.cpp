@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "base/memory.h"
+#include "common/atomic_output.h"
 #include "driver/file_read.h"
 #include "kdsp-as/assembler.h"
-#include "kdsp-as/atomic_file.h"
 
 namespace {
 
@@ -36,6 +36,13 @@ bool parse_arguments(int argc, char** argv, Arguments* args) {
     }
   }
   return args->source != nullptr && args->output != nullptr;
+}
+
+// The image appears whole at `path` or not at all.
+bool write_image(const char* path, const std::vector<std::uint8_t>& bytes) {
+  AtomicOutput out;
+  return atomic_output_open(path, &out) == 0 && atomic_output_write(out, bytes) == 0 &&
+         atomic_output_commit(out) == 0;
 }
 
 }  // namespace
@@ -63,7 +70,7 @@ int main(int argc, char** argv) {
     }
     return 1;
   }
-  if (write_file_atomically(args.output, kernel_file_bytes(program)) != 0) {
+  if (!write_image(args.output, kernel_file_bytes(program))) {
     std::fprintf(stderr, "%s: cannot write the kernel image\n", args.output);
     return 1;
   }

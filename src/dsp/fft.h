@@ -1,0 +1,22 @@
+// Radix-2 complex FFT.
+//
+// The one discrete Fourier transform of the tool: in place, iterative,
+// decimation in time, over `Complex` doubles. The forward transform is
+// unnormalised; the inverse carries the whole 1/n scaling, so forward then
+// inverse gives back the input up to rounding.
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/audio_buffer.h"
+
+// Transforms x[0 .. n-1] in place.
+//   x       : n complex values, read and overwritten
+//   n       : element count; a power of two, or 0 or 1 (then nothing changes).
+//             Not checked: every caller passes a size from fft_size_for.
+//   inverse : false = forward (exponent -), true = inverse (exponent +, then / n)
+//
+// Bit-exact by construction: one sincos call per stage, twiddles walked by
+// complex multiplication from (1, 0) in every block (never a table), every
+// product rounded on its own (the build forbids fused multiply-add).
+void fft_radix2(Complex* x, std::uint64_t n, bool inverse);

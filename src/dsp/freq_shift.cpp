@@ -1,0 +1,83 @@
+#include "dsp/freq_shift.h"
+
+#include <cmath>
+
+#include "base/limits.h"
+#include "base/memory.h"
+#include "dsp/fft.h"
+#include "dsp/voice_band.h"
+
+void shift_make_analytic(Complex* work, std::uint64_t n) {
+  for (std::uint64_t i = 1; i < n / 2; ++i) {
+    work[i].re = work[i].re + work[i].re;
+    work[i].im = work[i].im + work[i].im;
+  }
+  for (std::uint64_t i = n / 2 + 1; i < n; ++i) work[i] = Complex{0.0, 0.0};
+}
+
+void shift_mix_down(const Complex* analytic, std::uint64_t count, std::uint32_t shift_hz,
+                    float* out) {
+  const double two_pi = 6.283185307179586;
+  const double a = static_cast<double>(shift_hz) * two_pi;
+  const double sample_rate = static_cast<double>(AUDIO_SAMPLE_RATE);
+  const double phase_step = a / sample_rate;
+  // Sample 0 sits at position FFT_PAD_OFFSET of the padded array; the
+  // oscillator is phased as if it had run from the array's start.
+  double phase = (static_cast<double>(FFT_PAD_OFFSET) * a) / sample_rate;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    double s = 0.0;
+    double c = 0.0;
+    ::sincos(phase, &s, &c);
+    const double y = c * analytic[i].re + s * analytic[i].im;
+    out[i] = static_cast<float>(y);
+    // Accumulated by addition; reduced now and then (an exact operation) so
+    // it never grows large enough to lose precision.
+    phase = phase + phase_step;
+    if (i % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, two_pi);
+  }
+}
+
+int frequency_shift(const AudioBuffer* in, std::uint32_t shift_hz, AudioBuffer** out) {
+  if (in == nullptr) return -1;
+  if (out == nullptr) return -1;
+  if (in->sample_rate != AUDIO_SAMPLE_RATE) return -1;
+  if (in->count == 0 || in->count > UINT64_MAX - FFT_PAD_TOTAL) return -1;  // count + 48000 fits
+  if (shift_hz > FSHIFT_MAX_HZ) return -1;
+
+  const std::uint64_t count = in->count;
+  std::uint64_t n = 0;
+  if (fft_size_for(count, &n) != 0) return -1;
+
+  // Both requested before either is tested.
+  auto* work = static_cast<Complex*>(mem_alloc_zeroed(n, sizeof(Complex)));
+  auto* record = static_cast<AudioBuffer*>(mem_alloc_zeroed(1, sizeof(AudioBuffer)));
+  if (work == nullptr || record == nullptr) {
+    mem_release(work);
+    mem_release(record);
+    return -1;
+  }
+  record->samples = static_cast<float*>(mem_alloc_zeroed(count, sizeof(float)));
+  if (record->samples == nullptr) {
+    mem_release(work);
+    mem_release(record);
+    return -1;
+  }
+
+  for (std::uint64_t i = 0; i < count; ++i) {
+    work[FFT_PAD_OFFSET + i].re = static_cast<double>(in->samples[i]);
+  }
+  fft_radix2(work, n, false);
+  shift_make_analytic(work, n);
+  fft_radix2(work, n, true);
+  shift_mix_down(work + FFT_PAD_OFFSET, count, shift_hz, record->samples);
+  mem_release(work);  // before the voice band takes its own work array
+
+  if (voice_band_filter(record->samples, count) != 0) {
+    free_audio_buffer(record);
+    return -1;
+  }
+  record->count = count;
+  record->sample_rate = AUDIO_SAMPLE_RATE;
+  *out = record;
+  return 0;
+}

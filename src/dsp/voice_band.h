@@ -1,0 +1,30 @@
+// Voice-band filter and the FFT work-array size rule.
+//
+// Limits a 48 kHz real signal to 300..3300 Hz at unit gain, with raised-cosine
+// transitions 200..300 Hz and 3300..3400 Hz, and removes everything else (DC
+// included), by one zero-padded FFT: forward, a real gain per bin, inverse.
+// The signal sits at FFT_PAD_OFFSET in a work array of fft_size_for(count)
+// elements, so it has 24000 zeros before it and at least 24000 after it.
+#pragma once
+
+#include <cstdint>
+
+// Work-array size for a signal of `count` samples: the first of 2, 4, ...,
+// 2^63 that is not below count + FFT_PAD_TOTAL (equality accepted).
+//   count : signal length in samples
+//   size  : receives the size on success
+// Returns 0, or -1 with *size untouched when no power of two up to 2^63 is
+// large enough (including when count + FFT_PAD_TOTAL exceeds 64 bits).
+int fft_size_for(std::uint64_t count, std::uint64_t* size);
+
+// Gain of the voice band at frequency `f_hz` (f_hz >= 0): 0 up to 200 Hz, a
+// raised-cosine rise to 1 at 300 Hz, 1 up to 3300 Hz, a raised-cosine fall to
+// 0 just below 3400 Hz, 0 from 3400 Hz on.
+double voice_band_gain(double f_hz);
+
+// Filters x[0 .. count-1] (48 000 samples per second) in place.
+//   x     : the float samples; only read and written when the result is 0
+//   count : number of samples; 0 is allowed
+// Returns 0, or -1 (no work-array size, or the work array could not be
+// allocated) with the samples untouched and nothing left allocated.
+int voice_band_filter(float* x, std::uint64_t count);

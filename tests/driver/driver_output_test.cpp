@@ -1,0 +1,153 @@
+// Successful runs and where their WAV goes; failed deliveries and what they
+// leave behind.
+#include <gtest/gtest.h>
+
+#include "base/memory.h"
+#include "driver/driver.h"
+#include "support/process.h"
+#include "support/test_files.h"
+#include "support/tone.h"
+
+namespace {
+
+const std::vector<std::uint32_t> kSixWords = {0x20200000u, 0x014061A8u, 0x21324000u,
+                                              0x03130000u, 0x30000000u, 0xFF000000u};
+
+// 0.1 s of a +25 kHz carrier FM-modulated by a 1 kHz tone at 2.5 kHz deviation.
+struct ToneRun {
+  ScratchDir dir;
+  std::string capture = dir.file("capture.iq");
+  std::string kernel = dir.file("kernel.kdsp");
+  std::string output = dir.file("out.wav");
+
+  ToneRun() {
+    write_file(capture, fm_capture_file(24000, 25000.0, 1000.0, 2500.0));
+    write_file(kernel, kernel_file(kSixWords));
+  }
+  std::vector<std::string> inputs_only() const { return {"capture.iq", "kernel.kdsp"}; }
+};
+
+bool command_available(const std::string& command) {
+  return std::system(("command -v " + command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string shell_output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(DriverOutput, WavGoesToStandardOutputOrToTheFile) {
+  ToneRun run;
+  const ProcessResult to_stdout = run_kdsp({run.capture, run.kernel});
+  EXPECT_EQ(to_stdout.status, 0);
+  EXPECT_TRUE(to_stdout.err.empty());
+  ASSERT_EQ(to_stdout.out.size(), 44u + 2 * 4800);
+
+  const ProcessResult to_file = run_kdsp({run.capture, run.kernel, run.output});
+  EXPECT_EQ(to_file.status, 0);
+  EXPECT_TRUE(to_file.err.empty());
+  EXPECT_TRUE(to_file.out.empty());
+  const Bytes written = read_file(run.output);
+  EXPECT_EQ(std::string(written.begin(), written.end()), to_stdout.out);
+  EXPECT_EQ(run.dir.entries(), (std::vector<std::string>{"capture.iq", "kernel.kdsp", "out.wav"}));
+
+  // The tone that was modulated is the tone that comes out.
+  const std::vector<double> audio = wav_samples(written);
+  EXPECT_NEAR(tone_amplitude(audio, 48000, 1000, 1200, 3600), 0.36, 0.02);
+
+  // Writing over one of the inputs is allowed: both were read whole first.
+  EXPECT_EQ(run_kdsp({run.capture, run.kernel, run.capture}).status, 0);
+  EXPECT_EQ(read_file(run.capture), written);
+}
+
+TEST(DriverOutput, FailedDeliveryIsAnIoErrorAndLeavesNothing) {
+  ToneRun run;
+  write_file(run.output, {'o', 'l', 'd'});
+
+  const ProcessResult missing_dir = run_kdsp({run.capture, run.kernel, run.dir.file("no/such/out.wav")});
+  EXPECT_EQ(missing_dir.status, 10);
+  EXPECT_EQ(missing_dir.err, "IO_ERROR\n");
+
+  // An empty output path: the temporary file is made in the working
+  // directory, the rename fails, the temporary is removed.
+  ProcessOptions in_dir;
+  in_dir.cwd = run.dir.path();
+  const ProcessResult empty_path = run_kdsp({"capture.iq", "kernel.kdsp", ""}, in_dir);
+  EXPECT_EQ(empty_path.status, 10);
+  EXPECT_EQ(empty_path.err, "IO_ERROR\n");
+  EXPECT_EQ(run.dir.entries(), (std::vector<std::string>{"capture.iq", "kernel.kdsp", "out.wav"}));
+  EXPECT_EQ(read_file(run.output), (Bytes{'o', 'l', 'd'}));
+
+  ProcessOptions full;
+  full.stdout_path = "/dev/full";
+  const ProcessResult disk_full = run_kdsp({run.capture, run.kernel}, full);
+  EXPECT_EQ(disk_full.status, 10);
+  EXPECT_EQ(disk_full.err, "IO_ERROR\n");
+
+  ProcessOptions closed;
+  closed.close_stdout = true;
+  const ProcessResult no_stdout = run_kdsp({run.capture, run.kernel}, closed);
+  EXPECT_EQ(no_stdout.status, 10);
+  EXPECT_EQ(no_stdout.err, "IO_ERROR\n");
+}
+
+TEST(DriverOutput, AnyAllocationFailureKeepsTheOldFile) {
+  // In-process, so that the allocation seam reaches the run: count the
+  // requests of a good run, then fail the WAV image, its last request but
+  // the temporary name's.
+  ToneRun run;
+  write_file(run.output, {'o', 'l', 'd'});
+  std::vector<std::string> args = {"kdsp", run.capture, run.kernel, run.output};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+
+  mem_fail_request(0);
+  ASSERT_EQ(run_driver(4, argv.data()), 0);
+  const std::uint64_t total = mem_request_count();
+  write_file(run.output, {'o', 'l', 'd'});
+  for (std::uint64_t k = 1; k <= total; ++k) {
+    mem_fail_request(k);
+    const int status = run_driver(4, argv.data());
+    mem_fail_request(0);
+    EXPECT_NE(status, 0) << "request " << k;
+    EXPECT_EQ(read_file(run.output), (Bytes{'o', 'l', 'd'})) << "request " << k;
+    EXPECT_EQ(run.dir.entries(), (std::vector<std::string>{"capture.iq", "kernel.kdsp", "out.wav"}));
+  }
+}
+
+TEST(DriverOutput, OtherReadersAcceptTheWav) {
+  ToneRun run;
+  ASSERT_EQ(run_kdsp({run.capture, run.kernel, run.output}).status, 0);
+
+  if (command_available("soxi")) {
+    EXPECT_EQ(shell_output("soxi -r '" + run.output + "'"), "48000\n");
+    EXPECT_EQ(shell_output("soxi -c '" + run.output + "'"), "1\n");
+    EXPECT_EQ(shell_output("soxi -b '" + run.output + "'"), "16\n");
+    EXPECT_EQ(shell_output("soxi -s '" + run.output + "'"), "4800\n");
+    EXPECT_EQ(shell_output("soxi -e '" + run.output + "'"), "Signed Integer PCM\n");
+  } else {
+    ADD_FAILURE() << "soxi is not installed (scripts/install-deps.sh installs sox)";
+  }
+
+  const std::string script =
+      "import sys, wave, struct\n"
+      "w = wave.open(sys.argv[1], 'rb')\n"
+      "frames = w.readframes(w.getnframes())\n"
+      "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes(), w.getcomptype())\n"
+      "print(sum(abs(v) for v in struct.unpack('<%dh' % w.getnframes(), frames)))\n";
+  write_file(run.dir.file("read.py"), Bytes(script.begin(), script.end()));
+  const std::string report = shell_output("python3 '" + run.dir.file("read.py") + "' '" + run.output + "'");
+  const Bytes wav = read_file(run.output);
+  long long magnitude = 0;
+  for (std::size_t i = 44; i + 1 < wav.size(); i += 2) {
+    magnitude += std::abs(static_cast<std::int16_t>(wav[i] | (wav[i + 1] << 8)));
+  }
+  EXPECT_EQ(report, "1 2 48000 4800 NONE\n" + std::to_string(magnitude) + "\n");
+}

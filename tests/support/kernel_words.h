@@ -1,0 +1,54 @@
+// Instruction words for hand-written test kernels.
+#pragma once
+
+#include <cstdint>
+
+#include "vm/isa.h"
+
+namespace words {
+
+constexpr std::uint32_t low16(std::int32_t imm) { return static_cast<std::uint32_t>(imm) & 0xFFFFu; }
+constexpr std::uint32_t rrr(Opcode op, int rd, int ra, int rb) {
+  return encode_word(op, static_cast<std::uint32_t>(rd), static_cast<std::uint32_t>(ra),
+                     static_cast<std::uint32_t>(rb) << 12);
+}
+
+constexpr std::uint32_t nop() { return 0; }
+constexpr std::uint32_t li(int rd, std::uint32_t imm20) {
+  return (std::uint32_t{OP_LI} << 24) | (static_cast<std::uint32_t>(rd) << 20) | (imm20 & LOW20_MASK);
+}
+constexpr std::uint32_t lui(int rd, std::uint32_t imm20) {
+  return (std::uint32_t{OP_LUI} << 24) | (static_cast<std::uint32_t>(rd) << 20) | (imm20 & LOW20_MASK);
+}
+constexpr std::uint32_t addi(int rd, int ra, std::int32_t imm) {
+  return encode_word(OP_ADDI, static_cast<std::uint32_t>(rd), static_cast<std::uint32_t>(ra), low16(imm));
+}
+constexpr std::uint32_t ld(int rd, std::int32_t imm, int ra) {
+  return encode_word(OP_LD, static_cast<std::uint32_t>(rd), static_cast<std::uint32_t>(ra), low16(imm));
+}
+constexpr std::uint32_t st(int rd, std::int32_t imm, int ra) {
+  return encode_word(OP_ST, static_cast<std::uint32_t>(rd), static_cast<std::uint32_t>(ra), low16(imm));
+}
+constexpr std::uint32_t add(int rd, int ra, int rb) { return rrr(OP_ADD, rd, ra, rb); }
+constexpr std::uint32_t xor_(int rd, int ra, int rb) { return rrr(OP_XOR, rd, ra, rb); }
+constexpr std::uint32_t shl(int rd, int ra, std::uint32_t n) {
+  return encode_word(OP_SHL, static_cast<std::uint32_t>(rd), static_cast<std::uint32_t>(ra), n);
+}
+constexpr std::uint32_t shr(int rd, int ra, std::uint32_t n) {
+  return encode_word(OP_SHR, static_cast<std::uint32_t>(rd), static_cast<std::uint32_t>(ra), n);
+}
+constexpr std::uint32_t beqz(int rd, std::int32_t off) {
+  return encode_word(OP_BEQZ, static_cast<std::uint32_t>(rd), 0, low16(off));
+}
+constexpr std::uint32_t bltz(int rd, std::int32_t off) {
+  return encode_word(OP_BLTZ, static_cast<std::uint32_t>(rd), 0, low16(off));
+}
+constexpr std::uint32_t jmp(std::int32_t off) { return encode_word(OP_JMP, 0, 0, low16(off)); }
+constexpr std::uint32_t getiq(int rd) { return encode_word(OP_GETIQ, static_cast<std::uint32_t>(rd), 0, 0); }
+constexpr std::uint32_t fmdemod(int rd, int ra, int rb) { return rrr(OP_FMDEMOD, rd, ra, rb); }
+constexpr std::uint32_t fshift(int rd, int ra, int rb) { return rrr(OP_FSHIFT, rd, ra, rb); }
+constexpr std::uint32_t emit() { return 0x30000000u; }
+constexpr std::uint32_t exit_() { return 0x30000001u; }
+constexpr std::uint32_t halt() { return 0xFF000000u; }
+
+}  // namespace words

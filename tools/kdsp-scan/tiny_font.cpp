@@ -1,0 +1,54 @@
+#include "tiny_font.h"
+
+namespace {
+
+// Rows top to bottom, three bits each, the leftmost pixel in bit 2.
+struct Glyph {
+  char character;
+  std::uint8_t rows[GLYPH_HEIGHT];
+};
+
+constexpr Glyph GLYPHS[] = {
+    {'0', {7, 5, 5, 5, 7}}, {'1', {2, 6, 2, 2, 7}}, {'2', {7, 1, 7, 4, 7}}, {'3', {7, 1, 7, 1, 7}},
+    {'4', {5, 5, 7, 1, 1}}, {'5', {7, 4, 7, 1, 7}}, {'6', {7, 4, 7, 5, 7}}, {'7', {7, 1, 1, 1, 1}},
+    {'8', {7, 5, 7, 5, 7}}, {'9', {7, 5, 7, 1, 7}}, {'-', {0, 0, 7, 0, 0}}, {'.', {0, 0, 0, 0, 2}},
+    {'k', {4, 5, 6, 5, 5}}, {'s', {0, 3, 6, 1, 6}},
+};
+
+const Glyph* find_glyph(char character) {
+  for (const Glyph& glyph : GLYPHS) {
+    if (glyph.character == character) return &glyph;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void put_pixel(RgbCanvas canvas, int x, int y, Rgb colour) {
+  if (x < 0 || y < 0 || x >= canvas.width || y >= canvas.height) return;
+  std::uint8_t* pixel = canvas.rgb + 3 * (static_cast<long>(y) * canvas.width + x);
+  pixel[0] = colour.r;
+  pixel[1] = colour.g;
+  pixel[2] = colour.b;
+}
+
+int text_width(std::string_view text, int scale) {
+  if (text.empty()) return 0;
+  return static_cast<int>(text.size()) * (GLYPH_WIDTH + 1) * scale - scale;
+}
+
+void draw_text(RgbCanvas canvas, int x, int y, std::string_view text, int scale, Rgb colour) {
+  for (char character : text) {
+    if (const Glyph* glyph = find_glyph(character)) {
+      for (int row = 0; row < GLYPH_HEIGHT; ++row) {
+        for (int column = 0; column < GLYPH_WIDTH; ++column) {
+          if (((glyph->rows[row] >> (GLYPH_WIDTH - 1 - column)) & 1u) == 0) continue;
+          for (int dy = 0; dy < scale; ++dy) {
+            for (int dx = 0; dx < scale; ++dx) put_pixel(canvas, x + column * scale + dx, y + row * scale + dy, colour);
+          }
+        }
+      }
+    }
+    x += (GLYPH_WIDTH + 1) * scale;
+  }
+}

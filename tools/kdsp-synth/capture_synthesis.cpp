@@ -1,0 +1,52 @@
+#include "capture_synthesis.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "base/limits.h"
+#include "common/capture_file.h"
+#include "fm_modulator.h"
+#include "noise.h"
+
+namespace {
+
+constexpr std::uint64_t PAIRS_PER_BLOCK = 16384;
+
+}  // namespace
+
+double noise_power_for_cnr(double amplitude, double cnr_db) {
+  double carrier_power = amplitude * amplitude;
+  double noise_in_band = carrier_power / std::pow(10.0, cnr_db / 10.0);
+  return noise_in_band * (IQ_SAMPLE_RATE / CNR_BANDWIDTH_HZ);
+}
+
+int write_synthesized_capture(const CapturePlan& plan, AtomicOutput& out) {
+  // Both start phases are drawn whether or not there is a second channel, so
+  // that adding one leaves the first channel and the noise as they were.
+  RandomStream random = make_random_stream(plan.seed);
+  double first_phase = 2.0 * std::numbers::pi * next_uniform(random);
+  double second_phase = 2.0 * std::numbers::pi * next_uniform(random);
+  FmOscillator first =
+      make_fm_oscillator(plan.first.offset_hz, plan.first.deviation_hz, plan.first.amplitude, first_phase);
+  FmOscillator second =
+      make_fm_oscillator(plan.second.offset_hz, plan.second.deviation_hz, plan.second.amplitude, second_phase);
+
+  std::vector<float> values(2 * PAIRS_PER_BLOCK);
+  std::vector<std::uint8_t> bytes(values.size() * 4);
+  for (std::uint64_t start = 0; start < plan.pair_count; start += PAIRS_PER_BLOCK) {
+    std::uint64_t count = std::min(PAIRS_PER_BLOCK, plan.pair_count - start);
+    for (std::uint64_t i = 0; i < count; ++i) {
+      std::uint64_t n = start + i;
+      std::complex<double> pair = next_fm_pair(first, plan.first.audio[n]);
+      if (plan.has_second) pair += next_fm_pair(second, plan.second.audio[n]);
+      if (plan.noise_power > 0.0) pair += next_complex_gaussian(random, plan.noise_power);
+      values[2 * i] = static_cast<float>(pair.real());
+      values[2 * i + 1] = static_cast<float>(pair.imag());
+    }
+    std::span<const float> block(values.data(), 2 * count);
+    encode_float32_le(block, bytes.data());
+    int error = atomic_output_write(out, std::span<const std::uint8_t>(bytes.data(), block.size() * 4));
+    if (error != 0) return error;
+  }
+  return 0;
+}

@@ -1,0 +1,20 @@
+// Frequency modulation of one channel at the capture's pair rate: the phase
+// advances by 2*pi*(offset + deviation*audio)/IQ_SAMPLE_RATE per pair.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+
+struct FmOscillator {
+  double phase;           // radians, kept small by periodic reduction
+  double carrier_step;    // radians per pair for the offset
+  double deviation_step;  // radians per pair for audio of 1.0
+  double amplitude;
+  std::uint64_t pair_index;
+};
+
+FmOscillator make_fm_oscillator(double offset_hz, double deviation_hz, double amplitude, double start_phase);
+
+// The pair for the oscillator's current phase, then the phase advanced by
+// one pair modulated with `audio`.
+std::complex<double> next_fm_pair(FmOscillator& oscillator, float audio);

@@ -1,0 +1,112 @@
+// kdsp-synth: makes a capture holding FM channels at chosen offsets.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "audio_source.h"
+#include "base/limits.h"
+#include "capture_synthesis.h"
+#include "reference_wav.h"
+#include "resample.h"
+#include "synth_options.h"
+
+namespace {
+
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_BAD_OPTIONS = 2;
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "kdsp-synth: %s\n", message.c_str());
+  return EXIT_FAILED;
+}
+
+// The first channel's audio fixes the duration when none was given: a file's
+// own length, else the default.
+int load_audio(const AudioRequest& request, double duration_s, SourceAudio* audio, std::string* error) {
+  if (request.kind == AudioKind::AUDIO_FILE) {
+    return read_audio_file(request.path, duration_s > 0.0 ? duration_s : MAX_DURATION_S, audio, error);
+  }
+  *audio = make_builtin_audio(request, duration_s > 0.0 ? duration_s : DEFAULT_DURATION_S);
+  return 0;
+}
+
+// Fills `*channel` with the audio converted to the pair rate.
+int plan_channel(const SourceAudio& audio, std::uint64_t pair_count, double offset_hz, double deviation_hz,
+                 double amplitude, ChannelPlan* channel, std::string* error) {
+  ChannelPlan planned;
+  if (resample_to_pair_rate(audio, pair_count, &planned.audio, error) != 0) return -1;
+  planned.offset_hz = offset_hz;
+  planned.deviation_hz = deviation_hz;
+  planned.amplitude = amplitude;
+  *channel = std::move(planned);
+  return 0;
+}
+
+int write_capture(const CapturePlan& plan, const std::string& path, std::string* error) {
+  AtomicOutput out;
+  int failure = atomic_output_open(path.c_str(), &out);
+  if (failure == 0) failure = write_synthesized_capture(plan, out);
+  if (failure == 0) failure = atomic_output_commit(out);
+  if (failure != 0) {
+    *error = "cannot write '" + path + "': " + std::strerror(failure);
+    return -1;
+  }
+  return 0;
+}
+
+int run(const SynthOptions& options) {
+  std::string error;
+  SourceAudio first_audio;
+  if (load_audio(options.audio, options.duration_s, &first_audio, &error) != 0) return fail(error);
+  double duration_s = options.duration_s > 0.0 ? options.duration_s : audio_duration_s(first_audio);
+  auto pair_count = static_cast<std::uint64_t>(std::llround(duration_s * IQ_SAMPLE_RATE));
+  pair_count = std::clamp<std::uint64_t>(pair_count, 1, IQ_MAX_PAIRS);
+
+  CapturePlan plan;
+  plan.pair_count = pair_count;
+  plan.seed = options.seed;
+  if (plan_channel(first_audio, pair_count, options.offset_hz, options.deviation_hz, FIRST_CARRIER_AMPLITUDE,
+                   &plan.first, &error) != 0) {
+    return fail(error);
+  }
+  if (options.add_second) {
+    SourceAudio second_audio;
+    if (load_audio(options.second_audio, duration_s, &second_audio, &error) != 0) return fail(error);
+    double amplitude = FIRST_CARRIER_AMPLITUDE * std::pow(10.0, options.second_level_db / 20.0);
+    if (plan_channel(second_audio, pair_count, options.second_offset_hz, options.deviation_hz, amplitude,
+                     &plan.second, &error) != 0) {
+      return fail(error);
+    }
+    plan.has_second = true;
+  }
+  if (options.add_noise) plan.noise_power = noise_power_for_cnr(FIRST_CARRIER_AMPLITUDE, options.cnr_db);
+
+  if (!options.audio_out_path.empty() && write_reference_wav(options.audio_out_path, first_audio, &error) != 0) {
+    return fail(error);
+  }
+  if (write_capture(plan, options.output_path, &error) != 0) return fail(error);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SynthOptions options;
+  std::string error;
+  switch (parse_synth_options(argc, argv, &options, &error)) {
+    case SYNTH_PARSE_HELP: std::fputs(synth_usage(), stdout); return 0;
+    case SYNTH_PARSE_OK: break;
+    default:
+      std::fprintf(stderr, "kdsp-synth: %s\nTry 'kdsp-synth --help'.\n", error.c_str());
+      return EXIT_BAD_OPTIONS;
+  }
+  try {
+    return run(options);
+  } catch (const std::bad_alloc&) {
+    // Every file in progress is removed by its owner while unwinding.
+    return fail("out of memory");
+  }
+}
