@@ -1,5 +1,7 @@
 // Successful runs and where their WAV goes; failed deliveries and what they
 // leave behind.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "base/memory.h"
@@ -150,4 +152,28 @@ TEST(DriverOutput, OtherReadersAcceptTheWav) {
     magnitude += std::abs(static_cast<std::int16_t>(wav[i] | (wav[i + 1] << 8)));
   }
   EXPECT_EQ(report, "1 2 48000 4800 NONE\n" + std::to_string(magnitude) + "\n");
+}
+
+TEST(DriverOutput, RealFullDiskIsAnIoErrorAndKeepsTheOldFile) {
+  // A 64 KiB file system in a private mount namespace; the 1 s run's WAV
+  // (96 KB) cannot fit. Needs the rights to mount, else skipped.
+  ScratchDir dir;
+  write_file(dir.file("capture.iq"), fm_capture_file(240000, 25000.0, 1000.0, 2500.0));
+  write_file(dir.file("kernel.kdsp"), kernel_file(kSixWords));
+  const std::string disk = dir.file("disk");
+  ASSERT_EQ(::mkdir(disk.c_str(), 0700), 0);
+  const std::string script =
+      "mount -t tmpfs -o size=64k tmpfs '" + disk + "' || exit 99\n"
+      "printf old > '" + disk + "/out.wav'\n"
+      "'" + KDSP_BINARY + "' '" + dir.file("capture.iq") + "' '" + dir.file("kernel.kdsp") + "' '" + disk +
+      "/out.wav' 2>&1\n"
+      "echo \"status $?\"\n"
+      "ls -A '" + disk + "'\n"
+      "cat '" + disk + "/out.wav'\n";
+  write_file(dir.file("full.sh"), Bytes(script.begin(), script.end()));
+  const std::string report = shell_output("unshare -m sh '" + dir.file("full.sh") + "' 2>/dev/null; echo \"end $?\"");
+  if (report.find("end 99") != std::string::npos || report.find("status") == std::string::npos) {
+    GTEST_SKIP() << "cannot mount a small file system here";
+  }
+  EXPECT_EQ(report, "IO_ERROR\nstatus 10\nout.wav\noldend 0\n");
 }

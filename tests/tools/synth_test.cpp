@@ -43,19 +43,6 @@ void write_stereo_tones(const std::string& path, int sample_rate, double seconds
   sf_close(file);
 }
 
-std::vector<float> read_mono_wav(const std::string& path, int* sample_rate) {
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr || info.channels != 1) {
-    if (file != nullptr) sf_close(file);
-    return {};
-  }
-  std::vector<float> samples(static_cast<std::size_t>(info.frames));
-  sf_readf_float(file, samples.data(), info.frames);
-  sf_close(file);
-  *sample_rate = info.samplerate;
-  return samples;
-}
 
 }  // namespace
 

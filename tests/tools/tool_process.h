@@ -41,3 +41,7 @@ struct ScanLine {
   double width_hz;
 };
 std::vector<ScanLine> parse_scan_report(const std::string& report);
+
+// A mono audio file's samples and rate (libsndfile); empty when it cannot be
+// read or is not mono.
+std::vector<float> read_mono_wav(const std::string& path, int* sample_rate);
