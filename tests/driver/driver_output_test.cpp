@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/kernel_words.h"
+
 #include "base/memory.h"
 #include "driver/driver.h"
 #include "driver/result.h"
@@ -16,9 +18,6 @@
 #include "support/tone.h"
 
 namespace {
-
-const std::vector<std::uint32_t> kSixWords = {0x20200000u, 0x014061A8u, 0x21324000u,
-                                              0x03130000u, 0x30000000u, 0xFF000000u};
 
 // 0.1 s of a +25 kHz carrier FM-modulated by a 1 kHz tone at 2.5 kHz deviation.
 struct ToneRun {
@@ -29,7 +28,7 @@ struct ToneRun {
 
   ToneRun() {
     write_file(capture, fm_capture_file(24000, 25000.0, 1000.0, 2500.0));
-    write_file(kernel, kernel_file(kSixWords));
+    write_file(kernel, kernel_file(words::SIX_WORD_KERNEL));
   }
   std::vector<std::string> inputs_only() const { return {"capture.iq", "kernel.kdsp"}; }
 };
@@ -206,7 +205,7 @@ TEST(DriverOutput, RealFullDiskIsAnIoErrorAndKeepsTheOldFile) {
   // (96 KB) cannot fit. Needs the rights to mount, else skipped.
   ScratchDir dir;
   write_file(dir.file("capture.iq"), fm_capture_file(240000, 25000.0, 1000.0, 2500.0));
-  write_file(dir.file("kernel.kdsp"), kernel_file(kSixWords));
+  write_file(dir.file("kernel.kdsp"), kernel_file(words::SIX_WORD_KERNEL));
   const std::string disk = dir.file("disk");
   ASSERT_EQ(::mkdir(disk.c_str(), 0700), 0);
   const std::string script =

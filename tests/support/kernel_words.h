@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "vm/isa.h"
 
@@ -50,5 +51,10 @@ constexpr std::uint32_t fshift(int rd, int ra, int rb) { return rrr(OP_FSHIFT, r
 constexpr std::uint32_t emit() { return 0x30000000u; }
 constexpr std::uint32_t exit_() { return 0x30000001u; }
 constexpr std::uint32_t halt() { return 0xFF000000u; }
+
+// GETIQ r2; LI r4, 25000; FMDEMOD r3, r2, r4; ADDI r1, r3, 0; EMIT; HALT:
+// the smallest kernel that demodulates the channel at +25 kHz and emits it.
+inline const std::vector<std::uint32_t> SIX_WORD_KERNEL = {0x20200000u, 0x014061A8u, 0x21324000u,
+                                                           0x03130000u, 0x30000000u, 0xFF000000u};
 
 }  // namespace words

@@ -1,6 +1,8 @@
 // Many captures through one kernel with GNU parallel, as the README shows.
 #include <gtest/gtest.h>
 
+#include "support/kernel_words.h"
+
 #include <sys/stat.h>
 
 #include <map>
@@ -9,9 +11,6 @@
 #include "tools/tool_process.h"
 
 namespace {
-
-const std::vector<std::uint32_t> kSixWords = {0x20200000u, 0x014061A8u, 0x21324000u,
-                                              0x03130000u, 0x30000000u, 0xFF000000u};
 
 // The Exitval column of each joblog line, keyed by the command's capture.
 std::map<std::string, int> exit_values(const std::string& joblog) {
@@ -49,7 +48,7 @@ TEST(BatchRun, ParallelRunsEveryCaptureAndCollectsEveryStatus) {
     ASSERT_EQ(synth.status, 0) << synth.err;
   }
   write_file(captures + "/broken.iq", Bytes(12, 0));  // not whole pairs
-  write_file(dir.file("kernel.kdsp"), kernel_file(kSixWords));
+  write_file(dir.file("kernel.kdsp"), kernel_file(words::SIX_WORD_KERNEL));
 
   // The README's one-machine form.
   const std::string command = "cd '" + dir.path() + "' && parallel -j 2 --joblog jobs.log '" + KDSP_BINARY +

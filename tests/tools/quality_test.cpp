@@ -2,6 +2,8 @@
 // demodulates it, and the result is compared with the source in the voice band.
 #include <gtest/gtest.h>
 
+#include "support/kernel_words.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -11,16 +13,13 @@
 
 namespace {
 
-const std::vector<std::uint32_t> kSixWords = {0x20200000u, 0x014061A8u, 0x21324000u,
-                                              0x03130000u, 0x30000000u, 0xFF000000u};
-
 // Synthesizes `args`, runs the six-word kernel (offset +25 kHz) on the
 // capture, returns the demodulated audio.
 std::vector<double> demodulate(const ScratchDir& dir, std::vector<std::string> synth_args) {
   synth_args.push_back(dir.file("capture.iq"));
   const ToolRun synth = run_tool(tool_path("kdsp-synth"), synth_args);
   EXPECT_EQ(synth.status, 0) << synth.err;
-  write_file(dir.file("kernel.kdsp"), kernel_file(kSixWords));
+  write_file(dir.file("kernel.kdsp"), kernel_file(words::SIX_WORD_KERNEL));
   const ProcessResult run = run_kdsp({dir.file("capture.iq"), dir.file("kernel.kdsp"), dir.file("out.wav")});
   EXPECT_EQ(run.status, 0) << run.err;
   return wav_samples(read_file(dir.file("out.wav")));

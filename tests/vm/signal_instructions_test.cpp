@@ -21,9 +21,6 @@ std::vector<float> fm_capture(std::uint64_t pair_count = 4800) {
   return values;
 }
 
-const std::vector<std::uint32_t> kSixWords = {0x20200000u, 0x014061A8u, 0x21324000u,
-                                              0x03130000u, 0x30000000u, 0xFF000000u};
-
 // GETIQ r2, offset 25000 in r4, then `count` FMDEMODs into r3 by a loop.
 std::vector<std::uint32_t> create_handles(std::uint32_t count) {
   return {getiq(2), li(4, 25000), li(8, count), fmdemod(3, 2, 4), addi(8, 8, -1), beqz(8, 1), jmp(-4)};
@@ -38,7 +35,7 @@ std::vector<std::uint32_t> then(std::vector<std::uint32_t> code, More... more) {
 }  // namespace
 
 TEST(SignalInstructions, SixWordKernelEmitsTheDemodulatedTone) {
-  const KernelOutcome outcome = run_words(kSixWords, {}, 0, fm_capture(24000));
+  const KernelOutcome outcome = run_words(words::SIX_WORD_KERNEL, {}, 0, fm_capture(24000));
   ASSERT_EQ(outcome.result, RESULT_OK);
   EXPECT_EQ(outcome.exit_flag, 0);
   ASSERT_EQ(outcome.wav.size(), 44u + 2 * 4800);
@@ -89,8 +86,8 @@ TEST(SignalInstructions, ParameterRangesAreInclusive) {
 
 TEST(SignalInstructions, RefusedCaptureIsABadParameter) {
   // Four pairs are too few to demodulate.
-  EXPECT_EQ(run_words(kSixWords, {}, 0, silent_capture(4)).result, BAD_PARAM);
-  EXPECT_EQ(run_words(kSixWords, {}, 0, silent_capture(5)).result, RESULT_OK);
+  EXPECT_EQ(run_words(words::SIX_WORD_KERNEL, {}, 0, silent_capture(4)).result, BAD_PARAM);
+  EXPECT_EQ(run_words(words::SIX_WORD_KERNEL, {}, 0, silent_capture(5)).result, RESULT_OK);
 }
 
 TEST(SignalInstructions, ThirtyTwoCreationsThenTheLimit) {
