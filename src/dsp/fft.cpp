@@ -126,7 +126,6 @@ typedef long long Lanes2 __attribute__((vector_size(16)));
 // the lane shuffles that a complex product needs. Everything here is inlined
 // into the per-target entry points below, so no 256-bit vector ever crosses
 // a call, and the ABI note about passing them does not apply.
-#pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 struct OneComplex {
   using V = Double2;
@@ -281,8 +280,6 @@ template <typename L>
   }
   if (inverse && small_limit == n) divide_by(x, n, scale);
 }
-
-#pragma GCC diagnostic pop
 
 // Two butterflies per 256-bit vector where the processor has AVX2; never
 // FMA, which would round a product and a sum together.
