@@ -28,17 +28,21 @@ struct Window {
 };
 
 // Where tap j reads for output i of a block: row i + tap_row[j] of phase
-// tap_phase[j].
+// tap_phase[j], that is the real part at values[i + offset[j]] and the
+// imaginary part IMAG_OFFSET further on.
 struct TapPlace {
   std::uint8_t phase[TAPS];
   std::uint8_t row[TAPS];
+  std::uint32_t offset[TAPS];
 };
+constexpr std::uint64_t IMAG_OFFSET = PHASES * ROWS;
 
 constexpr TapPlace make_tap_places() {
   TapPlace places{};
   for (std::uint64_t j = 0; j < TAPS; ++j) {
     places.phase[j] = static_cast<std::uint8_t>((LEAD - HALF + j) % PHASES);
     places.row[j] = static_cast<std::uint8_t>((LEAD - HALF + j) / PHASES);
+    places.offset[j] = static_cast<std::uint32_t>(places.phase[j] * ROWS + places.row[j]);
   }
   return places;
 }
@@ -112,8 +116,8 @@ template <typename V, int LANES, int GROUPS>
     for (std::uint64_t j = 0; j < TAPS; ++j) {
       V t;
       for (int l = 0; l < LANES; ++l) t[l] = taps[j];
-      const double* re_row = window.re(TAP_PLACES.phase[j]) + i + TAP_PLACES.row[j];
-      const double* im_row = window.im(TAP_PLACES.phase[j]) + i + TAP_PLACES.row[j];
+      const double* re_row = window.values + i + TAP_PLACES.offset[j];
+      const double* im_row = re_row + IMAG_OFFSET;
       for (int g = 0; g < GROUPS; ++g) {
         V x;
         V y;
