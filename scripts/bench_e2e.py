@@ -112,9 +112,16 @@ def main():
     text = "\n".join(table)
     print(text)
     if args.markdown:
+        # The end-to-end part is rewritten; any sections after it are kept.
+        kept = ""
+        if os.path.exists(args.markdown):
+            with open(args.markdown) as f:
+                old = f.read()
+            if "\n## Micro" in old:
+                kept = old[old.index("\n## Micro"):]
         with open(args.markdown, "w") as f:
             f.write("# Benchmarks\n\nEnd to end (`scripts/bench_e2e.py`), on " + machine_description() +
-                    ":\n\n" + text + "\n")
+                    ":\n\n" + text + "\n" + kept)
 
 
 if __name__ == "__main__":
