@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev libfftw3-dev time
   clang libclang-rt-14-dev llvm
   binutils valgrind
   sox python3

@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "base/memory.h"
 
 namespace {
@@ -38,24 +36,31 @@ long long measure_stream(std::FILE* stream) {
 
 }  // namespace
 
+int open_measured_file(const char* path, std::uint64_t max_length, StreamPtr* stream, std::uint64_t* length) {
+  StreamPtr opened(open_regular_file(path));
+  if (!opened) return -1;
+  const long long measured = measure_stream(opened.get());
+  if (measured < 0 || static_cast<std::uint64_t>(measured) > max_length) return -1;
+  *stream = std::move(opened);
+  *length = static_cast<std::uint64_t>(measured);
+  return 0;
+}
+
+int read_and_close(StreamPtr stream, void* block, std::uint64_t length) {
+  if (length > 0 && std::fread(block, 1, length, stream.get()) != length) return -1;
+  return std::fclose(stream.release()) == 0 ? 0 : -1;
+}
+
 int read_whole_file(const char* path, std::uint8_t** bytes, std::uint64_t* length, std::uint64_t max_length) {
-  std::FILE* stream = open_regular_file(path);
-  if (stream == nullptr) return -1;
-  const long long measured = measure_stream(stream);
-  if (measured < 0 || static_cast<std::uint64_t>(measured) > max_length) {
-    std::fclose(stream);
-    return -1;
-  }
-  const auto file_length = static_cast<std::uint64_t>(measured);
+  StreamPtr stream;
+  std::uint64_t file_length = 0;
+  if (open_measured_file(path, max_length, &stream, &file_length) != 0) return -1;
   MemPtr<std::uint8_t> block;
   if (file_length > 0) {
     block.reset(static_cast<std::uint8_t*>(mem_alloc(file_length)));
-    if (!block || std::fread(block.get(), 1, file_length, stream) != file_length) {
-      std::fclose(stream);
-      return -1;
-    }
+    if (!block) return -1;
   }
-  if (std::fclose(stream) != 0) return -1;
+  if (read_and_close(std::move(stream), block.get(), file_length) != 0) return -1;
   *bytes = block.release();
   *length = file_length;
   return 0;

@@ -15,7 +15,9 @@ int parse_iq_capture(const std::uint8_t* bytes, std::uint64_t length, IqCapture*
 
 // Loads and validates the capture at `path` into `*capture`, whose pointer is
 // null: 0 with the capture filled, BAD_IQ for an unreadable file, a bad length
-// or a non-finite value, IO_ERROR when memory runs out.
+// or a non-finite value, IO_ERROR when memory runs out. A file longer than
+// the largest capture is refused before anything is allocated; the file is
+// read straight into the samples array, the one allocation request.
 int load_iq_capture(const char* path, IqCapture* capture);
 
 // Releases the samples and nulls the pointer.

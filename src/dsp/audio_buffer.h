@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 // A mono float signal. Owns `samples`; released with free_audio_buffer.
 struct AudioBuffer {
@@ -20,3 +21,10 @@ static_assert(sizeof(Complex) == 16);
 
 // Releases the samples, then the record itself. Null does nothing.
 void free_audio_buffer(AudioBuffer* buffer);
+
+// Owner of a buffer under construction: releases the record and whatever
+// samples it holds on every failure path.
+struct AudioBufferRelease {
+  void operator()(AudioBuffer* buffer) const { free_audio_buffer(buffer); }
+};
+using AudioBufferOwner = std::unique_ptr<AudioBuffer, AudioBufferRelease>;

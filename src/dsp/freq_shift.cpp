@@ -48,36 +48,25 @@ int frequency_shift(const AudioBuffer* in, std::uint32_t shift_hz, AudioBuffer**
   std::uint64_t n = 0;
   if (fft_size_for(count, &n) != 0) return -1;
 
-  // Both requested before either is tested.
-  auto* work = static_cast<Complex*>(mem_alloc_zeroed(n, sizeof(Complex)));
-  auto* record = static_cast<AudioBuffer*>(mem_alloc_zeroed(1, sizeof(AudioBuffer)));
-  if (work == nullptr || record == nullptr) {
-    mem_release(work);
-    mem_release(record);
-    return -1;
-  }
-  record->samples = static_cast<float*>(mem_alloc_zeroed(count, sizeof(float)));
-  if (record->samples == nullptr) {
-    mem_release(work);
-    mem_release(record);
-    return -1;
-  }
+  // Both requested before either is tested. Neither array is zero-filled by
+  // the allocator: place_padded and the mixer write every element.
+  if (n > SIZE_MAX / sizeof(Complex)) return -1;
+  MemPtr<Complex> work(static_cast<Complex*>(mem_alloc(n * sizeof(Complex))));
+  AudioBufferOwner record(static_cast<AudioBuffer*>(mem_alloc_zeroed(1, sizeof(AudioBuffer))));
+  if (!work || !record) return -1;
+  record->samples = static_cast<float*>(mem_alloc(count * sizeof(float)));
+  if (record->samples == nullptr) return -1;
 
-  for (std::uint64_t i = 0; i < count; ++i) {
-    work[FFT_PAD_OFFSET + i].re = static_cast<double>(in->samples[i]);
-  }
-  fft_radix2(work, n, false);
-  shift_make_analytic(work, n);
-  fft_radix2(work, n, true);
-  shift_mix_down(work + FFT_PAD_OFFSET, count, shift_hz, record->samples);
-  mem_release(work);  // before the voice band takes its own work array
+  place_padded(in->samples, count, work.get(), n);
+  fft_radix2(work.get(), n, false);
+  shift_make_analytic(work.get(), n);
+  fft_radix2(work.get(), n, true);
+  shift_mix_down(work.get() + FFT_PAD_OFFSET, count, shift_hz, record->samples);
+  work.reset();  // before the voice band takes its own work array
 
-  if (voice_band_filter(record->samples, count) != 0) {
-    free_audio_buffer(record);
-    return -1;
-  }
+  if (voice_band_filter(record->samples, count) != 0) return -1;
   record->count = count;
   record->sample_rate = AUDIO_SAMPLE_RATE;
-  *out = record;
+  *out = record.release();
   return 0;
 }

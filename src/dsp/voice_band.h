@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "dsp/audio_buffer.h"
+
 // Work-array size for a signal of `count` samples: the first of 2, 4, ...,
 // 2^63 that is not below count + FFT_PAD_TOTAL (equality accepted).
 //   count : signal length in samples
@@ -16,6 +18,10 @@
 // Returns 0, or -1 with *size untouched when no power of two up to 2^63 is
 // large enough (including when count + FFT_PAD_TOTAL exceeds 64 bits).
 int fft_size_for(std::uint64_t count, std::uint64_t* size);
+
+// Fills the work array of n = fft_size_for(count) elements: x[i] as the real
+// part of element FFT_PAD_OFFSET + i, zero everywhere else.
+void place_padded(const float* x, std::uint64_t count, Complex* work, std::uint64_t n);
 
 // Gain of the voice band at frequency `f_hz` (f_hz >= 0): 0 up to 200 Hz, a
 // raised-cosine rise to 1 at 300 Hz, 1 up to 3300 Hz, a raised-cosine fall to

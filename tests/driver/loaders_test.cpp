@@ -219,10 +219,17 @@ TEST(CaptureLoader, RunningOutOfMemoryIsAnIoError) {
   ScratchDir dir;
   write_file(dir.file("c.iq"), capture_file({1, 2}));
   IqCapture capture{};
+  // The file is read straight into the samples array: its request is the
+  // only one, and its failure is an IO_ERROR, not an unreadable file.
   mem_fail_request(1);
-  EXPECT_EQ(load_iq_capture(dir.file("c.iq").c_str(), &capture), BAD_IQ);  // the file buffer
-  mem_fail_request(2);
-  EXPECT_EQ(load_iq_capture(dir.file("c.iq").c_str(), &capture), IO_ERROR);  // the samples
+  EXPECT_EQ(load_iq_capture(dir.file("c.iq").c_str(), &capture), IO_ERROR);
+  EXPECT_EQ(mem_request_count(), 1u);
   mem_fail_request(0);
   EXPECT_EQ(capture.samples, nullptr);
+  // A file longer than the largest capture is refused before any request.
+  const std::string path = dir.file("long.iq");
+  write_file(path, {});
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(IQ_MAX_FILE_SIZE + 1)), 0);
+  EXPECT_EQ(load_iq_capture(path.c_str(), &capture), BAD_IQ);
+  EXPECT_EQ(mem_request_count(), 0u);
 }

@@ -1,0 +1,210 @@
+#include "dsp/channel_decimator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "base/limits.h"
+#include "dsp/channel_filter.h"
+
+namespace {
+
+constexpr std::uint64_t PHASES = DECIMATION_FACTOR;
+constexpr std::uint64_t ROWS = DECIMATOR_WINDOW_ROWS;
+constexpr std::uint64_t BLOCK = DECIMATOR_BLOCK_OUTPUTS;
+constexpr std::uint64_t HALF = CHANNEL_FILTER_CENTRE;
+constexpr std::uint64_t TAPS = CHANNEL_FILTER_TAPS;
+// Window position w of pair m for a block starting at output k0 is
+// m - 5 k0 + LEAD: the block's first output reads positions 4 .. 166, and the
+// lead is a multiple of five so that w and m share their phase.
+constexpr std::uint64_t LEAD = HALF + 4;
+static_assert(LEAD % PHASES == 0);
+
+// The window: five real rows, then five imaginary rows, ROWS doubles each.
+struct Window {
+  double* values;
+  double* re(std::uint64_t phase) const { return values + phase * ROWS; }
+  double* im(std::uint64_t phase) const { return values + (PHASES + phase) * ROWS; }
+};
+
+// Where tap j reads for output i of a block: row i + tap_row[j] of phase
+// tap_phase[j], that is the real part at values[i + offset[j]] and the
+// imaginary part IMAG_OFFSET further on.
+struct TapPlace {
+  std::uint8_t phase[TAPS];
+  std::uint8_t row[TAPS];
+  std::uint32_t offset[TAPS];
+};
+constexpr std::uint64_t IMAG_OFFSET = PHASES * ROWS;
+
+constexpr TapPlace make_tap_places() {
+  TapPlace places{};
+  for (std::uint64_t j = 0; j < TAPS; ++j) {
+    places.phase[j] = static_cast<std::uint8_t>((LEAD - HALF + j) % PHASES);
+    places.row[j] = static_cast<std::uint8_t>((LEAD - HALF + j) / PHASES);
+    places.offset[j] = static_cast<std::uint32_t>(places.phase[j] * ROWS + places.row[j]);
+  }
+  return places;
+}
+constexpr TapPlace TAP_PLACES = make_tap_places();
+
+// The running oscillator of the mixer: where it stands and its last values.
+struct Oscillator {
+  double step;
+  double phase;
+  double sine;
+  double cosine;
+  std::uint64_t next_pair;
+};
+
+// Mixes pairs osc.next_pair .. end-1 into the window of the block at k0.
+void mix_into_window(const float* iq, std::uint64_t pair_count, std::uint64_t end, std::uint64_t k0,
+                     Oscillator& osc, const Window& window) {
+  const double two_pi = 6.283185307179586;
+  std::uint64_t w = osc.next_pair + LEAD - PHASES * k0;
+  std::uint64_t phase_index = w % PHASES;
+  std::uint64_t row = w / PHASES;
+  for (std::uint64_t n = osc.next_pair; n < end; ++n) {
+    const double i_value = static_cast<double>(iq[2 * n]);
+    const double q_value = static_cast<double>(iq[2 * n + 1]);
+    window.re(phase_index)[row] = static_cast<float>(i_value * osc.cosine - q_value * osc.sine);
+    window.im(phase_index)[row] = static_cast<float>(i_value * osc.sine + q_value * osc.cosine);
+    // The phase is accumulated, not recomputed from n, and reduced now and
+    // then so that it never grows large enough to lose precision.
+    osc.phase = osc.phase + osc.step;
+    if (n % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) osc.phase = std::remainder(osc.phase, two_pi);
+    if (n + 1 < pair_count) ::sincos(osc.phase, &osc.sine, &osc.cosine);
+    if (++phase_index == PHASES) {
+      phase_index = 0;
+      ++row;
+    }
+  }
+  osc.next_pair = end;
+}
+
+// Output k0 + i for any i: only the pairs that exist contribute, in
+// increasing order (a skipped position is not an added zero: +0.0 would turn
+// a -0.0 sum into +0.0, which atan2 tells apart).
+Complex edge_output(const Window& window, std::uint64_t pair_count, const double* taps, std::uint64_t k0,
+                    std::uint64_t i) {
+  const std::uint64_t centre = PHASES * (k0 + i);
+  const std::uint64_t first = centre >= HALF ? centre - HALF : 0;
+  const std::uint64_t last = centre + HALF < pair_count ? centre + HALF : pair_count - 1;
+  double re = 0.0;
+  double im = 0.0;
+  for (std::uint64_t m = first; m <= last; ++m) {
+    const std::uint64_t w = m + LEAD - PHASES * k0;
+    const double t = taps[m + HALF - centre];
+    re = re + window.re(w % PHASES)[w / PHASES] * t;
+    im = im + window.im(w % PHASES)[w / PHASES] * t;
+  }
+  return Complex{re, im};
+}
+
+// Outputs k0 + i for i in [begin, end), all with their whole reach inside
+// the capture, `LANES` at a time in vectors of type V, GROUPS vectors side by
+// side so that independent sums hide the adder's latency.
+template <typename V, int LANES, int GROUPS>
+[[gnu::always_inline]] inline std::uint64_t interior_outputs_vector(const Window& window, const double* taps,
+                                                                    std::uint64_t begin, std::uint64_t end,
+                                                                    Complex* out) {
+  constexpr std::uint64_t STRIDE = LANES * GROUPS;
+  std::uint64_t i = begin;
+  for (; i + STRIDE <= end; i += STRIDE) {
+    V re[GROUPS] = {};
+    V im[GROUPS] = {};
+    for (std::uint64_t j = 0; j < TAPS; ++j) {
+      V t;
+      for (int l = 0; l < LANES; ++l) t[l] = taps[j];
+      const double* re_row = window.values + i + TAP_PLACES.offset[j];
+      const double* im_row = re_row + IMAG_OFFSET;
+      for (int g = 0; g < GROUPS; ++g) {
+        V x;
+        V y;
+        std::memcpy(&x, re_row + g * LANES, sizeof x);
+        std::memcpy(&y, im_row + g * LANES, sizeof y);
+        re[g] = re[g] + x * t;
+        im[g] = im[g] + y * t;
+      }
+    }
+    for (int g = 0; g < GROUPS; ++g) {
+      for (int l = 0; l < LANES; ++l) out[i + static_cast<std::uint64_t>(g * LANES + l)] = Complex{re[g][l], im[g][l]};
+    }
+  }
+  return i;
+}
+
+// The same sums one output at a time, for what the vector lanes leave over.
+void interior_outputs_scalar(const Window& window, const double* taps, std::uint64_t begin, std::uint64_t end,
+                             Complex* out) {
+  for (std::uint64_t i = begin; i < end; ++i) {
+    double re = 0.0;
+    double im = 0.0;
+    for (std::uint64_t j = 0; j < TAPS; ++j) {
+      re = re + window.re(TAP_PLACES.phase[j])[i + TAP_PLACES.row[j]] * taps[j];
+      im = im + window.im(TAP_PLACES.phase[j])[i + TAP_PLACES.row[j]] * taps[j];
+    }
+    out[i] = Complex{re, im};
+  }
+}
+
+typedef double Double4 __attribute__((vector_size(32)));
+typedef double Double2 __attribute__((vector_size(16)));
+
+// Wider lanes where the processor has them. AVX2 only, never FMA: every
+// product must be rounded before it is added.
+__attribute__((target("avx2"))) std::uint64_t interior_outputs_avx2(const Window& window, const double* taps,
+                                                                    std::uint64_t begin, std::uint64_t end,
+                                                                    Complex* out) {
+  return interior_outputs_vector<Double4, 4, 4>(window, taps, begin, end, out);
+}
+
+std::uint64_t interior_outputs_sse2(const Window& window, const double* taps, std::uint64_t begin,
+                                    std::uint64_t end, Complex* out) {
+  return interior_outputs_vector<Double2, 2, 4>(window, taps, begin, end, out);
+}
+
+void interior_outputs(const Window& window, const double* taps, std::uint64_t begin, std::uint64_t end,
+                      Complex* out) {
+  static const bool has_avx2 = __builtin_cpu_supports("avx2");
+  const std::uint64_t done = has_avx2 ? interior_outputs_avx2(window, taps, begin, end, out)
+                                      : interior_outputs_sse2(window, taps, begin, end, out);
+  interior_outputs_scalar(window, taps, done, end, out);
+}
+
+// Moves the rows the next block shares with this one to the window's start.
+void slide_window(const Window& window) {
+  for (std::uint64_t p = 0; p < 2 * PHASES; ++p) {
+    double* rows = window.values + p * ROWS;
+    std::memmove(rows, rows + BLOCK, (ROWS - BLOCK) * sizeof(double));
+  }
+}
+
+}  // namespace
+
+void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
+                      const double* taps, double* window_values, Complex* baseband) {
+  const double two_pi = 6.283185307179586;
+  const Window window{window_values};
+  const std::uint64_t output_count = pair_count / DECIMATION_FACTOR;
+  const double step = (static_cast<double>(offset_hz) * -two_pi) / static_cast<double>(IQ_SAMPLE_RATE);
+  Oscillator osc{step, 0.0, 0.0, 1.0, 0};
+  // Outputs whose reach 5k-81 .. 5k+81 lies wholly inside the capture.
+  const std::uint64_t interior_first = (HALF + PHASES - 1) / PHASES;
+  const std::uint64_t interior_end = pair_count > HALF ? (pair_count - 1 - HALF) / PHASES + 1 : 0;
+
+  for (std::uint64_t k0 = 0; k0 < output_count; k0 += BLOCK) {
+    const std::uint64_t count = std::min(output_count - k0, BLOCK);
+    if (k0 > 0) slide_window(window);
+    const std::uint64_t reach_end = PHASES * (k0 + count - 1) + HALF + 1;
+    mix_into_window(iq_samples, pair_count, std::min(reach_end, pair_count), k0, osc, window);
+
+    // Edge outputs, the interior ones, and edge outputs again: [0, lo), [lo, hi), [hi, count).
+    Complex* out = baseband + k0;
+    const std::uint64_t lo = interior_first > k0 ? std::min(interior_first - k0, count) : 0;
+    const std::uint64_t hi = std::max(interior_end > k0 ? std::min(interior_end - k0, count) : 0, lo);
+    for (std::uint64_t i = 0; i < lo; ++i) out[i] = edge_output(window, pair_count, taps, k0, i);
+    interior_outputs(window, taps, lo, hi, out);
+    for (std::uint64_t i = hi; i < count; ++i) out[i] = edge_output(window, pair_count, taps, k0, i);
+  }
+}
