@@ -8,18 +8,26 @@ cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 cmake --build --preset default
 
-filter=${1:-*}
+# Two tests are left out by default because valgrind itself changes what they
+# look at: it supplies argument 0 to a program started without one, and its
+# log file takes descriptor 1 when the program starts with standard output
+# closed. Both run under the sanitizer build instead.
+filter=${1:-*-DriverCli.WrongArgumentCountPrintsUsageAndOpensNothing:DriverOutput.FailedDeliveryIsAnIoErrorAndLeavesNothing}
+logs=$(pwd)/build/default/valgrind-logs
+rm -rf "$logs"
+mkdir -p "$logs"
 valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
   --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect \
   --trace-children=yes \
-  --trace-children-skip='*python*,*sox*,*/sh,*/bash,*/unshare,*/mount,*/cat,*/ls,*/printf' \
-  --log-file=build/default/valgrind.%p.log \
-  build/default/tests/kdsp_tests --gtest_filter="$filter" --gtest_brief=1
-status=$?
+  --trace-children-skip='*python*,*sox*,*perl*,*parallel*,*/sh,*/bash,*/unshare,*/mount,*/cat,*/ls,*/printf' \
+  --log-file="$logs/%p.log" \
+  build/default/tests/kdsp_tests --gtest_filter="$filter" --gtest_brief=1 || status=$?
+status=${status:-0}
 # Child processes report in their own logs; any error there fails too.
-if grep -l -E 'ERROR SUMMARY: [1-9]|definitely lost: [1-9]|indirectly lost: [1-9]' build/default/valgrind.*.log; then
+echo "valgrind followed $(ls "$logs" | wc -l) processes"
+if grep -a -l -E 'ERROR SUMMARY: [1-9]|definitely lost: [1-9]|indirectly lost: [1-9]' "$logs"/*.log; then
   echo "valgrind found errors (logs above)"
   exit 1
 fi
-rm -f build/default/valgrind.*.log
-exit $status
+rm -rf "$logs"
+exit "$status"
