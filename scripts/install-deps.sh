@@ -10,7 +10,7 @@ packages=(
   binutils valgrind
   sox python3
   libsndfile1-dev libsoxr-dev libpng-dev
-  parallel time
+  parallel
 )
 
 missing=()
