@@ -119,29 +119,29 @@ void walk_twiddles(Complex& w, const Complex& step, Complex* out, std::uint64_t 
 
 typedef double Double4 __attribute__((vector_size(32)));
 typedef double Double2 __attribute__((vector_size(16)));
-typedef long long Lanes4 __attribute__((vector_size(32)));
-typedef long long Lanes2 __attribute__((vector_size(16)));
 
 // Vectors of one (Double2) or two (Double4) complex values, re then im, and
-// the lane shuffles that a complex product needs. Everything here is inlined
-// into the per-target entry points below, so no 256-bit vector ever crosses
-// a call, and the ABI note about passing them does not apply.
+// the lane shuffles that a complex product needs (__builtin_shufflevector,
+// which GCC and clang both know, so the fuzz build compiles the same code).
+// Everything here is inlined into the per-target entry points below, so no
+// 256-bit vector ever crosses a call, and the ABI note about passing them
+// does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
 struct OneComplex {
   using V = Double2;
   static constexpr std::uint64_t COMPLEX_PER_VECTOR = 1;
-  static V real_parts(V w) { return __builtin_shuffle(w, Lanes2{0, 0}); }
-  static V imag_parts(V w) { return __builtin_shuffle(w, Lanes2{1, 1}); }
-  static V swapped(V v) { return __builtin_shuffle(v, Lanes2{1, 0}); }
-  static V re_from_first_im_from_second(V a, V b) { return __builtin_shuffle(a, b, Lanes2{0, 3}); }
+  static V real_parts(V w) { return __builtin_shufflevector(w, w, 0, 0); }
+  static V imag_parts(V w) { return __builtin_shufflevector(w, w, 1, 1); }
+  static V swapped(V v) { return __builtin_shufflevector(v, v, 1, 0); }
+  static V re_from_first_im_from_second(V a, V b) { return __builtin_shufflevector(a, b, 0, 3); }
 };
 struct TwoComplex {
   using V = Double4;
   static constexpr std::uint64_t COMPLEX_PER_VECTOR = 2;
-  static V real_parts(V w) { return __builtin_shuffle(w, Lanes4{0, 0, 2, 2}); }
-  static V imag_parts(V w) { return __builtin_shuffle(w, Lanes4{1, 1, 3, 3}); }
-  static V swapped(V v) { return __builtin_shuffle(v, Lanes4{1, 0, 3, 2}); }
-  static V re_from_first_im_from_second(V a, V b) { return __builtin_shuffle(a, b, Lanes4{0, 5, 2, 7}); }
+  static V real_parts(V w) { return __builtin_shufflevector(w, w, 0, 0, 2, 2); }
+  static V imag_parts(V w) { return __builtin_shufflevector(w, w, 1, 1, 3, 3); }
+  static V swapped(V v) { return __builtin_shufflevector(v, v, 1, 0, 3, 2); }
+  static V re_from_first_im_from_second(V a, V b) { return __builtin_shufflevector(a, b, 0, 5, 2, 7); }
 };
 
 // Butterflies j = 0 .. count-1 between a[j] and b[j] with twiddle w[j]:
