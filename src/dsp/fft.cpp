@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "dsp/vector_lanes.h"
+
 // Every result bit is fixed by the plain algorithm: bit-reversal, then one
 // radix-2 stage after the other, each butterfly t = v * w, u + t, u - t with
 // every product rounded on its own, and the stage's twiddles walked from
@@ -296,8 +298,7 @@ void fft_radix2(Complex* x, std::uint64_t n, bool inverse) {
   unsigned log2_n = 0;
   while ((std::uint64_t{1} << log2_n) < n) ++log2_n;
   bit_reverse_permute(x, n, log2_n);
-  static const bool has_avx2 = __builtin_cpu_supports("avx2");
-  if (has_avx2) {
+  if (use_avx2_lanes()) {
     all_stages_avx2(x, n, inverse);
   } else {
     all_stages_sse2(x, n, inverse);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "base/limits.h"
@@ -15,6 +16,7 @@
 #include "dsp/fft.h"
 #include "dsp/fm_demod.h"
 #include "dsp/freq_shift.h"
+#include "dsp/vector_lanes.h"
 #include "dsp/voice_band.h"
 #include "reference_signal.h"
 #include "signal_test_util.h"
@@ -22,6 +24,16 @@
 namespace {
 
 using dsp_test::AudioBufferPtr;
+
+// Every case runs twice: with the AVX2 lanes (where the processor has them)
+// and with the SSE2 lanes forced, so that both widths are held to the same
+// bits on any machine.
+class LaneWidth : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { allow_avx2_lanes(GetParam()); }
+  void TearDown() override { allow_avx2_lanes(true); }
+};
+std::string lane_name(const testing::TestParamInfo<bool>& info) { return info.param ? "Avx2" : "Sse2"; }
 
 // Index of the first element whose bits differ, or `count` when all agree.
 template <typename T>
@@ -55,6 +67,11 @@ std::vector<float> make_values(std::uint64_t count, Kind kind, std::uint64_t see
   return x;
 }
 
+using FftBitIdentity = LaneWidth;
+using FmDemodulateBitIdentity = LaneWidth;
+using FrequencyShiftBitIdentity = LaneWidth;
+using VoiceBandBitIdentity = LaneWidth;
+
 // ---- FFT ----------------------------------------------------------------------
 
 void expect_fft_matches(std::uint64_t n, Kind kind, std::uint64_t seed) {
@@ -70,7 +87,7 @@ void expect_fft_matches(std::uint64_t n, Kind kind, std::uint64_t seed) {
   }
 }
 
-TEST(FftBitIdentity, EverySizeFromTwoToTwoToTheSixteen) {
+TEST_P(FftBitIdentity, EverySizeFromTwoToTwoToTheSixteen) {
   for (std::uint64_t n = 2; n <= (1u << 16); n *= 2) {
     expect_fft_matches(n, Kind::kRandom, n);
     expect_fft_matches(n, Kind::kExtreme, n + 1);
@@ -79,13 +96,13 @@ TEST(FftBitIdentity, EverySizeFromTwoToTwoToTheSixteen) {
   expect_fft_matches(4096, Kind::kTonal, 0);
 }
 
-TEST(FftBitIdentity, LargeSizesUpToTwoToTheTwentyOne) {
+TEST_P(FftBitIdentity, LargeSizesUpToTwoToTheTwentyOne) {
   for (std::uint64_t n = 1u << 17; n <= (1u << 21); n *= 2) expect_fft_matches(n, Kind::kRandom, n);
 }
 
 // ---- Voice band ---------------------------------------------------------------
 
-TEST(VoiceBandBitIdentity, ShortAndOddLengthsOfEveryKind) {
+TEST_P(VoiceBandBitIdentity, ShortAndOddLengthsOfEveryKind) {
   for (std::uint64_t count : {0u, 1u, 5u, 4095u, 4097u, 8193u, 17537u, 65536u}) {
     for (Kind kind : {Kind::kRandom, Kind::kTonal, Kind::kExtreme, Kind::kSilent}) {
       std::vector<float> expected = make_values(count, kind, count);
@@ -110,7 +127,7 @@ void expect_demodulation_matches(const std::vector<float>& iq, std::int32_t offs
       << "pairs " << pair_count << " offset " << offset_hz;
 }
 
-TEST(FmDemodulateBitIdentity, LengthsAroundEveryEdgeOfTheFilterAndTheOscillator) {
+TEST_P(FmDemodulateBitIdentity, LengthsAroundEveryEdgeOfTheFilterAndTheOscillator) {
   // 5..10: the shortest captures; 4095..4097 and 8191..8193: the phase
   // reductions; 12347 is not a multiple of five; 20011 needs several blocks.
   for (std::uint64_t pairs : {5u, 6u, 7u, 8u, 9u, 10u, 162u, 163u, 4095u, 4096u, 4097u, 8191u, 8192u, 8193u,
@@ -119,7 +136,7 @@ TEST(FmDemodulateBitIdentity, LengthsAroundEveryEdgeOfTheFilterAndTheOscillator)
   }
 }
 
-TEST(FmDemodulateBitIdentity, OffsetsAcrossTheWholeRange) {
+TEST_P(FmDemodulateBitIdentity, OffsetsAcrossTheWholeRange) {
   const std::vector<float> noise = make_values(2 * 12347, Kind::kRandom, 3);
   for (std::int32_t offset_hz : {-100000, -99999, -25000, -1, 0, 1, 10000, 25000, 99999, 100000}) {
     expect_demodulation_matches(noise, offset_hz);
@@ -129,7 +146,7 @@ TEST(FmDemodulateBitIdentity, OffsetsAcrossTheWholeRange) {
   for (int i = 0; i < 6; ++i) expect_demodulation_matches(noise, any_offset(rng));
 }
 
-TEST(FmDemodulateBitIdentity, TonalExtremeAndSilentCaptures) {
+TEST_P(FmDemodulateBitIdentity, TonalExtremeAndSilentCaptures) {
   expect_demodulation_matches(dsp_test::make_fm_capture(60013, 25000.0, 3000.0, 1000.0), 25000);
   for (Kind kind : {Kind::kExtreme, Kind::kSilent}) {
     for (std::uint64_t pairs : {7u, 4097u, 30001u}) {
@@ -138,7 +155,7 @@ TEST(FmDemodulateBitIdentity, TonalExtremeAndSilentCaptures) {
   }
 }
 
-TEST(FmDemodulateBitIdentity, MixerAndFilterGiveTheReferenceBaseband) {
+TEST_P(FmDemodulateBitIdentity, MixerAndFilterGiveTheReferenceBaseband) {
   // The baseband itself, before the discriminator can hide a difference:
   // every length class, with outputs at both edges, in one block or many.
   double taps[CHANNEL_FILTER_TAPS];
@@ -162,7 +179,7 @@ TEST(FmDemodulateBitIdentity, MixerAndFilterGiveTheReferenceBaseband) {
   }
 }
 
-TEST(FmDemodulateBitIdentity, DiscriminatorAgreesWithItsReference) {
+TEST_P(FmDemodulateBitIdentity, DiscriminatorAgreesWithItsReference) {
   const std::vector<float> iq = make_values(2 * 8193, Kind::kRandom, 5);
   const std::uint64_t count = 8193 / 5;
   std::vector<Complex> baseband(count);
@@ -189,13 +206,13 @@ void expect_shift_matches(const std::vector<float>& in, std::uint32_t shift_hz) 
       << "count " << in.size() << " shift " << shift_hz;
 }
 
-TEST(FrequencyShiftBitIdentity, LengthsAroundTheOscillatorReductions) {
+TEST_P(FrequencyShiftBitIdentity, LengthsAroundTheOscillatorReductions) {
   for (std::uint64_t count : {1u, 2u, 5u, 10u, 4095u, 4096u, 4097u, 8191u, 8192u, 8193u, 12347u}) {
     expect_shift_matches(make_values(count, Kind::kTonal, count), 300);
   }
 }
 
-TEST(FrequencyShiftBitIdentity, ShiftsAcrossTheWholeRangeAndEveryKindOfInput) {
+TEST_P(FrequencyShiftBitIdentity, ShiftsAcrossTheWholeRangeAndEveryKindOfInput) {
   const std::vector<float> noise = make_values(9001, Kind::kRandom, 9);
   for (std::uint32_t shift_hz : {0u, 1u, 300u, 2999u, 5000u, 9999u, 10000u}) expect_shift_matches(noise, shift_hz);
   std::mt19937 rng(13);
@@ -203,5 +220,10 @@ TEST(FrequencyShiftBitIdentity, ShiftsAcrossTheWholeRangeAndEveryKindOfInput) {
   for (int i = 0; i < 4; ++i) expect_shift_matches(noise, any_shift(rng));
   for (Kind kind : {Kind::kExtreme, Kind::kSilent}) expect_shift_matches(make_values(8193, kind, 2), 700);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lanes, FftBitIdentity, testing::Bool(), lane_name);
+INSTANTIATE_TEST_SUITE_P(Lanes, FmDemodulateBitIdentity, testing::Bool(), lane_name);
+INSTANTIATE_TEST_SUITE_P(Lanes, FrequencyShiftBitIdentity, testing::Bool(), lane_name);
+INSTANTIATE_TEST_SUITE_P(Lanes, VoiceBandBitIdentity, testing::Bool(), lane_name);
 
 }  // namespace
