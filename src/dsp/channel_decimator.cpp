@@ -49,18 +49,9 @@ constexpr TapPlace make_tap_places() {
 }
 constexpr TapPlace TAP_PLACES = make_tap_places();
 
-// The running oscillator of the mixer: where it stands and its last values.
-struct Oscillator {
-  double step;
-  double phase;
-  double sine;
-  double cosine;
-  std::uint64_t next_pair;
-};
-
 // Mixes pairs osc.next_pair .. end-1 into the window of the block at k0.
 void mix_into_window(const float* iq, std::uint64_t pair_count, std::uint64_t end, std::uint64_t k0,
-                     Oscillator& osc, const Window& window) {
+                     DecimatorOscillator& osc, const Window& window) {
   const double two_pi = 6.283185307179586;
   std::uint64_t w = osc.next_pair + LEAD - PHASES * k0;
   std::uint64_t phase_index = w % PHASES;
@@ -185,29 +176,44 @@ void slide_window(const Window& window) {
 
 }  // namespace
 
-void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                      const double* taps, double* window_values, Complex* baseband) {
+void decimator_start(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
+                     const double* taps, double* window, ChannelDecimator* decimator) {
   const double two_pi = 6.283185307179586;
-  const Window window{window_values};
-  const std::uint64_t output_count = pair_count / DECIMATION_FACTOR;
   const double step = (static_cast<double>(offset_hz) * -two_pi) / static_cast<double>(IQ_SAMPLE_RATE);
-  Oscillator osc{step, 0.0, 0.0, 1.0, 0};
+  *decimator = ChannelDecimator{iq_samples, pair_count, taps, window, DecimatorOscillator{step, 0.0, 0.0, 1.0, 0}, 0};
+}
+
+std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out) {
+  const std::uint64_t pair_count = decimator->pair_count;
+  const std::uint64_t output_count = pair_count / DECIMATION_FACTOR;
+  const std::uint64_t k0 = decimator->next_output;
+  if (k0 >= output_count) return 0;
+  const Window window{decimator->window};
+  const double* taps = decimator->taps;
   // Outputs whose reach 5k-81 .. 5k+81 lies wholly inside the capture.
   const std::uint64_t interior_first = (HALF + PHASES - 1) / PHASES;
   const std::uint64_t interior_end = pair_count > HALF ? (pair_count - 1 - HALF) / PHASES + 1 : 0;
 
-  for (std::uint64_t k0 = 0; k0 < output_count; k0 += BLOCK) {
-    const std::uint64_t count = std::min(output_count - k0, BLOCK);
-    if (k0 > 0) slide_window(window);
-    const std::uint64_t reach_end = PHASES * (k0 + count - 1) + HALF + 1;
-    mix_into_window(iq_samples, pair_count, std::min(reach_end, pair_count), k0, osc, window);
+  const std::uint64_t count = std::min(output_count - k0, BLOCK);
+  if (k0 > 0) slide_window(window);
+  const std::uint64_t reach_end = PHASES * (k0 + count - 1) + HALF + 1;
+  mix_into_window(decimator->iq_samples, pair_count, std::min(reach_end, pair_count), k0, decimator->oscillator,
+                  window);
 
-    // Edge outputs, the interior ones, and edge outputs again: [0, lo), [lo, hi), [hi, count).
-    Complex* out = baseband + k0;
-    const std::uint64_t lo = interior_first > k0 ? std::min(interior_first - k0, count) : 0;
-    const std::uint64_t hi = std::max(interior_end > k0 ? std::min(interior_end - k0, count) : 0, lo);
-    for (std::uint64_t i = 0; i < lo; ++i) out[i] = edge_output(window, pair_count, taps, k0, i);
-    interior_outputs(window, taps, lo, hi, out);
-    for (std::uint64_t i = hi; i < count; ++i) out[i] = edge_output(window, pair_count, taps, k0, i);
-  }
+  // Edge outputs, the interior ones, and edge outputs again: [0, lo), [lo, hi), [hi, count).
+  const std::uint64_t lo = interior_first > k0 ? std::min(interior_first - k0, count) : 0;
+  const std::uint64_t hi = std::max(interior_end > k0 ? std::min(interior_end - k0, count) : 0, lo);
+  for (std::uint64_t i = 0; i < lo; ++i) out[i] = edge_output(window, pair_count, taps, k0, i);
+  interior_outputs(window, taps, lo, hi, out);
+  for (std::uint64_t i = hi; i < count; ++i) out[i] = edge_output(window, pair_count, taps, k0, i);
+  decimator->next_output = k0 + count;
+  return count;
+}
+
+void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
+                      const double* taps, double* window, Complex* baseband) {
+  ChannelDecimator decimator;
+  decimator_start(iq_samples, pair_count, offset_hz, taps, window, &decimator);
+  std::uint64_t done = 0;
+  while (const std::uint64_t count = decimate_next_block(&decimator, baseband + done)) done += count;
 }

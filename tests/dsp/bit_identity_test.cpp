@@ -129,9 +129,11 @@ void expect_demodulation_matches(const std::vector<float>& iq, std::int32_t offs
 
 TEST_P(FmDemodulateBitIdentity, LengthsAroundEveryEdgeOfTheFilterAndTheOscillator) {
   // 5..10: the shortest captures; 4095..4097 and 8191..8193: the phase
-  // reductions; 12347 is not a multiple of five; 20011 needs several blocks.
+  // reductions; 12347 is not a multiple of five; 20011 needs several blocks;
+  // 10239 .. 10245 and 20480 end just before, at and after a block boundary,
+  // where the discriminator carries the last baseband value to the next block.
   for (std::uint64_t pairs : {5u, 6u, 7u, 8u, 9u, 10u, 162u, 163u, 4095u, 4096u, 4097u, 8191u, 8192u, 8193u,
-                              12347u, 20011u}) {
+                              10239u, 10240u, 10245u, 12347u, 20011u, 20480u}) {
     expect_demodulation_matches(make_values(2 * pairs, Kind::kRandom, pairs), 25000);
   }
 }
