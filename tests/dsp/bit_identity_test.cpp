@@ -102,6 +102,21 @@ TEST_P(FftBitIdentity, LargeSizesUpToTwoToTheTwentyOne) {
 
 // ---- Voice band ---------------------------------------------------------------
 
+TEST(VoiceBandGainsBitIdentity, EveryBinAtEverySizeGetsTheGainOfItsFrequency) {
+  // Gains found by runs of bins against the plain per-bin rule; the values
+  // 1 and -0 show the gain and that a zero gain still multiplies.
+  for (std::uint64_t n = 1; n <= (1u << 21); n *= 2) {
+    std::vector<Complex> work(n, Complex{1.0, -0.0});
+    voice_band_apply_gains(work.data(), n);
+    for (std::uint64_t i = 0; i < n; ++i) {
+      const std::uint64_t k = i <= n / 2 ? i : n - i;
+      const double g = voice_band_gain((static_cast<double>(k) * 48000.0) / static_cast<double>(n));
+      const Complex expected{1.0 * g, -0.0 * g};
+      ASSERT_EQ(std::memcmp(&work[i], &expected, sizeof expected), 0) << "n " << n << " bin " << i;
+    }
+  }
+}
+
 TEST_P(VoiceBandBitIdentity, ShortAndOddLengthsOfEveryKind) {
   for (std::uint64_t count : {0u, 1u, 5u, 4095u, 4097u, 8193u, 17537u, 65536u}) {
     for (Kind kind : {Kind::kRandom, Kind::kTonal, Kind::kExtreme, Kind::kSilent}) {
