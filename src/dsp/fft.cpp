@@ -98,6 +98,38 @@ void bit_reverse_permute(Complex* x, std::uint64_t n, unsigned log2_n) {
   }
 }
 
+// The zero-padded real signal of fft_radix2_padded_real, element by element.
+struct PaddedReal {
+  const float* x;
+  std::uint64_t count;
+  std::uint64_t offset;
+  Complex at(std::uint64_t index) const {
+    // Below the offset the difference wraps round to a huge value.
+    const std::uint64_t i = index - offset;
+    return i < count ? Complex{static_cast<double>(x[i]), 0.0} : Complex{0.0, 0.0};
+  }
+};
+
+// The padded signal written to x in bit-reversed order: each tile is
+// gathered from the signal and scattered to its mirrored place, so that the
+// zeros and the signal are written once, already where the stages want them.
+void bit_reverse_from_padded(const PaddedReal& source, Complex* x, std::uint64_t n, unsigned log2_n) {
+  if (log2_n < 2 * TILE_BITS + 2) {
+    for (std::uint64_t i = 0; i < n; ++i) x[i] = source.at(i);
+    bit_reverse_plain(x, n);
+    return;
+  }
+  const unsigned mid_bits = log2_n - 2 * TILE_BITS;
+  const std::uint64_t row_stride = std::uint64_t{1} << (mid_bits + TILE_BITS);
+  Complex tile[TILE][TILE];
+  for (std::uint64_t mid = 0; mid < (std::uint64_t{1} << mid_bits); ++mid) {
+    for (std::uint64_t hi = 0; hi < TILE; ++hi) {
+      for (std::uint64_t lo = 0; lo < TILE; ++lo) tile[hi][lo] = source.at(hi * row_stride + (mid << TILE_BITS) + lo);
+    }
+    scatter_tile(x, row_stride, reverse_bits(mid, mid_bits) << TILE_BITS, tile);
+  }
+}
+
 // ---- Twiddles -------------------------------------------------------------
 
 // The stage's rotation step: the one trigonometric evaluation per stage.
@@ -293,14 +325,37 @@ void all_stages_sse2(Complex* x, std::uint64_t n, bool inverse) { all_stages<One
 
 }  // namespace
 
-void fft_radix2(Complex* x, std::uint64_t n, bool inverse) {
-  if (n < 2) return;
+namespace {
+
+unsigned log2_of(std::uint64_t n) {
   unsigned log2_n = 0;
   while ((std::uint64_t{1} << log2_n) < n) ++log2_n;
-  bit_reverse_permute(x, n, log2_n);
+  return log2_n;
+}
+
+void run_stages(Complex* x, std::uint64_t n, bool inverse) {
   if (use_avx2_lanes()) {
     all_stages_avx2(x, n, inverse);
   } else {
     all_stages_sse2(x, n, inverse);
   }
+}
+
+}  // namespace
+
+void fft_radix2(Complex* x, std::uint64_t n, bool inverse) {
+  if (n < 2) return;
+  bit_reverse_permute(x, n, log2_of(n));
+  run_stages(x, n, inverse);
+}
+
+void fft_radix2_padded_real(const float* x, std::uint64_t count, std::uint64_t offset, Complex* work,
+                            std::uint64_t n) {
+  const PaddedReal source{x, count, offset};
+  if (n < 2) {
+    for (std::uint64_t i = 0; i < n; ++i) work[i] = source.at(i);
+    return;
+  }
+  bit_reverse_from_padded(source, work, n, log2_of(n));
+  run_stages(work, n, false);
 }

@@ -20,3 +20,12 @@
 // complex multiplication from (1, 0) in every block (never a table), every
 // product rounded on its own (the build forbids fused multiply-add).
 void fft_radix2(Complex* x, std::uint64_t n, bool inverse);
+
+// The forward transform of a zero-padded real signal, written to work[0 .. n-1]:
+// the same bits as placing x[i] as the real part of work[offset + i] (zero
+// everywhere else) and calling fft_radix2(work, n, false), without the
+// separate pass that places the signal.
+//   x      : count float samples, read only; offset + count <= n
+//   work   : n complex values, contents irrelevant
+void fft_radix2_padded_real(const float* x, std::uint64_t count, std::uint64_t offset, Complex* work,
+                            std::uint64_t n);

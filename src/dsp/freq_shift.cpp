@@ -49,7 +49,8 @@ int frequency_shift(const AudioBuffer* in, std::uint32_t shift_hz, AudioBuffer**
   if (fft_size_for(count, &n) != 0) return -1;
 
   // Both requested before either is tested. Neither array is zero-filled by
-  // the allocator: place_padded and the mixer write every element.
+  // the allocator: the forward transform and the mixer write every element.
+  // The one work array serves the shift and then the voice band.
   if (n > SIZE_MAX / sizeof(Complex)) return -1;
   MemPtr<Complex> work(static_cast<Complex*>(mem_alloc(n * sizeof(Complex))));
   AudioBufferOwner record(static_cast<AudioBuffer*>(mem_alloc_zeroed(1, sizeof(AudioBuffer))));
@@ -57,14 +58,11 @@ int frequency_shift(const AudioBuffer* in, std::uint32_t shift_hz, AudioBuffer**
   record->samples = static_cast<float*>(mem_alloc(count * sizeof(float)));
   if (record->samples == nullptr) return -1;
 
-  place_padded(in->samples, count, work.get(), n);
-  fft_radix2(work.get(), n, false);
+  fft_radix2_padded_real(in->samples, count, FFT_PAD_OFFSET, work.get(), n);
   shift_make_analytic(work.get(), n);
   fft_radix2(work.get(), n, true);
   shift_mix_down(work.get() + FFT_PAD_OFFSET, count, shift_hz, record->samples);
-  work.reset();  // before the voice band takes its own work array
-
-  if (voice_band_filter(record->samples, count) != 0) return -1;
+  voice_band_filter_with(record->samples, count, work.get(), n);
   record->count = count;
   record->sample_rate = AUDIO_SAMPLE_RATE;
   *out = record.release();

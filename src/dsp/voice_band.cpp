@@ -1,7 +1,6 @@
 #include "dsp/voice_band.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "base/limits.h"
 #include "base/memory.h"
@@ -20,12 +19,6 @@ int fft_size_for(std::uint64_t count, std::uint64_t* size) {
     }
     if (candidate == largest) return -1;
   }
-}
-
-void place_padded(const float* x, std::uint64_t count, Complex* work, std::uint64_t n) {
-  std::memset(work, 0, FFT_PAD_OFFSET * sizeof(Complex));
-  for (std::uint64_t i = 0; i < count; ++i) work[FFT_PAD_OFFSET + i] = Complex{static_cast<double>(x[i]), 0.0};
-  std::memset(work + FFT_PAD_OFFSET + count, 0, (n - FFT_PAD_OFFSET - count) * sizeof(Complex));
 }
 
 double voice_band_gain(double f_hz) {
@@ -96,22 +89,23 @@ void voice_band_apply_gains(Complex* work, std::uint64_t n) {
   scale_bins(work, n, stop, n / 2 + 1, 0.0);
 }
 
-int voice_band_filter(float* x, std::uint64_t count) {
-  std::uint64_t n = 0;
-  if (fft_size_for(count, &n) != 0) return -1;
-  // Not zero-filled by the allocator: place_padded writes every element, and
-  // the array is touched once instead of twice.
-  if (n > SIZE_MAX / sizeof(Complex)) return -1;
-  auto* work = static_cast<Complex*>(mem_alloc(n * sizeof(Complex)));
-  if (work == nullptr) return -1;
-
-  place_padded(x, count, work, n);
-  fft_radix2(work, n, false);
+void voice_band_filter_with(float* x, std::uint64_t count, Complex* work, std::uint64_t n) {
+  fft_radix2_padded_real(x, count, FFT_PAD_OFFSET, work, n);
   voice_band_apply_gains(work, n);
   fft_radix2(work, n, true);
   for (std::uint64_t i = 0; i < count; ++i) {
     x[i] = static_cast<float>(work[FFT_PAD_OFFSET + i].re);
   }
-  mem_release(work);
+}
+
+int voice_band_filter(float* x, std::uint64_t count) {
+  std::uint64_t n = 0;
+  if (fft_size_for(count, &n) != 0) return -1;
+  // Not zero-filled by the allocator: the forward transform writes every
+  // element before it reads one.
+  if (n > SIZE_MAX / sizeof(Complex)) return -1;
+  MemPtr<Complex> work(static_cast<Complex*>(mem_alloc(n * sizeof(Complex))));
+  if (!work) return -1;
+  voice_band_filter_with(x, count, work.get(), n);
   return 0;
 }

@@ -100,6 +100,29 @@ TEST_P(FftBitIdentity, LargeSizesUpToTwoToTheTwentyOne) {
   for (std::uint64_t n = 1u << 17; n <= (1u << 21); n *= 2) expect_fft_matches(n, Kind::kRandom, n);
 }
 
+// The forward transform straight from a padded real signal, against placing
+// the signal in a zeroed array and transforming that.
+void expect_padded_fft_matches(std::uint64_t n, std::uint64_t count, std::uint64_t offset, Kind kind) {
+  const std::vector<float> x = make_values(count, kind, n + count + offset);
+  std::vector<Complex> expected(n, Complex{0.0, 0.0});
+  for (std::uint64_t i = 0; i < count; ++i) expected[offset + i] = Complex{x[i], 0.0};
+  reference::reference_fft_radix2(expected.data(), n, false);
+  std::vector<Complex> actual(n, Complex{-1.0, 7.0});  // stale contents must not show through
+  fft_radix2_padded_real(x.data(), count, offset, actual.data(), n);
+  EXPECT_EQ(first_difference(actual.data(), expected.data(), n), n)
+      << "n " << n << " count " << count << " offset " << offset;
+}
+
+TEST_P(FftBitIdentity, PaddedRealSignalsAtEverySizeAndPlace) {
+  for (std::uint64_t n = 1; n <= (1u << 21); n *= 2) {
+    expect_padded_fft_matches(n, n / 3, n / 5, Kind::kRandom);  // zeros on both sides
+    expect_padded_fft_matches(n, n - n / 4, n / 4, Kind::kRandom);  // the signal runs to the end
+    expect_padded_fft_matches(n, n, 0, Kind::kExtreme);
+    expect_padded_fft_matches(n, 0, 0, Kind::kRandom);
+  }
+  expect_padded_fft_matches(1u << 16, 17, 24000, Kind::kSilent);
+}
+
 // ---- Voice band ---------------------------------------------------------------
 
 TEST(VoiceBandGainsBitIdentity, EveryBinAtEverySizeGetsTheGainOfItsFrequency) {
@@ -127,6 +150,15 @@ TEST_P(VoiceBandBitIdentity, ShortAndOddLengthsOfEveryKind) {
       EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count) << "count " << count;
     }
   }
+}
+
+TEST_P(VoiceBandBitIdentity, ThirtySecondsInTheLargestWorkArray) {
+  const std::uint64_t count = 30 * 48000;  // 2^21 elements with the padding
+  std::vector<float> expected = make_values(count, Kind::kRandom, 30);
+  std::vector<float> actual = expected;
+  ASSERT_TRUE(reference::reference_voice_band_filter(expected));
+  ASSERT_EQ(voice_band_filter(actual.data(), count), 0);
+  EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count);
 }
 
 // ---- FM demodulation ----------------------------------------------------------
@@ -236,6 +268,10 @@ TEST_P(FrequencyShiftBitIdentity, ShiftsAcrossTheWholeRangeAndEveryKindOfInput) 
   std::uniform_int_distribution<std::uint32_t> any_shift(0, 10000);
   for (int i = 0; i < 4; ++i) expect_shift_matches(noise, any_shift(rng));
   for (Kind kind : {Kind::kExtreme, Kind::kSilent}) expect_shift_matches(make_values(8193, kind, 2), 700);
+}
+
+TEST_P(FrequencyShiftBitIdentity, ThirtySecondsInTheLargestWorkArray) {
+  expect_shift_matches(make_values(30 * 48000, Kind::kTonal, 31), 2500);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lanes, FftBitIdentity, testing::Bool(), lane_name);
