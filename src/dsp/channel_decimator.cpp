@@ -49,28 +49,49 @@ constexpr TapPlace make_tap_places() {
 }
 constexpr TapPlace TAP_PLACES = make_tap_places();
 
+// Oscillator values per stretch of the mixer: the sincos calls run in a
+// loop of their own, and the products in a loop free of calls.
+constexpr std::uint64_t OSCILLATOR_STRETCH = 256;
+
 // Mixes pairs osc.next_pair .. end-1 into the window of the block at k0.
 void mix_into_window(const float* iq, std::uint64_t pair_count, std::uint64_t end, std::uint64_t k0,
                      DecimatorOscillator& osc, const Window& window) {
   const double two_pi = 6.283185307179586;
+  double cosines[OSCILLATOR_STRETCH];
+  double sines[OSCILLATOR_STRETCH];
   std::uint64_t w = osc.next_pair + LEAD - PHASES * k0;
   std::uint64_t phase_index = w % PHASES;
   std::uint64_t row = w / PHASES;
-  for (std::uint64_t n = osc.next_pair; n < end; ++n) {
-    const double i_value = static_cast<double>(iq[2 * n]);
-    const double q_value = static_cast<double>(iq[2 * n + 1]);
-    window.re(phase_index)[row] = static_cast<float>(i_value * osc.cosine - q_value * osc.sine);
-    window.im(phase_index)[row] = static_cast<float>(i_value * osc.sine + q_value * osc.cosine);
-    // The phase is accumulated, not recomputed from n, and reduced now and
-    // then so that it never grows large enough to lose precision.
-    osc.phase = osc.phase + osc.step;
-    if (n % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) osc.phase = std::remainder(osc.phase, two_pi);
-    if (n + 1 < pair_count) ::sincos(osc.phase, &osc.sine, &osc.cosine);
-    if (++phase_index == PHASES) {
-      phase_index = 0;
-      ++row;
+  double phase = osc.phase;
+  double sine = osc.sine;
+  double cosine = osc.cosine;
+  for (std::uint64_t first = osc.next_pair; first < end; first += OSCILLATOR_STRETCH) {
+    const std::uint64_t count = std::min(end - first, OSCILLATOR_STRETCH);
+    for (std::uint64_t t = 0; t < count; ++t) {
+      const std::uint64_t n = first + t;
+      cosines[t] = cosine;
+      sines[t] = sine;
+      // The phase is accumulated, not recomputed from n, and reduced now and
+      // then so that it never grows large enough to lose precision.
+      phase = phase + osc.step;
+      if (n % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, two_pi);
+      if (n + 1 < pair_count) ::sincos(phase, &sine, &cosine);
+    }
+    for (std::uint64_t t = 0; t < count; ++t) {
+      const std::uint64_t n = first + t;
+      const double i_value = static_cast<double>(iq[2 * n]);
+      const double q_value = static_cast<double>(iq[2 * n + 1]);
+      window.re(phase_index)[row] = static_cast<float>(i_value * cosines[t] - q_value * sines[t]);
+      window.im(phase_index)[row] = static_cast<float>(i_value * sines[t] + q_value * cosines[t]);
+      if (++phase_index == PHASES) {
+        phase_index = 0;
+        ++row;
+      }
     }
   }
+  osc.phase = phase;
+  osc.sine = sine;
+  osc.cosine = cosine;
   osc.next_pair = end;
 }
 
