@@ -27,7 +27,7 @@ namespace {
 
 // Elements per cache block of the small stages, and twiddles per table chunk
 // of the large ones: both sized for the second-level cache.
-constexpr std::uint64_t SMALL_BLOCK = 4096;
+constexpr std::uint64_t SMALL_BLOCK = 8192;
 constexpr std::uint64_t TWIDDLE_CHUNK = 1024;
 
 // ---- Bit reversal ---------------------------------------------------------
