@@ -53,6 +53,39 @@ constexpr TapPlace TAP_PLACES = make_tap_places();
 // loop of their own, and the products in a loop free of calls.
 constexpr std::uint64_t OSCILLATOR_STRETCH = 256;
 
+// One mixed pair into its window place, narrowed to float as the mixer's
+// output is.
+[[gnu::always_inline]] inline void mix_pair(const float* pair, double cosine, double sine, double* re_slot,
+                                            double* im_slot) {
+  const double i_value = static_cast<double>(pair[0]);
+  const double q_value = static_cast<double>(pair[1]);
+  *re_slot = static_cast<float>(i_value * cosine - q_value * sine);
+  *im_slot = static_cast<float>(i_value * sine + q_value * cosine);
+}
+
+// Mixes `count` pairs with their oscillator values into the window from
+// (phase_index, row) on, and leaves both at the next place. Whole rows of
+// five go in one step, with the five phases' places fixed.
+void mix_stretch(const float* iq, const double* cosines, const double* sines, std::uint64_t count,
+                 const Window& window, std::uint64_t& phase_index, std::uint64_t& row) {
+  std::uint64_t t = 0;
+  for (; t < count && phase_index != 0; ++t) {  // up to the next row start
+    mix_pair(iq + 2 * t, cosines[t], sines[t], window.re(phase_index) + row, window.im(phase_index) + row);
+    if (++phase_index == PHASES) {
+      phase_index = 0;
+      ++row;
+    }
+  }
+  for (; t + PHASES <= count; t += PHASES, ++row) {
+    for (std::uint64_t p = 0; p < PHASES; ++p) {
+      mix_pair(iq + 2 * (t + p), cosines[t + p], sines[t + p], window.re(p) + row, window.im(p) + row);
+    }
+  }
+  for (; t < count; ++t, ++phase_index) {  // phase_index stays below PHASES here
+    mix_pair(iq + 2 * t, cosines[t], sines[t], window.re(phase_index) + row, window.im(phase_index) + row);
+  }
+}
+
 // Mixes pairs osc.next_pair .. end-1 into the window of the block at k0.
 void mix_into_window(const float* iq, std::uint64_t pair_count, std::uint64_t end, std::uint64_t k0,
                      DecimatorOscillator& osc, const Window& window) {
@@ -77,17 +110,7 @@ void mix_into_window(const float* iq, std::uint64_t pair_count, std::uint64_t en
       if (n % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, two_pi);
       if (n + 1 < pair_count) ::sincos(phase, &sine, &cosine);
     }
-    for (std::uint64_t t = 0; t < count; ++t) {
-      const std::uint64_t n = first + t;
-      const double i_value = static_cast<double>(iq[2 * n]);
-      const double q_value = static_cast<double>(iq[2 * n + 1]);
-      window.re(phase_index)[row] = static_cast<float>(i_value * cosines[t] - q_value * sines[t]);
-      window.im(phase_index)[row] = static_cast<float>(i_value * sines[t] + q_value * cosines[t]);
-      if (++phase_index == PHASES) {
-        phase_index = 0;
-        ++row;
-      }
-    }
+    mix_stretch(iq + 2 * first, cosines, sines, count, window, phase_index, row);
   }
   osc.phase = phase;
   osc.sine = sine;
