@@ -270,6 +270,24 @@ TEST_P(FrequencyShiftBitIdentity, ShiftsAcrossTheWholeRangeAndEveryKindOfInput) 
   for (Kind kind : {Kind::kExtreme, Kind::kSilent}) expect_shift_matches(make_values(8193, kind, 2), 700);
 }
 
+TEST_P(FrequencyShiftBitIdentity, MixDownAgreesWithItsReferenceAcrossStretchesAndReductions) {
+  // Lengths around the oscillator's stretches (256) and reductions (4096),
+  // with extreme values in the analytic signal.
+  for (std::uint64_t count : {1u, 255u, 256u, 257u, 4095u, 4096u, 4097u, 9000u}) {
+    const std::vector<float> values = make_values(2 * count, Kind::kExtreme, count);
+    std::vector<Complex> analytic(count);
+    for (std::uint64_t i = 0; i < count; ++i) analytic[i] = Complex{values[2 * i], values[2 * i + 1]};
+    for (std::uint32_t shift_hz : {0u, 1u, 7777u, 10000u}) {
+      std::vector<float> expected(count);
+      std::vector<float> actual(count);
+      reference::reference_shift_mix_down(analytic.data(), count, shift_hz, expected.data());
+      shift_mix_down(analytic.data(), count, shift_hz, actual.data());
+      EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count)
+          << "count " << count << " shift " << shift_hz;
+    }
+  }
+}
+
 TEST_P(FrequencyShiftBitIdentity, ThirtySecondsInTheLargestWorkArray) {
   expect_shift_matches(make_values(30 * 48000, Kind::kTonal, 31), 2500);
 }
