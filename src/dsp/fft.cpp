@@ -110,6 +110,20 @@ struct PaddedReal {
   }
 };
 
+// Elements first .. first + TILE - 1 of the padded signal; a row wholly
+// inside the signal or wholly in the padding goes without a test per element.
+void gather_padded_row(const PaddedReal& source, std::uint64_t first, Complex (&row)[TILE]) {
+  const std::uint64_t end = source.offset + source.count;
+  if (first >= source.offset && first + TILE <= end) {
+    const float* x = source.x + (first - source.offset);
+    for (std::uint64_t lo = 0; lo < TILE; ++lo) row[lo] = Complex{static_cast<double>(x[lo]), 0.0};
+  } else if (first + TILE <= source.offset || first >= end) {
+    for (std::uint64_t lo = 0; lo < TILE; ++lo) row[lo] = Complex{0.0, 0.0};
+  } else {
+    for (std::uint64_t lo = 0; lo < TILE; ++lo) row[lo] = source.at(first + lo);
+  }
+}
+
 // The padded signal written to x in bit-reversed order: each tile is
 // gathered from the signal and scattered to its mirrored place, so that the
 // zeros and the signal are written once, already where the stages want them.
@@ -123,9 +137,7 @@ void bit_reverse_from_padded(const PaddedReal& source, Complex* x, std::uint64_t
   const std::uint64_t row_stride = std::uint64_t{1} << (mid_bits + TILE_BITS);
   Complex tile[TILE][TILE];
   for (std::uint64_t mid = 0; mid < (std::uint64_t{1} << mid_bits); ++mid) {
-    for (std::uint64_t hi = 0; hi < TILE; ++hi) {
-      for (std::uint64_t lo = 0; lo < TILE; ++lo) tile[hi][lo] = source.at(hi * row_stride + (mid << TILE_BITS) + lo);
-    }
+    for (std::uint64_t hi = 0; hi < TILE; ++hi) gather_padded_row(source, hi * row_stride + (mid << TILE_BITS), tile[hi]);
     scatter_tile(x, row_stride, reverse_bits(mid, mid_bits) << TILE_BITS, tile);
   }
 }
