@@ -34,13 +34,25 @@ void write_wav_header(std::uint8_t* p, std::uint64_t sample_count, std::uint32_t
   write_le32(p + 40, data_bytes);
 }
 
+// Nearest integer, halves away from zero: what lround gives, without a
+// library call per sample. For |v| <= 32767 the integer part is exact and so
+// is the fraction v - trunc(v), so the comparison with 0.5 is exact too.
+long round_half_away(double v) {
+  const double whole = std::trunc(v);
+  const double fraction = v - whole;
+  auto rounded = static_cast<long>(whole);
+  if (fraction >= 0.5) ++rounded;
+  if (fraction <= -0.5) --rounded;
+  return rounded;
+}
+
 // Gain, clip to [-1, 1], scale, round halves away from zero. False when the
 // product is not finite.
 bool pcm16_from_sample(float sample, double gain, std::int16_t* code) {
   const double d = static_cast<double>(sample) * gain;
   if (!std::isfinite(d)) return false;
   const double v = d > 1.0 ? FULL_SCALE : std::fmax(d, -1.0) * FULL_SCALE;
-  *code = static_cast<std::int16_t>(std::lround(v));
+  *code = static_cast<std::int16_t>(round_half_away(v));
   return true;
 }
 

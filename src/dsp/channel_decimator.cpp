@@ -6,6 +6,7 @@
 
 #include "base/limits.h"
 #include "dsp/channel_filter.h"
+#include "dsp/vector_lanes.h"
 
 namespace {
 
@@ -48,37 +49,72 @@ constexpr TapPlace make_tap_places() {
 }
 constexpr TapPlace TAP_PLACES = make_tap_places();
 
-// The running oscillator of the mixer: where it stands and its last values.
-struct Oscillator {
-  double step;
-  double phase;
-  double sine;
-  double cosine;
-  std::uint64_t next_pair;
-};
+// Oscillator values per stretch of the mixer: the sincos calls run in a
+// loop of their own, and the products in a loop free of calls.
+constexpr std::uint64_t OSCILLATOR_STRETCH = 256;
 
-// Mixes pairs osc.next_pair .. end-1 into the window of the block at k0.
-void mix_into_window(const float* iq, std::uint64_t pair_count, std::uint64_t end, std::uint64_t k0,
-                     Oscillator& osc, const Window& window) {
-  const double two_pi = 6.283185307179586;
-  std::uint64_t w = osc.next_pair + LEAD - PHASES * k0;
-  std::uint64_t phase_index = w % PHASES;
-  std::uint64_t row = w / PHASES;
-  for (std::uint64_t n = osc.next_pair; n < end; ++n) {
-    const double i_value = static_cast<double>(iq[2 * n]);
-    const double q_value = static_cast<double>(iq[2 * n + 1]);
-    window.re(phase_index)[row] = static_cast<float>(i_value * osc.cosine - q_value * osc.sine);
-    window.im(phase_index)[row] = static_cast<float>(i_value * osc.sine + q_value * osc.cosine);
-    // The phase is accumulated, not recomputed from n, and reduced now and
-    // then so that it never grows large enough to lose precision.
-    osc.phase = osc.phase + osc.step;
-    if (n % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) osc.phase = std::remainder(osc.phase, two_pi);
-    if (n + 1 < pair_count) ::sincos(osc.phase, &osc.sine, &osc.cosine);
+// One mixed pair into its window place, narrowed to float as the mixer's
+// output is.
+[[gnu::always_inline]] inline void mix_pair(const float* pair, double cosine, double sine, double* re_slot,
+                                            double* im_slot) {
+  const double i_value = static_cast<double>(pair[0]);
+  const double q_value = static_cast<double>(pair[1]);
+  *re_slot = static_cast<float>(i_value * cosine - q_value * sine);
+  *im_slot = static_cast<float>(i_value * sine + q_value * cosine);
+}
+
+// Mixes `count` pairs with their oscillator values into the window from
+// (phase_index, row) on, and leaves both at the next place. Whole rows of
+// five go in one step, with the five phases' places fixed.
+void mix_stretch(const float* iq, const double* cosines, const double* sines, std::uint64_t count,
+                 const Window& window, std::uint64_t& phase_index, std::uint64_t& row) {
+  std::uint64_t t = 0;
+  for (; t < count && phase_index != 0; ++t) {  // up to the next row start
+    mix_pair(iq + 2 * t, cosines[t], sines[t], window.re(phase_index) + row, window.im(phase_index) + row);
     if (++phase_index == PHASES) {
       phase_index = 0;
       ++row;
     }
   }
+  for (; t + PHASES <= count; t += PHASES, ++row) {
+    for (std::uint64_t p = 0; p < PHASES; ++p) {
+      mix_pair(iq + 2 * (t + p), cosines[t + p], sines[t + p], window.re(p) + row, window.im(p) + row);
+    }
+  }
+  for (; t < count; ++t, ++phase_index) {  // phase_index stays below PHASES here
+    mix_pair(iq + 2 * t, cosines[t], sines[t], window.re(phase_index) + row, window.im(phase_index) + row);
+  }
+}
+
+// Mixes pairs osc.next_pair .. end-1 into the window of the block at k0.
+void mix_into_window(const float* iq, std::uint64_t pair_count, std::uint64_t end, std::uint64_t k0,
+                     DecimatorOscillator& osc, const Window& window) {
+  const double two_pi = 6.283185307179586;
+  double cosines[OSCILLATOR_STRETCH];
+  double sines[OSCILLATOR_STRETCH];
+  std::uint64_t w = osc.next_pair + LEAD - PHASES * k0;
+  std::uint64_t phase_index = w % PHASES;
+  std::uint64_t row = w / PHASES;
+  double phase = osc.phase;
+  double sine = osc.sine;
+  double cosine = osc.cosine;
+  for (std::uint64_t first = osc.next_pair; first < end; first += OSCILLATOR_STRETCH) {
+    const std::uint64_t count = std::min(end - first, OSCILLATOR_STRETCH);
+    for (std::uint64_t t = 0; t < count; ++t) {
+      const std::uint64_t n = first + t;
+      cosines[t] = cosine;
+      sines[t] = sine;
+      // The phase is accumulated, not recomputed from n, and reduced now and
+      // then so that it never grows large enough to lose precision.
+      phase = phase + osc.step;
+      if (n % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, two_pi);
+      if (n + 1 < pair_count) ::sincos(phase, &sine, &cosine);
+    }
+    mix_stretch(iq + 2 * first, cosines, sines, count, window, phase_index, row);
+  }
+  osc.phase = phase;
+  osc.sine = sine;
+  osc.cosine = cosine;
   osc.next_pair = end;
 }
 
@@ -118,6 +154,9 @@ template <typename V, int LANES, int GROUPS>
       for (int l = 0; l < LANES; ++l) t[l] = taps[j];
       const double* re_row = window.values + i + TAP_PLACES.offset[j];
       const double* im_row = re_row + IMAG_OFFSET;
+      // Unrolled so that the sums stay in registers: a sum kept in memory
+      // waits for its own store on every tap.
+#pragma GCC unroll 8
       for (int g = 0; g < GROUPS; ++g) {
         V x;
         V y;
@@ -166,8 +205,7 @@ std::uint64_t interior_outputs_sse2(const Window& window, const double* taps, st
 
 void interior_outputs(const Window& window, const double* taps, std::uint64_t begin, std::uint64_t end,
                       Complex* out) {
-  static const bool has_avx2 = __builtin_cpu_supports("avx2");
-  const std::uint64_t done = has_avx2 ? interior_outputs_avx2(window, taps, begin, end, out)
+  const std::uint64_t done = use_avx2_lanes() ? interior_outputs_avx2(window, taps, begin, end, out)
                                       : interior_outputs_sse2(window, taps, begin, end, out);
   interior_outputs_scalar(window, taps, done, end, out);
 }
@@ -182,29 +220,44 @@ void slide_window(const Window& window) {
 
 }  // namespace
 
-void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                      const double* taps, double* window_values, Complex* baseband) {
+void decimator_start(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
+                     const double* taps, double* window, ChannelDecimator* decimator) {
   const double two_pi = 6.283185307179586;
-  const Window window{window_values};
-  const std::uint64_t output_count = pair_count / DECIMATION_FACTOR;
   const double step = (static_cast<double>(offset_hz) * -two_pi) / static_cast<double>(IQ_SAMPLE_RATE);
-  Oscillator osc{step, 0.0, 0.0, 1.0, 0};
+  *decimator = ChannelDecimator{iq_samples, pair_count, taps, window, DecimatorOscillator{step, 0.0, 0.0, 1.0, 0}, 0};
+}
+
+std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out) {
+  const std::uint64_t pair_count = decimator->pair_count;
+  const std::uint64_t output_count = pair_count / DECIMATION_FACTOR;
+  const std::uint64_t k0 = decimator->next_output;
+  if (k0 >= output_count) return 0;
+  const Window window{decimator->window};
+  const double* taps = decimator->taps;
   // Outputs whose reach 5k-81 .. 5k+81 lies wholly inside the capture.
   const std::uint64_t interior_first = (HALF + PHASES - 1) / PHASES;
   const std::uint64_t interior_end = pair_count > HALF ? (pair_count - 1 - HALF) / PHASES + 1 : 0;
 
-  for (std::uint64_t k0 = 0; k0 < output_count; k0 += BLOCK) {
-    const std::uint64_t count = std::min(output_count - k0, BLOCK);
-    if (k0 > 0) slide_window(window);
-    const std::uint64_t reach_end = PHASES * (k0 + count - 1) + HALF + 1;
-    mix_into_window(iq_samples, pair_count, std::min(reach_end, pair_count), k0, osc, window);
+  const std::uint64_t count = std::min(output_count - k0, BLOCK);
+  if (k0 > 0) slide_window(window);
+  const std::uint64_t reach_end = PHASES * (k0 + count - 1) + HALF + 1;
+  mix_into_window(decimator->iq_samples, pair_count, std::min(reach_end, pair_count), k0, decimator->oscillator,
+                  window);
 
-    // Edge outputs, the interior ones, and edge outputs again: [0, lo), [lo, hi), [hi, count).
-    Complex* out = baseband + k0;
-    const std::uint64_t lo = interior_first > k0 ? std::min(interior_first - k0, count) : 0;
-    const std::uint64_t hi = std::max(interior_end > k0 ? std::min(interior_end - k0, count) : 0, lo);
-    for (std::uint64_t i = 0; i < lo; ++i) out[i] = edge_output(window, pair_count, taps, k0, i);
-    interior_outputs(window, taps, lo, hi, out);
-    for (std::uint64_t i = hi; i < count; ++i) out[i] = edge_output(window, pair_count, taps, k0, i);
-  }
+  // Edge outputs, the interior ones, and edge outputs again: [0, lo), [lo, hi), [hi, count).
+  const std::uint64_t lo = interior_first > k0 ? std::min(interior_first - k0, count) : 0;
+  const std::uint64_t hi = std::max(interior_end > k0 ? std::min(interior_end - k0, count) : 0, lo);
+  for (std::uint64_t i = 0; i < lo; ++i) out[i] = edge_output(window, pair_count, taps, k0, i);
+  interior_outputs(window, taps, lo, hi, out);
+  for (std::uint64_t i = hi; i < count; ++i) out[i] = edge_output(window, pair_count, taps, k0, i);
+  decimator->next_output = k0 + count;
+  return count;
+}
+
+void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
+                      const double* taps, double* window, Complex* baseband) {
+  ChannelDecimator decimator;
+  decimator_start(iq_samples, pair_count, offset_hz, taps, window, &decimator);
+  std::uint64_t done = 0;
+  while (const std::uint64_t count = decimate_next_block(&decimator, baseband + done)) done += count;
 }

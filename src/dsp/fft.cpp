@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "dsp/vector_lanes.h"
+
 // Every result bit is fixed by the plain algorithm: bit-reversal, then one
 // radix-2 stage after the other, each butterfly t = v * w, u + t, u - t with
 // every product rounded on its own, and the stage's twiddles walked from
@@ -25,7 +27,7 @@ namespace {
 
 // Elements per cache block of the small stages, and twiddles per table chunk
 // of the large ones: both sized for the second-level cache.
-constexpr std::uint64_t SMALL_BLOCK = 4096;
+constexpr std::uint64_t SMALL_BLOCK = 8192;
 constexpr std::uint64_t TWIDDLE_CHUNK = 1024;
 
 // ---- Bit reversal ---------------------------------------------------------
@@ -93,6 +95,50 @@ void bit_reverse_permute(Complex* x, std::uint64_t n, unsigned log2_n) {
       scatter_tile(x, row_stride, mid << TILE_BITS, second);
     }
     scatter_tile(x, row_stride, mirrored << TILE_BITS, first);
+  }
+}
+
+// The zero-padded real signal of fft_radix2_padded_real, element by element.
+struct PaddedReal {
+  const float* x;
+  std::uint64_t count;
+  std::uint64_t offset;
+  Complex at(std::uint64_t index) const {
+    // Below the offset the difference wraps round to a huge value.
+    const std::uint64_t i = index - offset;
+    return i < count ? Complex{static_cast<double>(x[i]), 0.0} : Complex{0.0, 0.0};
+  }
+};
+
+// Elements first .. first + TILE - 1 of the padded signal; a row wholly
+// inside the signal or wholly in the padding goes without a test per element.
+void gather_padded_row(const PaddedReal& source, std::uint64_t first, Complex (&row)[TILE]) {
+  const std::uint64_t end = source.offset + source.count;
+  if (first >= source.offset && first + TILE <= end) {
+    const float* x = source.x + (first - source.offset);
+    for (std::uint64_t lo = 0; lo < TILE; ++lo) row[lo] = Complex{static_cast<double>(x[lo]), 0.0};
+  } else if (first + TILE <= source.offset || first >= end) {
+    for (std::uint64_t lo = 0; lo < TILE; ++lo) row[lo] = Complex{0.0, 0.0};
+  } else {
+    for (std::uint64_t lo = 0; lo < TILE; ++lo) row[lo] = source.at(first + lo);
+  }
+}
+
+// The padded signal written to x in bit-reversed order: each tile is
+// gathered from the signal and scattered to its mirrored place, so that the
+// zeros and the signal are written once, already where the stages want them.
+void bit_reverse_from_padded(const PaddedReal& source, Complex* x, std::uint64_t n, unsigned log2_n) {
+  if (log2_n < 2 * TILE_BITS + 2) {
+    for (std::uint64_t i = 0; i < n; ++i) x[i] = source.at(i);
+    bit_reverse_plain(x, n);
+    return;
+  }
+  const unsigned mid_bits = log2_n - 2 * TILE_BITS;
+  const std::uint64_t row_stride = std::uint64_t{1} << (mid_bits + TILE_BITS);
+  Complex tile[TILE][TILE];
+  for (std::uint64_t mid = 0; mid < (std::uint64_t{1} << mid_bits); ++mid) {
+    for (std::uint64_t hi = 0; hi < TILE; ++hi) gather_padded_row(source, hi * row_stride + (mid << TILE_BITS), tile[hi]);
+    scatter_tile(x, row_stride, reverse_bits(mid, mid_bits) << TILE_BITS, tile);
   }
 }
 
@@ -291,15 +337,37 @@ void all_stages_sse2(Complex* x, std::uint64_t n, bool inverse) { all_stages<One
 
 }  // namespace
 
-void fft_radix2(Complex* x, std::uint64_t n, bool inverse) {
-  if (n < 2) return;
+namespace {
+
+unsigned log2_of(std::uint64_t n) {
   unsigned log2_n = 0;
   while ((std::uint64_t{1} << log2_n) < n) ++log2_n;
-  bit_reverse_permute(x, n, log2_n);
-  static const bool has_avx2 = __builtin_cpu_supports("avx2");
-  if (has_avx2) {
+  return log2_n;
+}
+
+void run_stages(Complex* x, std::uint64_t n, bool inverse) {
+  if (use_avx2_lanes()) {
     all_stages_avx2(x, n, inverse);
   } else {
     all_stages_sse2(x, n, inverse);
   }
+}
+
+}  // namespace
+
+void fft_radix2(Complex* x, std::uint64_t n, bool inverse) {
+  if (n < 2) return;
+  bit_reverse_permute(x, n, log2_of(n));
+  run_stages(x, n, inverse);
+}
+
+void fft_radix2_padded_real(const float* x, std::uint64_t count, std::uint64_t offset, Complex* work,
+                            std::uint64_t n) {
+  const PaddedReal source{x, count, offset};
+  if (n < 2) {
+    for (std::uint64_t i = 0; i < n; ++i) work[i] = source.at(i);
+    return;
+  }
+  bit_reverse_from_padded(source, work, n, log2_of(n));
+  run_stages(work, n, false);
 }

@@ -17,6 +17,16 @@
 //   inverse : false = forward (exponent -), true = inverse (exponent +, then / n)
 //
 // Bit-exact by construction: one sincos call per stage, twiddles walked by
-// complex multiplication from (1, 0) in every block (never a table), every
-// product rounded on its own (the build forbids fused multiply-add).
+// complex multiplication from (1, 0) (every block of a stage sees the same
+// walked values), every product rounded on its own (the build forbids fused
+// multiply-add).
 void fft_radix2(Complex* x, std::uint64_t n, bool inverse);
+
+// The forward transform of a zero-padded real signal, written to work[0 .. n-1]:
+// the same bits as placing x[i] as the real part of work[offset + i] (zero
+// everywhere else) and calling fft_radix2(work, n, false), without the
+// separate pass that places the signal.
+//   x      : count float samples, read only; offset + count <= n
+//   work   : n complex values, contents irrelevant
+void fft_radix2_padded_real(const float* x, std::uint64_t count, std::uint64_t offset, Complex* work,
+                            std::uint64_t n);

@@ -8,17 +8,21 @@
 #include "dsp/channel_filter.h"
 #include "dsp/voice_band.h"
 
-void fm_discriminate(const Complex* baseband, std::uint64_t count, float* audio) {
-  if (count == 0) return;
-  audio[0] = 0.0f;
-  for (std::uint64_t m = 1; m < count; ++m) {
-    const Complex a = baseband[m];
-    const Complex b = baseband[m - 1];
+void fm_phase_steps(const Complex* baseband, std::uint64_t step_count, float* audio) {
+  for (std::uint64_t m = 0; m < step_count; ++m) {
+    const Complex a = baseband[m + 1];
+    const Complex b = baseband[m];
     // Imaginary and real part of a * conj(b): their angle is the phase step.
     const double y = b.re * a.im - a.re * b.im;
     const double x = a.im * b.im + a.re * b.re;
     audio[m] = static_cast<float>(std::atan2(y, x) * FM_DISCRIMINATOR_SCALE);
   }
+}
+
+void fm_discriminate(const Complex* baseband, std::uint64_t count, float* audio) {
+  if (count == 0) return;
+  audio[0] = 0.0f;
+  fm_phase_steps(baseband, count - 1, audio + 1);
 }
 
 void fm_remove_dc(float* audio, std::uint64_t count) {
@@ -29,6 +33,29 @@ void fm_remove_dc(float* audio, std::uint64_t count) {
   for (std::uint64_t i = 0; i < count; ++i) audio[i] = audio[i] - mean;  // in float
 }
 
+namespace {
+
+// Stages 1 to 3 block by block into audio[0 .. pair_count/5 - 1]. block has
+// room for DECIMATOR_BLOCK_OUTPUTS + 1 values: slot 0 carries the previous
+// block's last baseband value, whose phase step to the block's first value
+// is the block's first audio sample.
+void discriminate_by_blocks(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
+                            const double* taps, double* window, Complex* block, float* audio) {
+  ChannelDecimator decimator;
+  decimator_start(iq_samples, pair_count, offset_hz, taps, window, &decimator);
+  const std::uint64_t first_count = decimate_next_block(&decimator, block + 1);
+  fm_discriminate(block + 1, first_count, audio);
+  std::uint64_t done = first_count;
+  block[0] = block[first_count];
+  while (const std::uint64_t count = decimate_next_block(&decimator, block + 1)) {
+    fm_phase_steps(block, count, audio + done);
+    done += count;
+    block[0] = block[count];
+  }
+}
+
+}  // namespace
+
 int fm_demodulate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
                   AudioBuffer** result) {
   if (iq_samples == nullptr) return -1;
@@ -37,25 +64,22 @@ int fm_demodulate(const float* iq_samples, std::uint64_t pair_count, std::int32_
   if (pair_count < FM_MIN_PAIR_COUNT || pair_count > FM_MAX_PAIR_COUNT) return -1;
 
   // The mixer writes into a small window that the filter drains block by
-  // block (see channel_decimator.h): no full-rate copy of the capture.
+  // block (see channel_decimator.h), and the discriminator takes each block
+  // as it comes: neither a full-rate copy of the capture nor a baseband array.
+  // Every element of the samples is written before it is read.
   MemPtr<double> window(static_cast<double*>(mem_alloc(DECIMATOR_WINDOW_DOUBLES * sizeof(double))));
-  if (!window) return -1;
-
-  // Both requested before either is tested. Every element of the baseband
-  // and the samples is written before it is read: no zero-filling needed.
-  const std::uint64_t audio_count = pair_count / DECIMATION_FACTOR;
-  MemPtr<Complex> baseband(static_cast<Complex*>(mem_alloc(audio_count * sizeof(Complex))));
+  MemPtr<Complex> block(static_cast<Complex*>(mem_alloc((DECIMATOR_BLOCK_OUTPUTS + 1) * sizeof(Complex))));
   AudioBufferOwner record(static_cast<AudioBuffer*>(mem_alloc_zeroed(1, sizeof(AudioBuffer))));
-  if (!baseband || !record) return -1;
+  if (!window || !block || !record) return -1;
+  const std::uint64_t audio_count = pair_count / DECIMATION_FACTOR;
   record->samples = static_cast<float*>(mem_alloc(audio_count * sizeof(float)));
   if (record->samples == nullptr) return -1;
 
   double taps[CHANNEL_FILTER_TAPS];
   design_channel_filter(taps);
-  mix_and_decimate(iq_samples, pair_count, offset_hz, taps, window.get(), baseband.get());
+  discriminate_by_blocks(iq_samples, pair_count, offset_hz, taps, window.get(), block.get(), record->samples);
   window.reset();
-  fm_discriminate(baseband.get(), audio_count, record->samples);
-  baseband.reset();
+  block.reset();
   fm_remove_dc(record->samples, audio_count);
 
   if (voice_band_filter(record->samples, audio_count) != 0) return -1;

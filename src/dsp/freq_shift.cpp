@@ -1,5 +1,6 @@
 #include "dsp/freq_shift.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "base/limits.h"
@@ -15,6 +16,14 @@ void shift_make_analytic(Complex* work, std::uint64_t n) {
   for (std::uint64_t i = n / 2 + 1; i < n; ++i) work[i] = Complex{0.0, 0.0};
 }
 
+namespace {
+
+// Oscillator values per stretch: the sincos calls run in a loop of their
+// own, and the products in a loop free of calls.
+constexpr std::uint64_t OSCILLATOR_STRETCH = 256;
+
+}  // namespace
+
 void shift_mix_down(const Complex* analytic, std::uint64_t count, std::uint32_t shift_hz,
                     float* out) {
   const double two_pi = 6.283185307179586;
@@ -24,16 +33,21 @@ void shift_mix_down(const Complex* analytic, std::uint64_t count, std::uint32_t 
   // Sample 0 sits at position FFT_PAD_OFFSET of the padded array; the
   // oscillator is phased as if it had run from the array's start.
   double phase = (static_cast<double>(FFT_PAD_OFFSET) * a) / sample_rate;
-  for (std::uint64_t i = 0; i < count; ++i) {
-    double s = 0.0;
-    double c = 0.0;
-    ::sincos(phase, &s, &c);
-    const double y = c * analytic[i].re + s * analytic[i].im;
-    out[i] = static_cast<float>(y);
-    // Accumulated by addition; reduced now and then (an exact operation) so
-    // it never grows large enough to lose precision.
-    phase = phase + phase_step;
-    if (i % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, two_pi);
+  double sines[OSCILLATOR_STRETCH];
+  double cosines[OSCILLATOR_STRETCH];
+  for (std::uint64_t first = 0; first < count; first += OSCILLATOR_STRETCH) {
+    const std::uint64_t stretch = std::min(count - first, OSCILLATOR_STRETCH);
+    for (std::uint64_t t = 0; t < stretch; ++t) {
+      ::sincos(phase, &sines[t], &cosines[t]);
+      // Accumulated by addition; reduced now and then (an exact operation) so
+      // it never grows large enough to lose precision.
+      phase = phase + phase_step;
+      if ((first + t) % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, two_pi);
+    }
+    for (std::uint64_t t = 0; t < stretch; ++t) {
+      const Complex& z = analytic[first + t];
+      out[first + t] = static_cast<float>(cosines[t] * z.re + sines[t] * z.im);
+    }
   }
 }
 
@@ -49,7 +63,8 @@ int frequency_shift(const AudioBuffer* in, std::uint32_t shift_hz, AudioBuffer**
   if (fft_size_for(count, &n) != 0) return -1;
 
   // Both requested before either is tested. Neither array is zero-filled by
-  // the allocator: place_padded and the mixer write every element.
+  // the allocator: the forward transform and the mixer write every element.
+  // The one work array serves the shift and then the voice band.
   if (n > SIZE_MAX / sizeof(Complex)) return -1;
   MemPtr<Complex> work(static_cast<Complex*>(mem_alloc(n * sizeof(Complex))));
   AudioBufferOwner record(static_cast<AudioBuffer*>(mem_alloc_zeroed(1, sizeof(AudioBuffer))));
@@ -57,14 +72,11 @@ int frequency_shift(const AudioBuffer* in, std::uint32_t shift_hz, AudioBuffer**
   record->samples = static_cast<float*>(mem_alloc(count * sizeof(float)));
   if (record->samples == nullptr) return -1;
 
-  place_padded(in->samples, count, work.get(), n);
-  fft_radix2(work.get(), n, false);
+  fft_radix2_padded_real(in->samples, count, FFT_PAD_OFFSET, work.get(), n);
   shift_make_analytic(work.get(), n);
   fft_radix2(work.get(), n, true);
   shift_mix_down(work.get() + FFT_PAD_OFFSET, count, shift_hz, record->samples);
-  work.reset();  // before the voice band takes its own work array
-
-  if (voice_band_filter(record->samples, count) != 0) return -1;
+  voice_band_filter_with(record->samples, count, work.get(), n);
   record->count = count;
   record->sample_rate = AUDIO_SAMPLE_RATE;
   *out = record.release();

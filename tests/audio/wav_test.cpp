@@ -85,6 +85,30 @@ TEST(WavEncoder, ExactHalvesRoundAwayFromZero) {
   }
 }
 
+TEST(WavEncoder, RoundsLikeLroundAtAndBesideEveryKindOfHalf) {
+  // Sample 1 and gain g give the product g; the code must be lround of the
+  // clipped, scaled product, also one ulp either side of halves and for the
+  // largest double below 0.5.
+  std::vector<double> gains;
+  for (double half : {0.5, 1.5, 2.5, 100.5, 16383.5, 32766.5}) {
+    for (double sign : {1.0, -1.0}) {
+      const double g = sign * half / 32767.0;
+      gains.push_back(g);
+      gains.push_back(std::nextafter(g, 0.0));
+      gains.push_back(std::nextafter(g, 2.0 * g));
+    }
+  }
+  for (double g : {0.49999999999999994 / 32767.0, -0.49999999999999994 / 32767.0, 1e-300, 0.999999, -0.999999}) {
+    gains.push_back(g);
+  }
+  for (double g : gains) {
+    const Encoded e = encode({1.0f}, g);
+    ASSERT_EQ(e.result, 0);
+    const double v = g > 1.0 ? 32767.0 : std::fmax(g, -1.0) * 32767.0;
+    EXPECT_EQ(sample_at(e, 0), static_cast<std::int16_t>(std::lround(v))) << "gain " << g;
+  }
+}
+
 TEST(WavEncoder, NonFiniteProductFailsWithNoImage) {
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();

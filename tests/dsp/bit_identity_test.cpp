@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "base/limits.h"
@@ -15,6 +16,7 @@
 #include "dsp/fft.h"
 #include "dsp/fm_demod.h"
 #include "dsp/freq_shift.h"
+#include "dsp/vector_lanes.h"
 #include "dsp/voice_band.h"
 #include "reference_signal.h"
 #include "signal_test_util.h"
@@ -22,6 +24,16 @@
 namespace {
 
 using dsp_test::AudioBufferPtr;
+
+// Every case runs twice: with the AVX2 lanes (where the processor has them)
+// and with the SSE2 lanes forced, so that both widths are held to the same
+// bits on any machine.
+class LaneWidth : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { allow_avx2_lanes(GetParam()); }
+  void TearDown() override { allow_avx2_lanes(true); }
+};
+std::string lane_name(const testing::TestParamInfo<bool>& info) { return info.param ? "Avx2" : "Sse2"; }
 
 // Index of the first element whose bits differ, or `count` when all agree.
 template <typename T>
@@ -55,6 +67,11 @@ std::vector<float> make_values(std::uint64_t count, Kind kind, std::uint64_t see
   return x;
 }
 
+using FftBitIdentity = LaneWidth;
+using FmDemodulateBitIdentity = LaneWidth;
+using FrequencyShiftBitIdentity = LaneWidth;
+using VoiceBandBitIdentity = LaneWidth;
+
 // ---- FFT ----------------------------------------------------------------------
 
 void expect_fft_matches(std::uint64_t n, Kind kind, std::uint64_t seed) {
@@ -70,7 +87,7 @@ void expect_fft_matches(std::uint64_t n, Kind kind, std::uint64_t seed) {
   }
 }
 
-TEST(FftBitIdentity, EverySizeFromTwoToTwoToTheSixteen) {
+TEST_P(FftBitIdentity, EverySizeFromTwoToTwoToTheSixteen) {
   for (std::uint64_t n = 2; n <= (1u << 16); n *= 2) {
     expect_fft_matches(n, Kind::kRandom, n);
     expect_fft_matches(n, Kind::kExtreme, n + 1);
@@ -79,13 +96,51 @@ TEST(FftBitIdentity, EverySizeFromTwoToTwoToTheSixteen) {
   expect_fft_matches(4096, Kind::kTonal, 0);
 }
 
-TEST(FftBitIdentity, LargeSizesUpToTwoToTheTwentyOne) {
+TEST_P(FftBitIdentity, LargeSizesUpToTwoToTheTwentyOne) {
   for (std::uint64_t n = 1u << 17; n <= (1u << 21); n *= 2) expect_fft_matches(n, Kind::kRandom, n);
+}
+
+// The forward transform straight from a padded real signal, against placing
+// the signal in a zeroed array and transforming that.
+void expect_padded_fft_matches(std::uint64_t n, std::uint64_t count, std::uint64_t offset, Kind kind) {
+  const std::vector<float> x = make_values(count, kind, n + count + offset);
+  std::vector<Complex> expected(n, Complex{0.0, 0.0});
+  for (std::uint64_t i = 0; i < count; ++i) expected[offset + i] = Complex{x[i], 0.0};
+  reference::reference_fft_radix2(expected.data(), n, false);
+  std::vector<Complex> actual(n, Complex{-1.0, 7.0});  // stale contents must not show through
+  fft_radix2_padded_real(x.data(), count, offset, actual.data(), n);
+  EXPECT_EQ(first_difference(actual.data(), expected.data(), n), n)
+      << "n " << n << " count " << count << " offset " << offset;
+}
+
+TEST_P(FftBitIdentity, PaddedRealSignalsAtEverySizeAndPlace) {
+  for (std::uint64_t n = 1; n <= (1u << 21); n *= 2) {
+    expect_padded_fft_matches(n, n / 3, n / 5, Kind::kRandom);  // zeros on both sides
+    expect_padded_fft_matches(n, n - n / 4, n / 4, Kind::kRandom);  // the signal runs to the end
+    expect_padded_fft_matches(n, n, 0, Kind::kExtreme);
+    expect_padded_fft_matches(n, 0, 0, Kind::kRandom);
+  }
+  expect_padded_fft_matches(1u << 16, 17, 24000, Kind::kSilent);
 }
 
 // ---- Voice band ---------------------------------------------------------------
 
-TEST(VoiceBandBitIdentity, ShortAndOddLengthsOfEveryKind) {
+TEST(VoiceBandGainsBitIdentity, EveryBinAtEverySizeGetsTheGainOfItsFrequency) {
+  // Gains found by runs of bins against the plain per-bin rule; the values
+  // 1 and -0 show the gain and that a zero gain still multiplies.
+  for (std::uint64_t n = 1; n <= (1u << 21); n *= 2) {
+    std::vector<Complex> work(n, Complex{1.0, -0.0});
+    voice_band_apply_gains(work.data(), n);
+    for (std::uint64_t i = 0; i < n; ++i) {
+      const std::uint64_t k = i <= n / 2 ? i : n - i;
+      const double g = voice_band_gain((static_cast<double>(k) * 48000.0) / static_cast<double>(n));
+      const Complex expected{1.0 * g, -0.0 * g};
+      ASSERT_EQ(std::memcmp(&work[i], &expected, sizeof expected), 0) << "n " << n << " bin " << i;
+    }
+  }
+}
+
+TEST_P(VoiceBandBitIdentity, ShortAndOddLengthsOfEveryKind) {
   for (std::uint64_t count : {0u, 1u, 5u, 4095u, 4097u, 8193u, 17537u, 65536u}) {
     for (Kind kind : {Kind::kRandom, Kind::kTonal, Kind::kExtreme, Kind::kSilent}) {
       std::vector<float> expected = make_values(count, kind, count);
@@ -95,6 +150,15 @@ TEST(VoiceBandBitIdentity, ShortAndOddLengthsOfEveryKind) {
       EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count) << "count " << count;
     }
   }
+}
+
+TEST_P(VoiceBandBitIdentity, ThirtySecondsInTheLargestWorkArray) {
+  const std::uint64_t count = 30 * 48000;  // 2^21 elements with the padding
+  std::vector<float> expected = make_values(count, Kind::kRandom, 30);
+  std::vector<float> actual = expected;
+  ASSERT_TRUE(reference::reference_voice_band_filter(expected));
+  ASSERT_EQ(voice_band_filter(actual.data(), count), 0);
+  EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count);
 }
 
 // ---- FM demodulation ----------------------------------------------------------
@@ -110,16 +174,18 @@ void expect_demodulation_matches(const std::vector<float>& iq, std::int32_t offs
       << "pairs " << pair_count << " offset " << offset_hz;
 }
 
-TEST(FmDemodulateBitIdentity, LengthsAroundEveryEdgeOfTheFilterAndTheOscillator) {
+TEST_P(FmDemodulateBitIdentity, LengthsAroundEveryEdgeOfTheFilterAndTheOscillator) {
   // 5..10: the shortest captures; 4095..4097 and 8191..8193: the phase
-  // reductions; 12347 is not a multiple of five; 20011 needs several blocks.
+  // reductions; 12347 is not a multiple of five; 20011 needs several blocks;
+  // 10239 .. 10245 and 20480 end just before, at and after a block boundary,
+  // where the discriminator carries the last baseband value to the next block.
   for (std::uint64_t pairs : {5u, 6u, 7u, 8u, 9u, 10u, 162u, 163u, 4095u, 4096u, 4097u, 8191u, 8192u, 8193u,
-                              12347u, 20011u}) {
+                              10239u, 10240u, 10245u, 12347u, 20011u, 20480u}) {
     expect_demodulation_matches(make_values(2 * pairs, Kind::kRandom, pairs), 25000);
   }
 }
 
-TEST(FmDemodulateBitIdentity, OffsetsAcrossTheWholeRange) {
+TEST_P(FmDemodulateBitIdentity, OffsetsAcrossTheWholeRange) {
   const std::vector<float> noise = make_values(2 * 12347, Kind::kRandom, 3);
   for (std::int32_t offset_hz : {-100000, -99999, -25000, -1, 0, 1, 10000, 25000, 99999, 100000}) {
     expect_demodulation_matches(noise, offset_hz);
@@ -129,7 +195,7 @@ TEST(FmDemodulateBitIdentity, OffsetsAcrossTheWholeRange) {
   for (int i = 0; i < 6; ++i) expect_demodulation_matches(noise, any_offset(rng));
 }
 
-TEST(FmDemodulateBitIdentity, TonalExtremeAndSilentCaptures) {
+TEST_P(FmDemodulateBitIdentity, TonalExtremeAndSilentCaptures) {
   expect_demodulation_matches(dsp_test::make_fm_capture(60013, 25000.0, 3000.0, 1000.0), 25000);
   for (Kind kind : {Kind::kExtreme, Kind::kSilent}) {
     for (std::uint64_t pairs : {7u, 4097u, 30001u}) {
@@ -138,7 +204,7 @@ TEST(FmDemodulateBitIdentity, TonalExtremeAndSilentCaptures) {
   }
 }
 
-TEST(FmDemodulateBitIdentity, MixerAndFilterGiveTheReferenceBaseband) {
+TEST_P(FmDemodulateBitIdentity, MixerAndFilterGiveTheReferenceBaseband) {
   // The baseband itself, before the discriminator can hide a difference:
   // every length class, with outputs at both edges, in one block or many.
   double taps[CHANNEL_FILTER_TAPS];
@@ -162,7 +228,7 @@ TEST(FmDemodulateBitIdentity, MixerAndFilterGiveTheReferenceBaseband) {
   }
 }
 
-TEST(FmDemodulateBitIdentity, DiscriminatorAgreesWithItsReference) {
+TEST_P(FmDemodulateBitIdentity, DiscriminatorAgreesWithItsReference) {
   const std::vector<float> iq = make_values(2 * 8193, Kind::kRandom, 5);
   const std::uint64_t count = 8193 / 5;
   std::vector<Complex> baseband(count);
@@ -189,13 +255,13 @@ void expect_shift_matches(const std::vector<float>& in, std::uint32_t shift_hz) 
       << "count " << in.size() << " shift " << shift_hz;
 }
 
-TEST(FrequencyShiftBitIdentity, LengthsAroundTheOscillatorReductions) {
+TEST_P(FrequencyShiftBitIdentity, LengthsAroundTheOscillatorReductions) {
   for (std::uint64_t count : {1u, 2u, 5u, 10u, 4095u, 4096u, 4097u, 8191u, 8192u, 8193u, 12347u}) {
     expect_shift_matches(make_values(count, Kind::kTonal, count), 300);
   }
 }
 
-TEST(FrequencyShiftBitIdentity, ShiftsAcrossTheWholeRangeAndEveryKindOfInput) {
+TEST_P(FrequencyShiftBitIdentity, ShiftsAcrossTheWholeRangeAndEveryKindOfInput) {
   const std::vector<float> noise = make_values(9001, Kind::kRandom, 9);
   for (std::uint32_t shift_hz : {0u, 1u, 300u, 2999u, 5000u, 9999u, 10000u}) expect_shift_matches(noise, shift_hz);
   std::mt19937 rng(13);
@@ -203,5 +269,32 @@ TEST(FrequencyShiftBitIdentity, ShiftsAcrossTheWholeRangeAndEveryKindOfInput) {
   for (int i = 0; i < 4; ++i) expect_shift_matches(noise, any_shift(rng));
   for (Kind kind : {Kind::kExtreme, Kind::kSilent}) expect_shift_matches(make_values(8193, kind, 2), 700);
 }
+
+TEST_P(FrequencyShiftBitIdentity, MixDownAgreesWithItsReferenceAcrossStretchesAndReductions) {
+  // Lengths around the oscillator's stretches (256) and reductions (4096),
+  // with extreme values in the analytic signal.
+  for (std::uint64_t count : {1u, 255u, 256u, 257u, 4095u, 4096u, 4097u, 9000u}) {
+    const std::vector<float> values = make_values(2 * count, Kind::kExtreme, count);
+    std::vector<Complex> analytic(count);
+    for (std::uint64_t i = 0; i < count; ++i) analytic[i] = Complex{values[2 * i], values[2 * i + 1]};
+    for (std::uint32_t shift_hz : {0u, 1u, 7777u, 10000u}) {
+      std::vector<float> expected(count);
+      std::vector<float> actual(count);
+      reference::reference_shift_mix_down(analytic.data(), count, shift_hz, expected.data());
+      shift_mix_down(analytic.data(), count, shift_hz, actual.data());
+      EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count)
+          << "count " << count << " shift " << shift_hz;
+    }
+  }
+}
+
+TEST_P(FrequencyShiftBitIdentity, ThirtySecondsInTheLargestWorkArray) {
+  expect_shift_matches(make_values(30 * 48000, Kind::kTonal, 31), 2500);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lanes, FftBitIdentity, testing::Bool(), lane_name);
+INSTANTIATE_TEST_SUITE_P(Lanes, FmDemodulateBitIdentity, testing::Bool(), lane_name);
+INSTANTIATE_TEST_SUITE_P(Lanes, FrequencyShiftBitIdentity, testing::Bool(), lane_name);
+INSTANTIATE_TEST_SUITE_P(Lanes, VoiceBandBitIdentity, testing::Bool(), lane_name);
 
 }  // namespace

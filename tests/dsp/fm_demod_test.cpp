@@ -247,19 +247,20 @@ TEST_F(FmDemodulateFailure, LimitsThemselvesAreAccepted) {
   AudioBuffer* result = nullptr;
   ASSERT_EQ(fm_demodulate(iq_.data(), 5, 0, &result), 0);
   free_audio_buffer(result);
-  // 2^61 - 1 pairs passes the guards: the next step is the mixed array's
-  // request (made to fail here, so that nothing is read).
+  // 2^61 - 1 pairs passes the guards: the next step is the requests for the
+  // mixer's window, the baseband block and the record, tested together (the
+  // first made to fail here, so that nothing is read).
   mem_fail_request(1);
   EXPECT_EQ(fm_demodulate(iq_.data(), (std::uint64_t{1} << 61) - 1, 0, &result_), -1);
-  EXPECT_EQ(mem_request_count(), 1u);
+  EXPECT_EQ(mem_request_count(), 3u);
   EXPECT_EQ(result_, &sentinel_);
 }
 
 TEST_F(FmDemodulateFailure, EveryAllocationFailureReleasesWhatWasTaken) {
-  // Requests in order: the mixer's window, baseband, record (requested before the
-  // baseband is tested), output samples, the voice band's work array.
-  // Leaks are caught by the sanitizer build's leak checker.
-  const std::uint64_t requests_made[] = {1, 3, 3, 4, 5};
+  // Requests in order: the mixer's window, the baseband block, the record
+  // (all three requested before any is tested), output samples, the voice
+  // band's work array. Leaks are caught by the sanitizer build's leak checker.
+  const std::uint64_t requests_made[] = {3, 3, 3, 4, 5};
   for (std::uint64_t k = 1; k <= 5; ++k) {
     mem_fail_request(k);
     EXPECT_EQ(fm_demodulate(iq_.data(), 1000, 25000, &result_), -1) << "request " << k;

@@ -1,0 +1,14 @@
+#include "dsp/vector_lanes.h"
+
+namespace {
+
+bool avx2_allowed = true;
+
+}  // namespace
+
+bool use_avx2_lanes() {
+  static const bool has_avx2 = __builtin_cpu_supports("avx2");
+  return has_avx2 && avx2_allowed;
+}
+
+void allow_avx2_lanes(bool allowed) { avx2_allowed = allowed; }
