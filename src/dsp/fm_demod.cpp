@@ -8,15 +8,39 @@
 #include "dsp/channel_filter.h"
 #include "dsp/voice_band.h"
 
-void fm_phase_steps(const Complex* baseband, std::uint64_t step_count, float* audio) {
+namespace {
+
+// The phase step from b to a: the angle of a * conj(b), scaled and narrowed.
+float phase_step(const Complex& a, const Complex& b) {
+  // Imaginary and real part of a * conj(b): their angle is the phase step.
+  const double y = b.re * a.im - a.re * b.im;
+  const double x = a.im * b.im + a.re * b.re;
+  return static_cast<float>(std::atan2(y, x) * FM_DISCRIMINATOR_SCALE);
+}
+
+// fm_phase_steps that also adds each step, as it is written, to *sum. Taken
+// in the order of the samples this is the very sum that the DC removal
+// makes, and its chain of dependent additions overlaps the atan2 calls
+// instead of making a pass of its own.
+void phase_steps_summed(const Complex* baseband, std::uint64_t step_count, float* audio, double* sum) {
+  double running = *sum;
   for (std::uint64_t m = 0; m < step_count; ++m) {
-    const Complex a = baseband[m + 1];
-    const Complex b = baseband[m];
-    // Imaginary and real part of a * conj(b): their angle is the phase step.
-    const double y = b.re * a.im - a.re * b.im;
-    const double x = a.im * b.im + a.re * b.re;
-    audio[m] = static_cast<float>(std::atan2(y, x) * FM_DISCRIMINATOR_SCALE);
+    audio[m] = phase_step(baseband[m + 1], baseband[m]);
+    running = running + static_cast<double>(audio[m]);
   }
+  *sum = running;
+}
+
+// The second half of the DC removal, once the sum of all samples is known.
+void subtract_mean(float* audio, std::uint64_t count, double sum) {
+  const float mean = static_cast<float>(sum / static_cast<double>(count));
+  for (std::uint64_t i = 0; i < count; ++i) audio[i] = audio[i] - mean;  // in float
+}
+
+}  // namespace
+
+void fm_phase_steps(const Complex* baseband, std::uint64_t step_count, float* audio) {
+  for (std::uint64_t m = 0; m < step_count; ++m) audio[m] = phase_step(baseband[m + 1], baseband[m]);
 }
 
 void fm_discriminate(const Complex* baseband, std::uint64_t count, float* audio) {
@@ -29,29 +53,35 @@ void fm_remove_dc(float* audio, std::uint64_t count) {
   if (count == 0) return;
   double sum = 0.0;
   for (std::uint64_t i = 0; i < count; ++i) sum = sum + static_cast<double>(audio[i]);
-  const float mean = static_cast<float>(sum / static_cast<double>(count));
-  for (std::uint64_t i = 0; i < count; ++i) audio[i] = audio[i] - mean;  // in float
+  subtract_mean(audio, count, sum);
 }
 
 namespace {
 
-// Stages 1 to 3 block by block into audio[0 .. pair_count/5 - 1]. block has
-// room for DECIMATOR_BLOCK_OUTPUTS + 1 values: slot 0 carries the previous
-// block's last baseband value, whose phase step to the block's first value
-// is the block's first audio sample.
-void discriminate_by_blocks(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                            const double* taps, double* window, Complex* block, float* audio) {
+// Stages 1 to 3 block by block into audio[0 .. pair_count/5 - 1], with the
+// sum of the DC removal (stage 4) taken on the way; returns that sum. block
+// has room for DECIMATOR_BLOCK_OUTPUTS + 1 values: slot 0 carries the
+// previous block's last baseband value, whose phase step to the block's
+// first value is the block's first audio sample.
+double discriminate_by_blocks(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
+                              const double* taps, double* window, Complex* block, float* audio) {
   ChannelDecimator decimator;
   decimator_start(iq_samples, pair_count, offset_hz, taps, window, &decimator);
   const std::uint64_t first_count = decimate_next_block(&decimator, block + 1);
-  fm_discriminate(block + 1, first_count, audio);
+  double sum = 0.0;
+  if (first_count == 0) return sum;
+  // As fm_discriminate: the first sample is 0, then the steps.
+  audio[0] = 0.0f;
+  sum = sum + static_cast<double>(audio[0]);
+  phase_steps_summed(block + 1, first_count - 1, audio + 1, &sum);
   std::uint64_t done = first_count;
   block[0] = block[first_count];
   while (const std::uint64_t count = decimate_next_block(&decimator, block + 1)) {
-    fm_phase_steps(block, count, audio + done);
+    phase_steps_summed(block, count, audio + done, &sum);
     done += count;
     block[0] = block[count];
   }
+  return sum;
 }
 
 }  // namespace
@@ -77,10 +107,11 @@ int fm_demodulate(const float* iq_samples, std::uint64_t pair_count, std::int32_
 
   double taps[CHANNEL_FILTER_TAPS];
   design_channel_filter(taps);
-  discriminate_by_blocks(iq_samples, pair_count, offset_hz, taps, window.get(), block.get(), record->samples);
+  const double sum =
+      discriminate_by_blocks(iq_samples, pair_count, offset_hz, taps, window.get(), block.get(), record->samples);
   window.reset();
   block.reset();
-  fm_remove_dc(record->samples, audio_count);
+  subtract_mean(record->samples, audio_count, sum);
 
   if (voice_band_filter(record->samples, audio_count) != 0) return -1;
   record->count = audio_count;

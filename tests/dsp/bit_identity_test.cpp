@@ -204,6 +204,14 @@ TEST_P(FmDemodulateBitIdentity, TonalExtremeAndSilentCaptures) {
   }
 }
 
+TEST_P(FmDemodulateBitIdentity, OffTuneCarriersLeaveALargeMeanToRemove) {
+  // A carrier 2 kHz or 4.5 kHz beside the channel reads as a steady phase
+  // step: a mean far from zero, summed across many discriminator blocks
+  // (the sum is taken as each block comes) and then subtracted.
+  expect_demodulation_matches(dsp_test::make_fm_capture(100003, 27000.0, 1500.0, 700.0), 25000);
+  expect_demodulation_matches(dsp_test::make_fm_capture(61447, -4500.0), 0);
+}
+
 TEST_P(FmDemodulateBitIdentity, MixerAndFilterGiveTheReferenceBaseband) {
   // The baseband itself, before the discriminator can hide a difference:
   // every length class, with outputs at both edges, in one block or many.
