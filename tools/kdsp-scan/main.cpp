@@ -4,13 +4,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <span>
 #include <string>
 
 #include "base/limits.h"
 #include "channel_finder.h"
 #include "common/atomic_output.h"
 #include "common/capture_file.h"
+#include "driver/iq_capture.h"
+#include "driver/result.h"
 #include "common/option_value.h"
 #include "png_encode.h"
 #include "spectrogram_image.h"
@@ -136,19 +140,30 @@ int write_png(const std::string& path, const CaptureSpectrum& spectrum, double f
   return 0;
 }
 
+// The capture through the core tool's own loader, so that the scan accepts
+// exactly the captures kdsp accepts (and refuses a FIFO instead of waiting).
+struct LoadedCapture {
+  IqCapture capture{};
+  ~LoadedCapture() { release_iq_capture(&capture); }
+};
+
 int run(const ScanOptions& options) {
-  std::vector<float> iq_values;
-  int read_result = read_capture_file(options.capture_path.c_str(), &iq_values);
-  if (read_result != CAPTURE_OK) {
-    return fail("capture '" + options.capture_path + "' " + capture_read_message(read_result));
+  auto loaded = std::make_unique<LoadedCapture>();
+  IqCapture& capture = loaded->capture;
+  const int load_result = load_iq_capture(options.capture_path.c_str(), &capture);
+  if (load_result != RESULT_OK) {
+    return fail("capture '" + options.capture_path + "' " +
+                (load_result == IO_ERROR ? "does not fit in memory"
+                                         : "cannot be read, is not whole 8-byte I/Q pairs (1 to 7200000), "
+                                           "or holds a value that is not a finite number"));
   }
-  std::size_t pair_count = iq_values.size() / 2;
+  const std::size_t pair_count = capture.pair_count;
   if (pair_count < MIN_SCAN_PAIRS) {
     return fail("capture '" + options.capture_path + "' is too short to scan: " + std::to_string(pair_count) +
                 " pairs, at least " + std::to_string(MIN_SCAN_PAIRS) + " needed");
   }
-  CaptureSpectrum spectrum = analyse_capture(iq_values);
-  iq_values = {};
+  CaptureSpectrum spectrum = analyse_capture(std::span<const float>(capture.samples, 2 * pair_count));
+  loaded.reset();  // the samples are not needed past the spectrum
   double floor_power = noise_floor_power(spectrum.average_power);
   std::vector<FoundChannel> channels = find_channels(spectrum, floor_power, options.threshold_db);
   print_channels(options, pair_count, spectrum, floor_power, channels);
