@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <regex>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -128,7 +128,38 @@ int run_driver_capturing_stderr(std::vector<std::string> args, const std::string
   return status;
 }
 
+// Whether the stages of failed requests, one letter each, read k?o+c?o+s+oo:
+// at most one kernel read, loading, at most one capture read between loading
+// requests, at least one signal request, then exactly the WAV image and the
+// temporary name. Checked by hand: <regex> draws maybe-uninitialized
+// warnings from GCC's own headers in the sanitizer build.
+bool stages_in_order(std::string_view stages) {
+  if (stages.starts_with('k')) stages.remove_prefix(1);
+  if (!stages.ends_with("oo")) return false;
+  stages.remove_suffix(2);
+  const std::size_t signal = stages.find('s');
+  if (signal == std::string_view::npos || stages.find_first_not_of('s', signal) != std::string_view::npos) {
+    return false;
+  }
+  std::string loading(stages.substr(0, signal));
+  if (const std::size_t capture = loading.find('c'); capture != std::string::npos) {
+    if (capture == 0 || capture + 1 == loading.size()) return false;
+    loading.erase(capture, 1);
+  }
+  return loading.size() >= 2 && loading.find_first_not_of('o') == std::string::npos;
+}
+
 }  // namespace
+
+TEST(DriverOutput, StageOrderCheckAcceptsOnlyTheLoadingSignalOutputOrder) {
+  for (const char* good : {"oosoo", "ocosoo", "kooooossoo", "koocooosssoo"}) {
+    EXPECT_TRUE(stages_in_order(good)) << good;
+  }
+  for (const char* bad : {"", "oo", "soo", "osoo", "coosoo", "oocsoo", "ooccosoo", "oososoo", "kkoosoo",
+                          "oosooo", "oo?soo", "ookosoo"}) {
+    EXPECT_FALSE(stages_in_order(bad)) << bad;
+  }
+}
 
 TEST(DriverOutput, EveryAllocationFailureGivesItsCodeOneLineAndNoOutput) {
   // A run that loads, demodulates, shifts and emits. Failing each of its
@@ -169,7 +200,7 @@ TEST(DriverOutput, EveryAllocationFailureGivesItsCodeOneLineAndNoOutput) {
   }
   // Kernel loading, capture loading, the signal work, then the WAV image and
   // the temporary name: the codes come in this order and no other.
-  EXPECT_TRUE(std::regex_match(stages, std::regex("k?o+c?o+s+oo"))) << stages;
+  EXPECT_TRUE(stages_in_order(stages)) << stages;
 }
 
 TEST(DriverOutput, OtherReadersAcceptTheWav) {
