@@ -10,7 +10,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "kdsp turns a recorded radio capture into a short voice recording, under the control of a small \
 sandboxed program, the kernel, given with each run. Every result is fixed to the bit. Companion \
 programs assemble and list kernels, synthesize and scan captures, and take receivers' recordings \
-of any rate and length to the tool's input.")
+of any rate and length to the tool's input. Licence: MIT (/usr/share/doc/kdsp/copyright).")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)

@@ -38,6 +38,7 @@ deb=${debs[0]}
 [[ $(basename "$deb") == "kdsp_${version}_amd64.deb" ]] || fail "package file named $(basename "$deb")"
 [[ $(dpkg-deb -f "$deb" Package) == kdsp ]] || fail "package name"
 [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version $(dpkg-deb -f "$deb" Version)"
+[[ $(dpkg-deb -f "$deb" Description) == *"Licence: MIT"* ]] || fail "the description does not name the licence"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 
