@@ -1,13 +1,13 @@
 #include "dsp/channel_decimator.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
-#include "dsp/oscillator.h"
-#include "formats/iq_capture.h"
+#include "base/numbers.h"
 #include "dsp/channel_filter.h"
+#include "dsp/oscillator.h"
 #include "dsp/vector_lanes.h"
+#include "formats/iq_capture.h"
 
 namespace kdsp {
 
@@ -52,10 +52,6 @@ constexpr TapPlace make_tap_places() {
 }
 constexpr TapPlace TAP_PLACES = make_tap_places();
 
-// Oscillator values per stretch of the mixer: the sincos calls run in a
-// loop of their own, and the products in a loop free of calls.
-constexpr std::uint64_t OSCILLATOR_STRETCH = 256;
-
 // One mixed pair into its window place, narrowed to float as the mixer's
 // output is.
 [[gnu::always_inline]] inline void mix_pair(const float* pair, double cosine, double sine, double* re_slot,
@@ -89,36 +85,20 @@ void mix_stretch(const float* iq, const double* cosines, const double* sines, st
   }
 }
 
-// Mixes pairs osc.next_pair .. end-1 into the window of the block at k0.
-void mix_into_window(const float* iq, std::uint64_t pair_count, std::uint64_t end, std::uint64_t k0,
-                     DecimatorOscillator& osc, const Window& window) {
-  const double two_pi = 6.283185307179586;
-  double cosines[OSCILLATOR_STRETCH];
+// Mixes the pairs from the oscillator's next one up to end-1 into the window
+// of the block at k0.
+void mix_into_window(const float* iq, std::uint64_t end, std::uint64_t k0, double step,
+                     PhaseAccumulator& oscillator, const Window& window) {
   double sines[OSCILLATOR_STRETCH];
-  std::uint64_t w = osc.next_pair + LEAD - PHASES * k0;
+  double cosines[OSCILLATOR_STRETCH];
+  const std::uint64_t w = oscillator.index + LEAD - PHASES * k0;
   std::uint64_t phase_index = w % PHASES;
   std::uint64_t row = w / PHASES;
-  double phase = osc.phase;
-  double sine = osc.sine;
-  double cosine = osc.cosine;
-  for (std::uint64_t first = osc.next_pair; first < end; first += OSCILLATOR_STRETCH) {
+  for (std::uint64_t first = oscillator.index; first < end; first += OSCILLATOR_STRETCH) {
     const std::uint64_t count = std::min(end - first, OSCILLATOR_STRETCH);
-    for (std::uint64_t t = 0; t < count; ++t) {
-      const std::uint64_t n = first + t;
-      cosines[t] = cosine;
-      sines[t] = sine;
-      // The phase is accumulated, not recomputed from n, and reduced now and
-      // then so that it never grows large enough to lose precision.
-      phase = phase + osc.step;
-      if (n % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, two_pi);
-      if (n + 1 < pair_count) ::sincos(phase, &sine, &cosine);
-    }
+    oscillator_values(oscillator, step, count, sines, cosines);
     mix_stretch(iq + 2 * first, cosines, sines, count, window, phase_index, row);
   }
-  osc.phase = phase;
-  osc.sine = sine;
-  osc.cosine = cosine;
-  osc.next_pair = end;
 }
 
 // Output k0 + i for any i: only the pairs that exist contribute, in
@@ -225,9 +205,8 @@ void slide_window(const Window& window) {
 
 void decimator_start(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
                      const double* taps, double* window, ChannelDecimator* decimator) {
-  const double two_pi = 6.283185307179586;
-  const double step = (static_cast<double>(offset_hz) * -two_pi) / static_cast<double>(IQ_SAMPLE_RATE);
-  *decimator = ChannelDecimator{iq_samples, pair_count, taps, window, DecimatorOscillator{step, 0.0, 0.0, 1.0, 0}, 0};
+  const double step = (static_cast<double>(offset_hz) * -TWO_PI) / static_cast<double>(IQ_SAMPLE_RATE);
+  *decimator = ChannelDecimator{iq_samples, pair_count, taps, window, step, start_phase(0.0), 0};
 }
 
 std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out) {
@@ -244,8 +223,8 @@ std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out) {
   const std::uint64_t count = std::min(output_count - k0, BLOCK);
   if (k0 > 0) slide_window(window);
   const std::uint64_t reach_end = PHASES * (k0 + count - 1) + HALF + 1;
-  mix_into_window(decimator->iq_samples, pair_count, std::min(reach_end, pair_count), k0, decimator->oscillator,
-                  window);
+  mix_into_window(decimator->iq_samples, std::min(reach_end, pair_count), k0, decimator->mixer_step,
+                  decimator->mixer_phase, window);
 
   // Edge outputs, the interior ones, and edge outputs again: [0, lo), [lo, hi), [hi, count).
   const std::uint64_t lo = interior_first > k0 ? std::min(interior_first - k0, count) : 0;
