@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "base/numbers.h"
+
 namespace kdsp {
 
 double bessel_i0(double x, std::uint32_t* last_term_k) {
@@ -20,17 +22,17 @@ double bessel_i0(double x, std::uint32_t* last_term_k) {
 }
 
 double design_channel_filter(double* taps) {
-  const double pi = 3.141592653589793;
-  const double cutoff_rad = 0.3534291735288517;  // 2*pi * 13500 / 240000
-  const double centre_value = 0.1125;            // 2 * 13500 / 240000
-  const double beta = 6.5;                       // Kaiser window
+  constexpr double cutoff_rad = TWO_PI * 13500.0 / 240000.0;
+  static_assert(cutoff_rad == 0.3534291735288517);  // the bits every tap is computed from
+  const double centre_value = 0.1125;  // 2 * 13500 / 240000
+  const double beta = 6.5;             // Kaiser window
   const double centre = static_cast<double>(CHANNEL_FILTER_CENTRE);
 
   const double window_norm = bessel_i0(beta);
   double tap_sum = 0.0;
   for (std::uint32_t i = 0; i < CHANNEL_FILTER_TAPS; ++i) {
     const double x = static_cast<double>(i) - centre;
-    const double ideal = x == 0.0 ? centre_value : std::sin(cutoff_rad * x) / (pi * x);
+    const double ideal = x == 0.0 ? centre_value : std::sin(cutoff_rad * x) / (PI * x);
     const double r = (static_cast<double>(i) - centre) / centre;
     const double w = std::sqrt(std::fmax(1.0 - r * r, 0.0));
     taps[i] = (bessel_i0(w * beta) / window_norm) * ideal;

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "base/numbers.h"
 #include "dsp/complex.h"
 #include "formats/audio_buffer.h"
 
@@ -24,8 +25,9 @@ inline constexpr std::int32_t FMDEMOD_MAX_OFFSET_HZ = 100000;  // both signs
 inline constexpr std::uint64_t FM_MIN_PAIR_COUNT = 5;  // one output sample
 // Keeps every byte size derived from the pair count within 64 bits.
 inline constexpr std::uint64_t FM_MAX_PAIR_COUNT = (std::uint64_t{1} << 61) - 1;
-// 48 000 / (2 pi * 5 000): a phase step of one 5 kHz deviation reads as 1.0.
-inline constexpr double FM_DISCRIMINATOR_SCALE = 1.5278874536821951;
+// A phase step of one 5 kHz deviation reads as 1.0.
+inline constexpr double FM_DISCRIMINATOR_SCALE = 48000.0 / (TWO_PI * 5000.0);
+static_assert(FM_DISCRIMINATOR_SCALE == 1.5278874536821951);  // the bits every audio sample is scaled by
 
 // Demodulates the whole capture.
 //   iq_samples : interleaved float I/Q values, pair_count pairs, read only

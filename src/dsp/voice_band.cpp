@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "base/memory.h"
+#include "base/numbers.h"
 #include "formats/audio_buffer.h"
 #include "dsp/fft.h"
 
@@ -23,12 +24,11 @@ int fft_size_for(std::uint64_t count, std::uint64_t* size) {
 }
 
 double voice_band_gain(double f_hz) {
-  const double pi = 3.141592653589793;
   if (f_hz <= 200.0) return 0.0;
-  if (f_hz < 300.0) return 0.5 - 0.5 * std::cos(((f_hz - 200.0) * pi) / 100.0);
+  if (f_hz < 300.0) return 0.5 - 0.5 * std::cos(((f_hz - 200.0) * PI) / 100.0);
   if (f_hz <= 3300.0) return 1.0;
   if (f_hz >= 3400.0) return 0.0;
-  return 1.0 - (0.5 - 0.5 * std::cos(((f_hz - 3300.0) * pi) / 100.0));
+  return 1.0 - (0.5 - 0.5 * std::cos(((f_hz - 3300.0) * PI) / 100.0));
 }
 
 namespace {

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <complex>
 
+#include "base/numbers.h"
+
 namespace kdsp {
 
 namespace {
@@ -18,7 +20,7 @@ struct DesignedFilter {
 
   // Gain in dB at `f_hz` for 240 000 samples per second (zero-phase form).
   double gain_db(double f_hz) const {
-    const double w = 2.0 * 3.14159265358979323846 * f_hz / 240000.0;
+    const double w = TWO_PI * f_hz / 240000.0;
     std::complex<double> h = 0.0;
     for (std::uint32_t i = 0; i < CHANNEL_FILTER_TAPS; ++i) {
       const double offset = static_cast<double>(i) - static_cast<double>(CHANNEL_FILTER_CENTRE);

@@ -16,7 +16,6 @@ namespace kdsp {
 namespace {
 
 using dsp_test::AudioBufferPtr;
-using dsp_test::kPi;
 using dsp_test::make_tone;
 using dsp_test::max_abs;
 using dsp_test::tone_amplitude;
@@ -57,7 +56,7 @@ TEST(FrequencyShift, ToneBelowTheShiftComesOutMirrored) {
 
 TEST(FrequencyShift, ZeroShiftIsTheVoiceBandOfTheInput) {
   std::vector<float> tone = make_tone(kCount, 1000.0, 0.3);
-  for (std::uint64_t i = 0; i < kCount; ++i) tone[i] += static_cast<float>(0.2 * std::cos(2.0 * kPi * 5000.0 * static_cast<double>(i) / 48000.0));
+  for (std::uint64_t i = 0; i < kCount; ++i) tone[i] += static_cast<float>(0.2 * std::cos(TWO_PI * 5000.0 * static_cast<double>(i) / 48000.0));
   std::vector<float> expected = tone;
   ASSERT_EQ(voice_band_filter(expected.data(), expected.size()), 0);
   const AudioBufferPtr out = shift(tone, 0);
@@ -80,13 +79,13 @@ TEST(FrequencyShift, OscillatorHasNoPhaseJumpAtItsReductions) {
   const std::uint64_t count = 12288;
   std::vector<Complex> analytic(count);
   for (std::uint64_t i = 0; i < count; ++i) {
-    const double w = 2.0 * kPi * 1000.0 * static_cast<double>(i) / 48000.0;
+    const double w = TWO_PI * 1000.0 * static_cast<double>(i) / 48000.0;
     analytic[i] = Complex{std::cos(w), std::sin(w)};
   }
   std::vector<float> out(count);
   shift_mix_down(analytic.data(), count, 300, out.data());
   for (std::uint64_t i = 0; i < count; ++i) {
-    const double expected = std::cos(2.0 * kPi * 700.0 * static_cast<double>(i) / 48000.0);
+    const double expected = std::cos(TWO_PI * 700.0 * static_cast<double>(i) / 48000.0);
     ASSERT_NEAR(out[i], expected, 1e-6) << i;
   }
 }
@@ -100,7 +99,7 @@ TEST(FrequencyShift, WholeShifterIsContinuousAcrossSamples4096And8192) {
   const AudioBufferPtr out = shift(tone, 300);
   for (std::uint64_t centre : {4096u, 8192u}) {
     for (std::uint64_t i = centre - 8; i < centre + 8; ++i) {
-      const double expected = 0.5 * std::cos(2.0 * kPi * 700.0 * static_cast<double>(i) / 48000.0);
+      const double expected = 0.5 * std::cos(TWO_PI * 700.0 * static_cast<double>(i) / 48000.0);
       ASSERT_NEAR(out->samples[i], expected, 3e-4) << i;
     }
   }
