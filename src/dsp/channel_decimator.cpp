@@ -170,9 +170,6 @@ void interior_outputs_scalar(const Window& window, const double* taps, std::uint
   }
 }
 
-typedef double Double4 __attribute__((vector_size(32)));
-typedef double Double2 __attribute__((vector_size(16)));
-
 // Wider lanes where the processor has them. AVX2 only, never FMA: every
 // product must be rounded before it is added.
 __attribute__((target("avx2"))) std::uint64_t interior_outputs_avx2(const Window& window, const double* taps,

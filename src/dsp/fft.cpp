@@ -165,9 +165,6 @@ void walk_twiddles(Complex& w, const Complex& step, Complex* out, std::uint64_t 
 
 // ---- Butterflies ----------------------------------------------------------
 
-typedef double Double4 __attribute__((vector_size(32)));
-typedef double Double2 __attribute__((vector_size(16)));
-
 // Vectors of one (Double2) or two (Double4) complex values, re then im, and
 // the lane shuffles that a complex product needs (__builtin_shufflevector,
 // which GCC and clang both know, so the fuzz build compiles the same code).
