@@ -5,6 +5,7 @@
 
 #include "base/numbers.h"
 #include "dsp/channel_filter.h"
+#include "dsp/detail.h"
 #include "dsp/oscillator.h"
 #include "dsp/vector_lanes.h"
 #include "formats/iq_capture.h"
@@ -233,8 +234,8 @@ std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out) {
   return count;
 }
 
-void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                      const double* taps, double* window, Complex* baseband) {
+void detail::mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
+                              const double* taps, double* window, Complex* baseband) {
   ChannelDecimator decimator;
   decimator_start(iq_samples, pair_count, offset_hz, taps, window, &decimator);
   std::uint64_t done = 0;

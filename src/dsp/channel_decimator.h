@@ -44,17 +44,12 @@ void decimator_start(const float* iq_samples, std::uint64_t pair_count, std::int
                      const double* taps, double* window, ChannelDecimator* decimator);
 
 // Writes the next outputs of the run (at most DECIMATOR_BLOCK_OUTPUTS) to
-// out[0 ..] and returns how many; 0 once all pair_count/5 are done. The
-// outputs are those of mix_and_decimate, in order.
-std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out);
-
-// The whole run at once. For k = 0 .. pair_count/5 - 1: baseband[k] = sum over the taps of
-// taps[j] * mixed pair 5k - 81 + j (pairs outside 0 .. pair_count-1 skipped,
-// not taken as zero), where mixed pair n is iq pair n times e^(i phi_n), phi_n
-// the PhaseAccumulator's phase of pair n from 0 in steps of
+// out[0 ..] and returns how many; 0 once all pair_count/5 are done. Output k
+// (k = 0 .. pair_count/5 - 1) is the sum over the taps of taps[j] * mixed
+// pair 5k - 81 + j (pairs outside 0 .. pair_count-1 skipped, not taken as
+// zero), where mixed pair n is iq pair n times e^(i phi_n), phi_n the
+// PhaseAccumulator's phase of pair n from 0 in steps of
 // -2 pi offset_hz / 240000, each product narrowed to float.
-//   window : DECIMATOR_WINDOW_DOUBLES of scratch, contents irrelevant
-void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                      const double* taps, double* window, Complex* baseband);
+std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out);
 
 }  // namespace kdsp

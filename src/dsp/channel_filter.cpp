@@ -3,10 +3,11 @@
 #include <cmath>
 
 #include "base/numbers.h"
+#include "dsp/detail.h"
 
 namespace kdsp {
 
-double bessel_i0(double x, std::uint32_t* last_term_k) {
+double detail::bessel_i0(double x, std::uint32_t* last_term_k) {
   const double q = (x * x) * 0.25;
   double term = 1.0;
   double sum = 1.0;
@@ -28,14 +29,14 @@ double design_channel_filter(double* taps) {
   const double beta = 6.5;             // Kaiser window
   const double centre = static_cast<double>(CHANNEL_FILTER_CENTRE);
 
-  const double window_norm = bessel_i0(beta);
+  const double window_norm = detail::bessel_i0(beta);
   double tap_sum = 0.0;
   for (std::uint32_t i = 0; i < CHANNEL_FILTER_TAPS; ++i) {
     const double x = static_cast<double>(i) - centre;
     const double ideal = x == 0.0 ? centre_value : std::sin(cutoff_rad * x) / (PI * x);
     const double r = (static_cast<double>(i) - centre) / centre;
     const double w = std::sqrt(std::fmax(1.0 - r * r, 0.0));
-    taps[i] = (bessel_i0(w * beta) / window_norm) * ideal;
+    taps[i] = (detail::bessel_i0(w * beta) / window_norm) * ideal;
     tap_sum = tap_sum + taps[i];
   }
   // A division per tap, not a multiplication by a reciprocal: the last bits

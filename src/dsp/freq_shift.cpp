@@ -4,13 +4,14 @@
 
 #include "base/memory.h"
 #include "base/numbers.h"
+#include "dsp/detail.h"
 #include "dsp/fft.h"
 #include "dsp/oscillator.h"
 #include "dsp/voice_band.h"
 
 namespace kdsp {
 
-void shift_make_analytic(Complex* work, std::uint64_t n) {
+void detail::shift_make_analytic(Complex* work, std::uint64_t n) {
   for (std::uint64_t i = 1; i < n / 2; ++i) {
     work[i].re = work[i].re + work[i].re;
     work[i].im = work[i].im + work[i].im;
@@ -18,8 +19,7 @@ void shift_make_analytic(Complex* work, std::uint64_t n) {
   for (std::uint64_t i = n / 2 + 1; i < n; ++i) work[i] = Complex{0.0, 0.0};
 }
 
-void shift_mix_down(const Complex* analytic, std::uint64_t count, std::uint32_t shift_hz,
-                    float* out) {
+void detail::shift_mix_down(const Complex* analytic, std::uint64_t count, std::uint32_t shift_hz, float* out) {
   const double a = static_cast<double>(shift_hz) * TWO_PI;
   const double sample_rate = static_cast<double>(AUDIO_SAMPLE_RATE);
   const double phase_step = a / sample_rate;
@@ -60,9 +60,9 @@ int frequency_shift(const AudioBuffer* in, std::uint32_t shift_hz, AudioBuffer**
   if (record->samples == nullptr) return -1;
 
   fft_radix2_padded_real(in->samples, count, FFT_PAD_OFFSET, work.get(), n);
-  shift_make_analytic(work.get(), n);
+  detail::shift_make_analytic(work.get(), n);
   fft_radix2(work.get(), n, true);
-  shift_mix_down(work.get() + FFT_PAD_OFFSET, count, shift_hz, record->samples);
+  detail::shift_mix_down(work.get() + FFT_PAD_OFFSET, count, shift_hz, record->samples);
   voice_band_filter_with(record->samples, count, work.get(), n);
   record->count = count;
   record->sample_rate = AUDIO_SAMPLE_RATE;

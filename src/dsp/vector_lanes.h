@@ -16,11 +16,7 @@ typedef double Double2 __attribute__((vector_size(16)));
 typedef double Double4 __attribute__((vector_size(32)));
 
 // True when the AVX2 lanes are to be used: the processor has AVX2 and the
-// test seam has not switched them off.
+// tests have not switched them off (detail::allow_avx2_lanes).
 bool use_avx2_lanes();
-
-// Test seam: false makes every signal function take the SSE2 lanes; true
-// goes back to the processor's choice.
-void allow_avx2_lanes(bool allowed);
 
 }  // namespace kdsp

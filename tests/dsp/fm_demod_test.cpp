@@ -10,6 +10,7 @@
 #include "base/memory.h"
 #include "dsp/channel_decimator.h"
 #include "dsp/channel_filter.h"
+#include "dsp/detail.h"
 #include "reference_signal.h"
 #include "signal_test_util.h"
 
@@ -31,9 +32,9 @@ std::vector<float> discriminator_output(const std::vector<float>& iq, std::int32
   design_channel_filter(taps);
   std::vector<double> window(DECIMATOR_WINDOW_DOUBLES);
   std::vector<Complex> baseband(audio_count);
-  mix_and_decimate(iq.data(), pair_count, offset_hz, taps, window.data(), baseband.data());
+  detail::mix_and_decimate(iq.data(), pair_count, offset_hz, taps, window.data(), baseband.data());
   std::vector<float> audio(audio_count, -1.0f);
-  fm_discriminate(baseband.data(), audio_count, audio.data());
+  detail::fm_discriminate(baseband.data(), audio_count, audio.data());
   return audio;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "dsp/detail.h"
 #include "dsp/voice_band.h"
 #include "signal_test_util.h"
 
@@ -83,7 +84,7 @@ TEST(FrequencyShift, OscillatorHasNoPhaseJumpAtItsReductions) {
     analytic[i] = Complex{std::cos(w), std::sin(w)};
   }
   std::vector<float> out(count);
-  shift_mix_down(analytic.data(), count, 300, out.data());
+  detail::shift_mix_down(analytic.data(), count, 300, out.data());
   for (std::uint64_t i = 0; i < count; ++i) {
     const double expected = std::cos(TWO_PI * 700.0 * static_cast<double>(i) / 48000.0);
     ASSERT_NEAR(out[i], expected, 1e-6) << i;
@@ -110,7 +111,7 @@ TEST(FrequencyShift, AnalyticSpectrumKeepsOnlyNonNegativeFrequencies) {
   // carries all of it in bin 3, keeps DC and the Nyquist bin as they are.
   const std::uint64_t n = 16;
   std::vector<Complex> spectrum(n, Complex{1.0, -1.0});
-  shift_make_analytic(spectrum.data(), n);
+  detail::shift_make_analytic(spectrum.data(), n);
   for (std::uint64_t i = 0; i < n; ++i) {
     const double expected = (i == 0 || i == n / 2) ? 1.0 : (i < n / 2 ? 2.0 : 0.0);
     EXPECT_EQ(spectrum[i].re, expected) << i;

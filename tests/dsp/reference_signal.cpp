@@ -5,10 +5,11 @@
 
 #include "base/numbers.h"
 #include "dsp/channel_decimator.h"
-#include "dsp/oscillator.h"
-#include "formats/iq_capture.h"
 #include "dsp/channel_filter.h"
+#include "dsp/detail.h"
+#include "dsp/oscillator.h"
 #include "dsp/voice_band.h"
+#include "formats/iq_capture.h"
 
 namespace kdsp {
 
@@ -102,7 +103,7 @@ bool reference_voice_band_filter(std::vector<float>& x) {
   for (std::uint64_t i = 0; i < n; ++i) {
     const std::uint64_t k = i <= n / 2 ? i : n - i;
     const double f_hz = (static_cast<double>(k) * static_cast<double>(AUDIO_SAMPLE_RATE)) / static_cast<double>(n);
-    const double g = voice_band_gain(f_hz);
+    const double g = detail::voice_band_gain(f_hz);
     work[i].re = work[i].re * g;
     work[i].im = work[i].im * g;
   }
