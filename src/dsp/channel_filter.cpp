@@ -23,8 +23,9 @@ double detail::bessel_i0(double x, std::uint32_t* last_term_k) {
 }
 
 double design_channel_filter(double* taps) {
+  // The cut-off's bits are part of every tap.
   constexpr double cutoff_rad = TWO_PI * 13500.0 / 240000.0;
-  static_assert(cutoff_rad == 0.3534291735288517);  // the bits every tap is computed from
+  static_assert(cutoff_rad == 0.3534291735288517);
   const double centre_value = 0.1125;  // 2 * 13500 / 240000
   const double beta = 6.5;             // Kaiser window
   const double centre = static_cast<double>(CHANNEL_FILTER_CENTRE);

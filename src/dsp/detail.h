@@ -43,8 +43,8 @@ void voice_band_apply_gains(Complex* work, std::uint64_t n);
 // Stages 1 and 2 over the whole capture at once: the pair_count/5 outputs
 // of decimate_next_block, in order, into baseband.
 //   window : DECIMATOR_WINDOW_DOUBLES of scratch, contents irrelevant
-void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                      const double* taps, double* window, Complex* baseband);
+void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz, const double* taps,
+                      double* window, Complex* baseband);
 
 // Stage 3 over a whole baseband. audio[0] = 0; audio[m] = phase of
 // baseband[m] * conj(baseband[m-1]) times FM_DISCRIMINATOR_SCALE, narrowed to
