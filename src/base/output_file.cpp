@@ -193,9 +193,9 @@ int replace_through_anonymous_file(const char* path, bool absent, const std::uin
     ::close(fd);
     return -1;
   }
-  const Placement placement =
-      write_all(stream, bytes, length, true) ? link_into_place(fd, path, absent, scratch, scratch_size)
-                                             : Placement::failed;
+  const Placement placement = write_all(stream, bytes, length, true)
+                                  ? link_into_place(fd, path, absent, scratch, scratch_size)
+                                  : Placement::failed;
   const bool closed = out_fclose(stream) == 0;
   if (placement == Placement::failed) return -1;
   if (placement == Placement::unsupported) return ANONYMOUS_UNSUPPORTED;

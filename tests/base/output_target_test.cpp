@@ -21,9 +21,9 @@ namespace kdsp {
 
 namespace {
 
-const Bytes kImage = {'R', 'I', 'F', 'F', 1, 2, 3, 4, 5};
+const Bytes IMAGE = {'R', 'I', 'F', 'F', 1, 2, 3, 4, 5};
 
-int write_image(const std::string& path) { return write_output(path.c_str(), kImage.data(), kImage.size()); }
+int write_image(const std::string& path) { return write_output(path.c_str(), IMAGE.data(), IMAGE.size()); }
 
 mode_t kind_of(const std::string& path) {
   struct stat info {};
@@ -79,9 +79,9 @@ TEST(OutputTarget, AFifoIsWrittenThroughAndStaysAFifo) {
   FifoReader reader(fifo);
   ASSERT_GE(reader.fd, 0);
   EXPECT_EQ(write_image(fifo), 0);
-  EXPECT_EQ(reader.take(), kImage);
+  EXPECT_EQ(reader.take(), IMAGE);
   EXPECT_EQ(write_image(link), 0);  // a link to a FIFO: written through too
-  EXPECT_EQ(reader.take(), kImage);
+  EXPECT_EQ(reader.take(), IMAGE);
   EXPECT_EQ(kind_of(fifo), S_IFIFO);
   EXPECT_EQ(link_target(link), fifo);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"fifo", "link"}));
@@ -159,14 +159,16 @@ TEST(OutputTarget, OtherLinksAreReplacedAndWhatTheyLeadToIsKept) {
   const struct {
     const char* name;
     std::string target;
-  } links[] = {{"to_file", file}, {"dangling", dir.file("nothing")}, {"to_directory", dir.file("directory")},
+  } links[] = {{"to_file", file},
+               {"dangling", dir.file("nothing")},
+               {"to_directory", dir.file("directory")},
                {"loop", dir.file("loop")}};
   for (const auto& link : links) {
     const std::string path = dir.file(link.name);
     ASSERT_EQ(::symlink(link.target.c_str(), path.c_str()), 0);
     EXPECT_EQ(write_image(path), 0) << link.name;
     EXPECT_EQ(kind_of(path), S_IFREG) << link.name;
-    EXPECT_EQ(read_file(path), kImage) << link.name;
+    EXPECT_EQ(read_file(path), IMAGE) << link.name;
   }
   EXPECT_EQ(read_file(file), (Bytes{'k', 'e', 'e', 'p'}));
   EXPECT_EQ(dir.entries(),

@@ -12,23 +12,23 @@
 #include <gtest/gtest.h>
 
 #include "base/memory.h"
-#include "base/output_file.h"
 #include "base/output_calls.h"
+#include "base/output_file.h"
 #include "support/test_files.h"
 
 namespace kdsp {
 
 namespace {
 
-const Bytes kImage = {'R', 'I', 'F', 'F', 1, 2, 3, 4, 5};
-const Bytes kOld = {'o', 'l', 'd'};
-const Bytes kOther = {'o', 't', 'h', 'e', 'r'};
+const Bytes IMAGE = {'R', 'I', 'F', 'F', 1, 2, 3, 4, 5};
+const Bytes OLD = {'o', 'l', 'd'};
+const Bytes OTHER = {'o', 't', 'h', 'e', 'r'};
 
 std::string temp_name_for(const std::string& path) {
   return path + ".tmp." + std::to_string(static_cast<long>(::getpid()));
 }
 
-int write_image(const std::string& path) { return write_output(path.c_str(), kImage.data(), kImage.size()); }
+int write_image(const std::string& path) { return write_output(path.c_str(), IMAGE.data(), IMAGE.size()); }
 
 bool anonymous_files_work(const ScratchDir& dir) {
   const int fd = ::open(dir.path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
@@ -40,7 +40,7 @@ bool anonymous_files_work(const ScratchDir& dir) {
 // Puts the target back as each case starts: the old bytes, or nothing.
 void reset_target(const std::string& path, bool existing) {
   if (existing) {
-    write_file(path, kOld);
+    write_file(path, OLD);
   } else {
     ::unlink(path.c_str());
   }
@@ -63,11 +63,11 @@ TEST(OutputWriter, WritesANewFileOrReplacesAnOldOneWhole) {
   ScratchDir dir;
   const std::string path = dir.file("out.wav");
   ASSERT_EQ(write_image(path), 0);
-  EXPECT_EQ(read_file(path), kImage);
+  EXPECT_EQ(read_file(path), IMAGE);
 
   write_file(path, Bytes(1000, 0xEE));
   ASSERT_EQ(write_image(path), 0);
-  EXPECT_EQ(read_file(path), kImage);
+  EXPECT_EQ(read_file(path), IMAGE);
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"});
 
   // The same where the file system has no anonymous files.
@@ -76,7 +76,7 @@ TEST(OutputWriter, WritesANewFileOrReplacesAnOldOneWhole) {
   ASSERT_EQ(write_image(path), 0);
   write_file(path, Bytes(1000, 0xEE));
   ASSERT_EQ(write_image(path), 0);
-  EXPECT_EQ(read_file(path), kImage);
+  EXPECT_EQ(read_file(path), IMAGE);
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"});
 }
 
@@ -112,10 +112,10 @@ TEST(OutputWriter, WhatHoldsTheTemporaryNameIsNeverTouched) {
 
   for (const bool refused : {false, true}) {
     AnonymousFilesRefused simulated(refused);
-    write_file(path, kOld);
+    write_file(path, OLD);
     ASSERT_EQ(::symlink(victim.c_str(), temp.c_str()), 0);
     ASSERT_EQ(write_image(path), 0) << refused;
-    EXPECT_EQ(read_file(path), kImage);
+    EXPECT_EQ(read_file(path), IMAGE);
     EXPECT_EQ(read_file(victim), (Bytes{'k', 'e', 'e', 'p'}));
     char target[4096] = {};
     ASSERT_GT(::readlink(temp.c_str(), target, sizeof target - 1), 0) << "the planted link is gone";
@@ -123,10 +123,10 @@ TEST(OutputWriter, WhatHoldsTheTemporaryNameIsNeverTouched) {
     EXPECT_EQ(dir.entries(), all);
     ::unlink(temp.c_str());
 
-    write_file(temp, kOther);
+    write_file(temp, OTHER);
     ASSERT_EQ(write_image(path), 0) << refused;
-    EXPECT_EQ(read_file(path), kImage);
-    EXPECT_EQ(read_file(temp), kOther);
+    EXPECT_EQ(read_file(path), IMAGE);
+    EXPECT_EQ(read_file(temp), OTHER);
     EXPECT_EQ(dir.entries(), all);
     ::unlink(temp.c_str());
   }
@@ -138,7 +138,7 @@ std::string second_writer_path;
 int second_writer_result = 1;
 
 void run_second_writer() {
-  second_writer_result = write_output(second_writer_path.c_str(), kOther.data(), kOther.size());
+  second_writer_result = write_output(second_writer_path.c_str(), OTHER.data(), OTHER.size());
 }
 
 }  // namespace
@@ -164,7 +164,7 @@ TEST(OutputWriter, ASecondWriterWithTheSameNamesCannotSpoilTheFirst) {
       out_before_call(k, run_second_writer);
       EXPECT_EQ(write_image(path), 0) << "refused " << refused << ", call " << k;
       EXPECT_EQ(second_writer_result, 0) << "refused " << refused << ", call " << k;
-      EXPECT_EQ(read_file(path), kImage) << "refused " << refused << ", call " << k;
+      EXPECT_EQ(read_file(path), IMAGE) << "refused " << refused << ", call " << k;
       EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"}) << "refused " << refused << ", call " << k;
     }
   }
@@ -197,7 +197,7 @@ TEST(OutputWriter, EveryFailingCallLeavesTheTargetAndNoTemporary) {
         EXPECT_EQ(write_image(path), -1) << "refused " << refused << ", existing " << existing << ", call " << k;
         out_fail_call(0);
         if (existing) {
-          EXPECT_EQ(read_file(path), kOld) << "call " << k;
+          EXPECT_EQ(read_file(path), OLD) << "call " << k;
         }
         EXPECT_EQ(dir.entries(), names_after(existing))
             << "refused " << refused << ", existing " << existing << ", call " << k;
@@ -219,8 +219,8 @@ TEST(OutputWriter, AnyErrorOfAnyCallGivesTheOldTargetOrTheNewWhole) {
   } cases[] = {
       {ENOENT, "0-----0--"},      // an absent target is assumed; the link finds one and takes a temporary name
       {EOPNOTSUPP, "-0----0--"},  // no anonymous file, or no linking it: the named temporary
-      {EPERM, "------0--"},       {EXDEV, "------0--"},  {EEXIST, "------0--"},  // a name clash: the next name
-      {EFBIG, "---------"},       {ENOSPC, "---------"},
+      {EPERM, "------0--"},      {EXDEV, "------0--"},  {EEXIST, "------0--"},  // a name clash: the next name
+      {EFBIG, "---------"},      {ENOSPC, "---------"},
   };
   for (const auto& c : cases) {
     std::string outcomes;
@@ -230,7 +230,7 @@ TEST(OutputWriter, AnyErrorOfAnyCallGivesTheOldTargetOrTheNewWhole) {
       const int result = write_image(path);
       out_fail_call(0);
       outcomes += result == 0 ? '0' : '-';
-      EXPECT_EQ(read_file(path), result == 0 ? kImage : kOld) << std::strerror(c.error) << ", call " << k;
+      EXPECT_EQ(read_file(path), result == 0 ? IMAGE : OLD) << std::strerror(c.error) << ", call " << k;
       EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"}) << std::strerror(c.error) << ", call " << k;
     }
     EXPECT_EQ(outcomes, c.outcomes) << std::strerror(c.error);
@@ -275,7 +275,7 @@ TEST(OutputWriter, AKilledWriterLeavesNoTemporary) {
       reset_target(path, existing);
       ASSERT_TRUE(killed_before_call(path, k)) << "call " << k;
       if (existing) {
-        EXPECT_EQ(read_file(path), kOld) << "call " << k;
+        EXPECT_EQ(read_file(path), OLD) << "call " << k;
         if (k + 2 <= total) {
           EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"}) << "call " << k;
         }
@@ -284,7 +284,7 @@ TEST(OutputWriter, AKilledWriterLeavesNoTemporary) {
         }
       } else if (!dir.entries().empty()) {
         EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"}) << "call " << k;
-        EXPECT_EQ(read_file(path), kImage) << "call " << k;
+        EXPECT_EQ(read_file(path), IMAGE) << "call " << k;
       }
     }
   }
@@ -300,12 +300,12 @@ TEST(OutputWriter, FailingWriteOrFlushOfStandardOutputIsReported) {
   ::close(sink);
 
   out_fail_call(0);
-  const int good = write_output(nullptr, kImage.data(), kImage.size());
+  const int good = write_output(nullptr, IMAGE.data(), IMAGE.size());
   const std::uint64_t total = out_call_count();
   std::vector<int> failed;
   for (std::uint64_t k = 1; k <= total; ++k) {
     out_fail_call(k);
-    failed.push_back(write_output(nullptr, kImage.data(), kImage.size()));
+    failed.push_back(write_output(nullptr, IMAGE.data(), IMAGE.size()));
   }
   out_fail_call(0);
   std::fflush(stdout);
@@ -316,7 +316,7 @@ TEST(OutputWriter, FailingWriteOrFlushOfStandardOutputIsReported) {
   EXPECT_EQ(total, 2u);  // one write, one flush
   EXPECT_EQ(failed, std::vector<int>(total, -1));
   const Bytes written = read_file(dir.file("stdout"));
-  EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<long>(kImage.size())), kImage);
+  EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<long>(IMAGE.size())), IMAGE);
 }
 
 }  // namespace kdsp

@@ -90,8 +90,8 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   int out_pipe[2];
   int err_pipe[2];
   if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
-  const Clock::time_point kill_at =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.kill_after_seconds));
+  const Clock::time_point kill_at = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                       std::chrono::duration<double>(options.kill_after_seconds));
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) exec_child(program, args, options, out_pipe, err_pipe);
