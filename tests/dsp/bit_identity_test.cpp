@@ -12,10 +12,10 @@
 
 #include "dsp/channel_decimator.h"
 #include "dsp/channel_filter.h"
+#include "dsp/detail.h"
 #include "dsp/fft.h"
 #include "dsp/fm_demod.h"
 #include "dsp/freq_shift.h"
-#include "dsp/vector_lanes.h"
 #include "dsp/voice_band.h"
 #include "reference_signal.h"
 #include "signal_test_util.h"
@@ -31,8 +31,8 @@ using dsp_test::AudioBufferPtr;
 // bits on any machine.
 class LaneWidth : public testing::TestWithParam<bool> {
  protected:
-  void SetUp() override { allow_avx2_lanes(GetParam()); }
-  void TearDown() override { allow_avx2_lanes(true); }
+  void SetUp() override { detail::allow_avx2_lanes(GetParam()); }
+  void TearDown() override { detail::allow_avx2_lanes(true); }
 };
 std::string lane_name(const testing::TestParamInfo<bool>& info) { return info.param ? "Avx2" : "Sse2"; }
 
@@ -131,10 +131,10 @@ TEST(VoiceBandGainsBitIdentity, EveryBinAtEverySizeGetsTheGainOfItsFrequency) {
   // 1 and -0 show the gain and that a zero gain still multiplies.
   for (std::uint64_t n = 1; n <= (1u << 21); n *= 2) {
     std::vector<Complex> work(n, Complex{1.0, -0.0});
-    voice_band_apply_gains(work.data(), n);
+    detail::voice_band_apply_gains(work.data(), n);
     for (std::uint64_t i = 0; i < n; ++i) {
       const std::uint64_t k = i <= n / 2 ? i : n - i;
-      const double g = voice_band_gain((static_cast<double>(k) * 48000.0) / static_cast<double>(n));
+      const double g = detail::voice_band_gain((static_cast<double>(k) * 48000.0) / static_cast<double>(n));
       const Complex expected{1.0 * g, -0.0 * g};
       ASSERT_EQ(std::memcmp(&work[i], &expected, sizeof expected), 0) << "n " << n << " bin " << i;
     }
@@ -229,7 +229,7 @@ TEST_P(FmDemodulateBitIdentity, MixerAndFilterGiveTheReferenceBaseband) {
         std::vector<Complex> expected(count);
         std::vector<Complex> actual(count);
         reference::reference_fm_channel_decimate(mixed.data(), pairs, taps, expected.data());
-        mix_and_decimate(iq.data(), pairs, offset_hz, taps, window.data(), actual.data());
+        detail::mix_and_decimate(iq.data(), pairs, offset_hz, taps, window.data(), actual.data());
         EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count)
             << "pairs " << pairs << " offset " << offset_hz;
       }
@@ -247,7 +247,7 @@ TEST_P(FmDemodulateBitIdentity, DiscriminatorAgreesWithItsReference) {
   std::vector<float> expected(count);
   std::vector<float> actual(count);
   reference::reference_fm_discriminate(baseband.data(), count, expected.data());
-  fm_discriminate(baseband.data(), count, actual.data());
+  detail::fm_discriminate(baseband.data(), count, actual.data());
   EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count);
 }
 
@@ -290,7 +290,7 @@ TEST_P(FrequencyShiftBitIdentity, MixDownAgreesWithItsReferenceAcrossStretchesAn
       std::vector<float> expected(count);
       std::vector<float> actual(count);
       reference::reference_shift_mix_down(analytic.data(), count, shift_hz, expected.data());
-      shift_mix_down(analytic.data(), count, shift_hz, actual.data());
+      detail::shift_mix_down(analytic.data(), count, shift_hz, actual.data());
       EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count)
           << "count " << count << " shift " << shift_hz;
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "dsp/detail.h"
 #include "dsp/voice_band.h"
 #include "signal_test_util.h"
 
@@ -56,7 +57,7 @@ TEST(FrequencyShift, ToneBelowTheShiftComesOutMirrored) {
 
 TEST(FrequencyShift, ZeroShiftIsTheVoiceBandOfTheInput) {
   std::vector<float> tone = make_tone(SIGNAL_COUNT, 1000.0, 0.3);
-  for (std::uint64_t i = 0; i < SIGNAL_COUNT; ++i) tone[i] += static_cast<float>(0.2 * std::cos(2.0 * PI * 5000.0 * static_cast<double>(i) / 48000.0));
+  for (std::uint64_t i = 0; i < SIGNAL_COUNT; ++i) tone[i] += static_cast<float>(0.2 * std::cos(TWO_PI * 5000.0 * static_cast<double>(i) / 48000.0));
   std::vector<float> expected = tone;
   ASSERT_EQ(voice_band_filter(expected.data(), expected.size()), 0);
   const AudioBufferPtr out = shift(tone, 0);
@@ -79,13 +80,13 @@ TEST(FrequencyShift, OscillatorHasNoPhaseJumpAtItsReductions) {
   const std::uint64_t count = 12288;
   std::vector<Complex> analytic(count);
   for (std::uint64_t i = 0; i < count; ++i) {
-    const double w = 2.0 * PI * 1000.0 * static_cast<double>(i) / 48000.0;
+    const double w = TWO_PI * 1000.0 * static_cast<double>(i) / 48000.0;
     analytic[i] = Complex{std::cos(w), std::sin(w)};
   }
   std::vector<float> out(count);
-  shift_mix_down(analytic.data(), count, 300, out.data());
+  detail::shift_mix_down(analytic.data(), count, 300, out.data());
   for (std::uint64_t i = 0; i < count; ++i) {
-    const double expected = std::cos(2.0 * PI * 700.0 * static_cast<double>(i) / 48000.0);
+    const double expected = std::cos(TWO_PI * 700.0 * static_cast<double>(i) / 48000.0);
     ASSERT_NEAR(out[i], expected, 1e-6) << i;
   }
 }
@@ -99,7 +100,7 @@ TEST(FrequencyShift, WholeShifterIsContinuousAcrossSamples4096And8192) {
   const AudioBufferPtr out = shift(tone, 300);
   for (std::uint64_t centre : {4096u, 8192u}) {
     for (std::uint64_t i = centre - 8; i < centre + 8; ++i) {
-      const double expected = 0.5 * std::cos(2.0 * PI * 700.0 * static_cast<double>(i) / 48000.0);
+      const double expected = 0.5 * std::cos(TWO_PI * 700.0 * static_cast<double>(i) / 48000.0);
       ASSERT_NEAR(out->samples[i], expected, 3e-4) << i;
     }
   }
@@ -110,7 +111,7 @@ TEST(FrequencyShift, AnalyticSpectrumKeepsOnlyNonNegativeFrequencies) {
   // carries all of it in bin 3, keeps DC and the Nyquist bin as they are.
   const std::uint64_t n = 16;
   std::vector<Complex> spectrum(n, Complex{1.0, -1.0});
-  shift_make_analytic(spectrum.data(), n);
+  detail::shift_make_analytic(spectrum.data(), n);
   for (std::uint64_t i = 0; i < n; ++i) {
     const double expected = (i == 0 || i == n / 2) ? 1.0 : (i < n / 2 ? 2.0 : 0.0);
     EXPECT_EQ(spectrum[i].re, expected) << i;

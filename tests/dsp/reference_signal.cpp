@@ -5,10 +5,11 @@
 
 #include "base/numbers.h"
 #include "dsp/channel_decimator.h"
-#include "dsp/oscillator.h"
-#include "formats/iq_capture.h"
 #include "dsp/channel_filter.h"
+#include "dsp/detail.h"
+#include "dsp/oscillator.h"
 #include "dsp/voice_band.h"
+#include "formats/iq_capture.h"
 
 namespace kdsp {
 
@@ -77,7 +78,7 @@ void make_analytic(std::vector<Complex>& work) {
 void reference_fft_radix2(Complex* x, std::uint64_t n, bool inverse) {
   if (n < 2) return;
   bit_reverse_permute(x, n);
-  const double base = inverse ? 2.0 * PI : -2.0 * PI;
+  const double base = inverse ? TWO_PI : -TWO_PI;
   for (std::uint64_t len = 2; len <= n; len *= 2) {
     double s = 0.0;
     double c = 0.0;
@@ -102,7 +103,7 @@ bool reference_voice_band_filter(std::vector<float>& x) {
   for (std::uint64_t i = 0; i < n; ++i) {
     const std::uint64_t k = i <= n / 2 ? i : n - i;
     const double f_hz = (static_cast<double>(k) * static_cast<double>(AUDIO_SAMPLE_RATE)) / static_cast<double>(n);
-    const double g = voice_band_gain(f_hz);
+    const double g = detail::voice_band_gain(f_hz);
     work[i].re = work[i].re * g;
     work[i].im = work[i].im * g;
   }

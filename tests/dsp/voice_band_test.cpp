@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "dsp/detail.h"
 #include "signal_test_util.h"
 
 namespace kdsp {
@@ -52,22 +53,22 @@ TEST(FftSizeFor, FailsWithoutTouchingTheSizeWhenNoPowerOfTwoIsLargeEnough) {
 }
 
 TEST(VoiceBandGain, PassesThreeHundredToThirtyThreeHundredWithCosineEdges) {
-  EXPECT_EQ(voice_band_gain(0.0), 0.0);
-  EXPECT_EQ(voice_band_gain(200.0), 0.0);
-  EXPECT_NEAR(voice_band_gain(250.0), 0.5, 1e-15);
-  EXPECT_EQ(voice_band_gain(300.0), 1.0);
-  EXPECT_EQ(voice_band_gain(1000.0), 1.0);
-  EXPECT_EQ(voice_band_gain(3300.0), 1.0);
-  EXPECT_NEAR(voice_band_gain(3350.0), 0.5, 1e-15);
-  EXPECT_EQ(voice_band_gain(3400.0), 0.0);
-  EXPECT_EQ(voice_band_gain(24000.0), 0.0);
+  EXPECT_EQ(detail::voice_band_gain(0.0), 0.0);
+  EXPECT_EQ(detail::voice_band_gain(200.0), 0.0);
+  EXPECT_NEAR(detail::voice_band_gain(250.0), 0.5, 1e-15);
+  EXPECT_EQ(detail::voice_band_gain(300.0), 1.0);
+  EXPECT_EQ(detail::voice_band_gain(1000.0), 1.0);
+  EXPECT_EQ(detail::voice_band_gain(3300.0), 1.0);
+  EXPECT_NEAR(detail::voice_band_gain(3350.0), 0.5, 1e-15);
+  EXPECT_EQ(detail::voice_band_gain(3400.0), 0.0);
+  EXPECT_EQ(detail::voice_band_gain(24000.0), 0.0);
   // Continuous at every edge and rising / falling monotonically in between.
-  EXPECT_LT(voice_band_gain(200.001), 1e-8);
-  EXPECT_GT(voice_band_gain(299.999), 1.0 - 1e-8);
-  EXPECT_GT(voice_band_gain(3300.001), 1.0 - 1e-8);
-  EXPECT_LT(voice_band_gain(3399.999), 1e-8);
-  for (double f = 200.5; f < 300.0; f += 1.0) EXPECT_LT(voice_band_gain(f), voice_band_gain(f + 0.5));
-  for (double f = 3300.5; f < 3400.0; f += 1.0) EXPECT_GT(voice_band_gain(f), voice_band_gain(f + 0.5));
+  EXPECT_LT(detail::voice_band_gain(200.001), 1e-8);
+  EXPECT_GT(detail::voice_band_gain(299.999), 1.0 - 1e-8);
+  EXPECT_GT(detail::voice_band_gain(3300.001), 1.0 - 1e-8);
+  EXPECT_LT(detail::voice_band_gain(3399.999), 1e-8);
+  for (double f = 200.5; f < 300.0; f += 1.0) EXPECT_LT(detail::voice_band_gain(f), detail::voice_band_gain(f + 0.5));
+  for (double f = 3300.5; f < 3400.0; f += 1.0) EXPECT_GT(detail::voice_band_gain(f), detail::voice_band_gain(f + 0.5));
 }
 
 TEST(VoiceBandFilter, KeepsAVoiceToneUnchanged) {
