@@ -75,6 +75,7 @@ int parse_kernel_image(const std::uint8_t* bytes, std::uint64_t length, KernelIm
   image->memory = memory.release();
   image->code_count = header.code_count;
   image->entry = header.entry;
+  image->data_size = header.data_size;
   return RESULT_OK;
 }
 
