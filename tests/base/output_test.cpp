@@ -14,13 +14,13 @@ namespace kdsp {
 
 namespace {
 
-const Bytes kImage = {'R', 'I', 'F', 'F', 1, 2, 3, 4, 5};
+const Bytes IMAGE = {'R', 'I', 'F', 'F', 1, 2, 3, 4, 5};
 
 std::string temp_name_for(const std::string& path) {
   return path + ".tmp." + std::to_string(static_cast<long>(::getpid()));
 }
 
-int write_image(const std::string& path) { return write_output(path.c_str(), kImage.data(), kImage.size()); }
+int write_image(const std::string& path) { return write_output(path.c_str(), IMAGE.data(), IMAGE.size()); }
 
 }  // namespace
 
@@ -28,11 +28,11 @@ TEST(OutputWriter, WritesANewFileOrReplacesAnOldOneWhole) {
   ScratchDir dir;
   const std::string path = dir.file("out.wav");
   ASSERT_EQ(write_image(path), 0);
-  EXPECT_EQ(read_file(path), kImage);
+  EXPECT_EQ(read_file(path), IMAGE);
 
   write_file(path, Bytes(1000, 0xEE));
   ASSERT_EQ(write_image(path), 0);
-  EXPECT_EQ(read_file(path), kImage);
+  EXPECT_EQ(read_file(path), IMAGE);
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.wav"});
 }
 
@@ -64,7 +64,7 @@ TEST(OutputWriter, APlantedLinkAtTheTemporaryNameIsNotFollowed) {
 
   ASSERT_EQ(write_image(path), 0);
   EXPECT_EQ(read_file(victim), (Bytes{'k', 'e', 'e', 'p'}));
-  EXPECT_EQ(read_file(path), kImage);
+  EXPECT_EQ(read_file(path), IMAGE);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"out.wav", "victim"}));
 
   // A stale temporary file from an earlier run is replaced too.
@@ -101,12 +101,12 @@ TEST(OutputWriter, FailingWriteOrFlushOfStandardOutputIsReported) {
   ::close(sink);
 
   out_fail_call(0);
-  const int good = write_output(nullptr, kImage.data(), kImage.size());
+  const int good = write_output(nullptr, IMAGE.data(), IMAGE.size());
   const std::uint64_t total = out_call_count();
   std::vector<int> failed;
   for (std::uint64_t k = 1; k <= total; ++k) {
     out_fail_call(k);
-    failed.push_back(write_output(nullptr, kImage.data(), kImage.size()));
+    failed.push_back(write_output(nullptr, IMAGE.data(), IMAGE.size()));
   }
   out_fail_call(0);
   std::fflush(stdout);
@@ -117,7 +117,7 @@ TEST(OutputWriter, FailingWriteOrFlushOfStandardOutputIsReported) {
   EXPECT_EQ(total, 2u);  // one write, one flush
   EXPECT_EQ(failed, std::vector<int>(total, -1));
   const Bytes written = read_file(dir.file("stdout"));
-  EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<long>(kImage.size())), kImage);
+  EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<long>(IMAGE.size())), IMAGE);
 }
 
 }  // namespace kdsp

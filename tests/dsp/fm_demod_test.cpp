@@ -84,7 +84,7 @@ TEST(FmMixer, PhaseReductionFirstTouchesPair4096) {
   reference::reference_fm_mix_down(iq.data(), 4096, offset_hz, short_mix.data());
   reference::reference_fm_mix_down(iq.data(), 4097, offset_hz, long_mix.data());
   for (std::size_t i = 0; i < short_mix.size(); ++i) ASSERT_EQ(long_mix[i], short_mix[i]) << i;
-  const double exact_phase = -2.0 * dsp_test::kPi * offset_hz * 4096.0 / 240000.0;
+  const double exact_phase = -2.0 * PI * offset_hz * 4096.0 / 240000.0;
   EXPECT_NEAR(long_mix[2 * 4096], 0.5 * std::cos(exact_phase), 1e-6);
   EXPECT_NEAR(long_mix[2 * 4096 + 1], 0.5 * std::sin(exact_phase), 1e-6);
 }
@@ -172,7 +172,7 @@ TEST(FmDemodulate, SteadyCarrierOffTheChannelCentreLeavesNoAudio) {
 // the audio comes out scaled by sin(x) / x with x = pi f_hz / 48000 (0.99929
 // at 1 kHz).
 double discriminator_droop(double f_hz) {
-  const double x = dsp_test::kPi * f_hz / 48000.0;
+  const double x = PI * f_hz / 48000.0;
   return std::sin(x) / x;
 }
 

@@ -72,16 +72,16 @@ TEST(AssemblerProgram, RefusesBadArgumentsAndMissingSources) {
 }
 
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool kUnderAddressSanitizer = true;
+constexpr bool UNDER_ADDRESS_SANITIZER = true;
 #else
-constexpr bool kUnderAddressSanitizer = false;
+constexpr bool UNDER_ADDRESS_SANITIZER = false;
 #endif
 
 // A generated source of two million labels needs about 90 MB for its symbols;
 // with the address space held to 64 MB the assembler runs out part way
 // through and must say so, not abort, and leave the old image alone.
 TEST(AssemblerProgram, RunningOutOfMemoryFailsCleanlyAndKeepsTheOldImage) {
-  if (kUnderAddressSanitizer) GTEST_SKIP() << "an address-space limit cannot hold under AddressSanitizer";
+  if (UNDER_ADDRESS_SANITIZER) GTEST_SKIP() << "an address-space limit cannot hold under AddressSanitizer";
   ScratchDir dir;
   std::string source = "HALT\n";
   char label[32];

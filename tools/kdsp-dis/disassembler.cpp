@@ -194,7 +194,7 @@ const char* disassemble_kernel_file(const std::uint8_t* bytes, std::uint64_t len
   KernelHeader header{};
   if (const char* reason = check_kernel_file(bytes, length, &header)) return reason;
   LoadedKernel loaded;
-  if (parse_kernel_image(bytes, length, &loaded.image) != RESULT_OK) return "not enough memory to load the image";
+  if (parse_kernel_image(bytes, length, &loaded.image) != ResultCode::OK) return "not enough memory to load the image";
   *text = disassemble_kernel(loaded.image);
   return nullptr;
 }

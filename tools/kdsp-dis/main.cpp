@@ -31,7 +31,7 @@ constexpr ToolHelp DIS_HELP{
 };
 
 int refuse_kernel(const char* reason) {
-  std::fprintf(stderr, "%s: %s\n", result_name(BAD_KERNEL), reason);
+  std::fprintf(stderr, "%s: %s\n", result_name(ResultCode::BAD_KERNEL), reason);
   return EXIT_TOOL_FAILED;
 }
 
