@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   binutils valgrind
   sox python3
-  libsndfile1-dev libsoxr-dev libpng-dev
+  libsndfile1-dev libsoxr-dev libpng-dev libcli11-dev
   parallel
 )
 
