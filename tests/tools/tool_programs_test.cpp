@@ -15,12 +15,6 @@ namespace {
 std::string assembler_path() { return tool_path("kdsp-as"); }
 std::string disassembler_path() { return tool_path("kdsp-dis"); }
 
-void write_text(const std::string& path, const std::string& text) { write_file(path, Bytes(text.begin(), text.end())); }
-std::string read_text(const std::string& path) {
-  const Bytes bytes = read_file(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 ProcessResult run_program(const std::vector<std::string>& argv) {
   return run_process(argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()));
 }
