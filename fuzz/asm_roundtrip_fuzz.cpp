@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "driver/kernel_image.h"
+#include "formats/kernel_image.h"
 #include "kdsp-as/assembler.h"
 #include "kdsp-dis/disassembler.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -42,3 +44,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   return 0;
 }
+
+}  // namespace kdsp

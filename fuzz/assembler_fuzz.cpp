@@ -5,7 +5,9 @@
 
 #include "kdsp-as/assembler.h"
 #include "base/memory.h"
-#include "driver/kernel_image.h"
+#include "formats/kernel_image.h"
+
+namespace kdsp {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   AsmProgram program;
@@ -21,3 +23,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   release_kernel_image(&kernel);
   return 0;
 }
+
+}  // namespace kdsp

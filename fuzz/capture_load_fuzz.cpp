@@ -2,7 +2,9 @@
 #include <cmath>
 #include <cstdint>
 
-#include "driver/iq_capture.h"
+#include "formats/iq_capture.h"
+
+namespace kdsp {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   IqCapture capture{};
@@ -17,3 +19,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   release_iq_capture(&capture);
   return 0;
 }
+
+}  // namespace kdsp

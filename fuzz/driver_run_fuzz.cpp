@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "driver/byte_order.h"
+#include "base/byte_order.h"
 #include "driver/driver.h"
 #include "kernel_mutator.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -91,3 +93,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::remove(output.c_str());
   return 0;
 }
+
+}  // namespace kdsp

@@ -7,10 +7,12 @@
 #include <span>
 #include <vector>
 
-#include "base/limits.h"
-#include "driver/byte_order.h"
-#include "driver/kernel_image.h"
+#include "base/byte_order.h"
+#include "formats/kernel_image.h"
 #include "vm/isa.h"
+#include "vm/vm_state.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -335,3 +337,5 @@ std::size_t cross_kernel_images(const std::uint8_t* a, std::size_t a_size, const
   if (one_in(rng, 2)) first.data = second.data;
   return join_image(first, out, max_out_size, nullptr);
 }
+
+}  // namespace kdsp

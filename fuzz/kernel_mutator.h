@@ -13,6 +13,12 @@
 #include <cstddef>
 #include <cstdint>
 
+// libFuzzer's own byte-level mutation, which the functions below fall back
+// on; defined by libFuzzer in the harnesses.
+extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t max_size);
+
+namespace kdsp {
+
 // Mutates the image in `data` (`size` bytes, any content) in place. Returns
 // the new size, at most `max_size`.
 std::size_t mutate_kernel_image(std::uint8_t* data, std::size_t size, std::size_t max_size, unsigned seed);
@@ -22,6 +28,4 @@ std::size_t mutate_kernel_image(std::uint8_t* data, std::size_t size, std::size_
 std::size_t cross_kernel_images(const std::uint8_t* a, std::size_t a_size, const std::uint8_t* b, std::size_t b_size,
                                 std::uint8_t* out, std::size_t max_out_size, unsigned seed);
 
-// libFuzzer's own byte-level mutation, which the above fall back on; defined
-// by libFuzzer in the harnesses.
-extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t max_size);
+}  // namespace kdsp

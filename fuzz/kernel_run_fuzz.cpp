@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "base/memory.h"
-#include "driver/kernel_image.h"
+#include "formats/kernel_image.h"
 #include "vm/interpreter.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -37,3 +39,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   release_kernel_image(&kernel);
   return 0;
 }
+
+}  // namespace kdsp

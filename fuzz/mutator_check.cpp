@@ -10,9 +10,8 @@
 #include <random>
 #include <vector>
 
-#include "base/limits.h"
-#include "driver/byte_order.h"
-#include "driver/kernel_image.h"
+#include "base/byte_order.h"
+#include "formats/kernel_image.h"
 #include "kernel_mutator.h"
 #include "vm/isa.h"
 
@@ -29,6 +28,8 @@ extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, st
   for (int i = 0; i < 3 && size > 0; ++i) data[byte_rng() % size] = static_cast<std::uint8_t>(byte_rng());
   return size;
 }
+
+namespace kdsp {
 
 namespace {
 
@@ -94,7 +95,7 @@ double share(std::uint64_t part, std::uint64_t whole) { return whole == 0 ? 0.0 
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run_check(int argc, char** argv) {
   std::vector<std::vector<std::uint8_t>> seeds;
   for (int i = 1; i < argc; ++i) {
     std::ifstream in(argv[i], std::ios::binary);
@@ -125,3 +126,7 @@ int main(int argc, char** argv) {
   if (!good) std::fprintf(stderr, "kernel mutator: below its floor (80%% loadable and changed, 60%% valid words)\n");
   return good ? 0 : 1;
 }
+
+}  // namespace kdsp
+
+int main(int argc, char** argv) { return kdsp::run_check(argc, argv); }

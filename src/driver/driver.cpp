@@ -2,13 +2,15 @@
 
 #include <cstdio>
 
-#include "audio/wav.h"
+#include "formats/wav.h"
 #include "base/memory.h"
-#include "driver/iq_capture.h"
-#include "driver/kernel_image.h"
-#include "driver/output.h"
-#include "driver/result.h"
+#include "formats/iq_capture.h"
+#include "formats/kernel_image.h"
+#include "base/output_file.h"
+#include "base/result_code.h"
 #include "vm/interpreter.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -62,3 +64,5 @@ int run_driver(int argc, char** argv) {
   }
   return code;
 }
+
+}  // namespace kdsp

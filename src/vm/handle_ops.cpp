@@ -1,9 +1,11 @@
 #include "vm/handle_ops.h"
 
-#include "driver/result.h"
+#include "base/result_code.h"
 #include "dsp/fm_demod.h"
 #include "dsp/freq_shift.h"
 #include "vm/isa.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -105,3 +107,5 @@ int exec_exit(const VmState& vm, RunContext& run) {
 }
 
 int exec_halt(const VmState& vm) { return vm.emitted ? RESULT_OK : NO_OUTPUT; }
+
+}  // namespace kdsp

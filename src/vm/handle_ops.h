@@ -8,6 +8,8 @@
 
 #include "vm/vm_state.h"
 
+namespace kdsp {
+
 // Returned by an instruction that lets the run go on.
 inline constexpr int RUN_ON = -1;
 
@@ -24,3 +26,5 @@ int exec_fshift(VmState& vm, std::uint32_t word);
 int exec_emit(VmState& vm, RunContext& run);
 int exec_exit(const VmState& vm, RunContext& run);
 int exec_halt(const VmState& vm);
+
+}  // namespace kdsp

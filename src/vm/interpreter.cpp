@@ -1,10 +1,12 @@
 #include "vm/interpreter.h"
 
 #include "base/memory.h"
-#include "driver/byte_order.h"
-#include "driver/result.h"
+#include "base/byte_order.h"
+#include "base/result_code.h"
 #include "vm/handle_ops.h"
 #include "vm/isa.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -105,3 +107,5 @@ int run_kernel(KernelImage& kernel, const IqCapture& capture, WavImage& wav, int
   }
   return result;
 }
+
+}  // namespace kdsp

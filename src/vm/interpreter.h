@@ -1,9 +1,11 @@
 // The kernel interpreter: one run of a loaded kernel against a capture.
 #pragma once
 
-#include "audio/wav.h"
-#include "driver/iq_capture.h"
-#include "driver/kernel_image.h"
+#include "formats/wav.h"
+#include "formats/iq_capture.h"
+#include "formats/kernel_image.h"
+
+namespace kdsp {
 
 // Runs `kernel` (its memory is changed in place) against `capture`, which is
 // only read. `wav` must be passed empty. Returns a ResultCode:
@@ -12,3 +14,5 @@
 //   other codes  a failure, `*exit_flag` 0, `wav` empty.
 // Every audio buffer created during the run is released before it returns.
 int run_kernel(KernelImage& kernel, const IqCapture& capture, WavImage& wav, int& exit_flag);
+
+}  // namespace kdsp

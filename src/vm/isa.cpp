@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace kdsp {
+
 std::span<const InstructionInfo> instructions_with_opcode(std::uint8_t opcode) {
   const std::span<const InstructionInfo> all(INSTRUCTION_SET);
   std::size_t first = 0;
@@ -43,3 +45,5 @@ const char* invalid_word_reason(std::uint32_t word) {
     default: return "nonzero low twelve bits in a register form";
   }
 }
+
+}  // namespace kdsp

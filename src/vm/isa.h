@@ -26,6 +26,8 @@
 #include <optional>
 #include <span>
 
+namespace kdsp {
+
 enum Opcode : std::uint8_t {
   OP_NOP = 0x00,      //            nothing; the whole word must be 0
   OP_LI = 0x01,       // rd imm20   rd := imm20
@@ -150,3 +152,5 @@ constexpr std::uint32_t encode_word(std::uint8_t opcode, std::uint32_t rd, std::
                                     std::uint32_t low16) {
   return (std::uint32_t{opcode} << 24) | ((rd & 0xFu) << 20) | ((ra & 0xFu) << 16) | (low16 & 0xFFFFu);
 }
+
+}  // namespace kdsp

@@ -5,10 +5,19 @@
 
 #include <cstdint>
 
-#include "audio/wav.h"
-#include "base/limits.h"
-#include "driver/iq_capture.h"
-#include "driver/kernel_image.h"
+#include "formats/wav.h"
+#include "formats/iq_capture.h"
+#include "formats/kernel_image.h"
+
+namespace kdsp {
+
+inline constexpr std::uint32_t REGISTER_COUNT = 16;
+inline constexpr std::uint32_t MAX_STEPS = 100000;
+inline constexpr std::uint32_t HANDLE_TABLE_SIZE = 128;
+inline constexpr std::uint32_t CAPTURE_HANDLE = 1;
+inline constexpr std::uint32_t MAX_CREATIONS = 32;  // audio handles per run
+inline constexpr std::uint32_t EXIT_MAX_CODE = 255;
+inline constexpr double EMIT_GAIN = 0.72;
 
 enum HandleKind : std::uint32_t {
   HANDLE_FREE = 0,
@@ -39,3 +48,5 @@ struct RunContext {
   WavImage* wav;
   int* exit_flag;
 };
+
+}  // namespace kdsp

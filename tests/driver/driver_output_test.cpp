@@ -12,10 +12,12 @@
 
 #include "base/memory.h"
 #include "driver/driver.h"
-#include "driver/result.h"
+#include "base/result_code.h"
 #include "support/process.h"
 #include "support/test_files.h"
 #include "support/tone.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -223,3 +225,5 @@ TEST(DriverOutput, RealFullDiskIsAnIoErrorAndKeepsTheOldFile) {
   }
   EXPECT_EQ(report, "IO_ERROR\nstatus 10\nout.wav\noldend 0\n");
 }
+
+}  // namespace kdsp

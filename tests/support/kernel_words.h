@@ -6,6 +6,8 @@
 
 #include "vm/isa.h"
 
+namespace kdsp {
+
 namespace words {
 
 constexpr std::uint32_t low16(std::int32_t imm) { return static_cast<std::uint32_t>(imm) & 0xFFFFu; }
@@ -58,3 +60,5 @@ inline const std::vector<std::uint32_t> SIX_WORD_KERNEL = {0x20200000u, 0x014061
                                                            0x03130000u, 0x30000000u, 0xFF000000u};
 
 }  // namespace words
+
+}  // namespace kdsp

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace kdsp {
+
 using Bytes = std::vector<std::uint8_t>;
 
 // A fresh directory under the system's temporary folder, removed with all its
@@ -39,3 +41,5 @@ Bytes capture_file(const std::vector<float>& values);
 // (sampled at 240 000 pairs per second) frequency-modulated by an audio tone:
 // deviation `deviation_hz` at `audio_hz`; audio_hz 0 gives a plain carrier.
 Bytes fm_capture_file(std::uint64_t pair_count, double carrier_hz, double audio_hz, double deviation_hz);
+
+}  // namespace kdsp

@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "base/limits.h"
-#include "driver/kernel_image.h"
+#include "formats/kernel_image.h"
 #include "kdsp-as/assembler.h"
 #include "vm/isa.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -135,3 +136,5 @@ TEST(Disassembler, RefusesMalformedImagesWithTheLoadersReason) {
 }
 
 }  // namespace
+
+}  // namespace kdsp

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "base/limits.h"
+#include "formats/kernel_image.h"
 #include "base/memory.h"
-#include "driver/result.h"
+#include "base/result_code.h"
 #include "support/kernel_words.h"
 #include "vm/interpreter.h"
 #include "vm/kernel_runner.h"
+
+namespace kdsp {
 
 using namespace words;
 
@@ -227,3 +229,5 @@ TEST(InterpreterHandles, CaptureHandleAndRefusedHandles) {
   EXPECT_EQ(run_words({getiq(2), li(4, 10001), li(1, 0), fshift(3, 1, 4), halt()}).result, BAD_HANDLE);
   EXPECT_EQ(run_words({li(4, 100001), fmdemod(3, 2, 4), halt()}).result, BAD_HANDLE);
 }
+
+}  // namespace kdsp

@@ -2,9 +2,11 @@
 
 #include <cstring>
 
-#include "base/limits.h"
+#include "formats/kernel_image.h"
 #include "base/memory.h"
 #include "vm/interpreter.h"
+
+namespace kdsp {
 
 std::vector<float> silent_capture(std::size_t pair_count) { return std::vector<float>(2 * pair_count, 0.0f); }
 
@@ -38,3 +40,5 @@ std::uint32_t word_at(const KernelOutcome& outcome, std::size_t address) {
   return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
          (std::uint32_t{p[3]} << 24);
 }
+
+}  // namespace kdsp

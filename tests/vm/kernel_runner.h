@@ -6,6 +6,8 @@
 
 #include "support/test_files.h"
 
+namespace kdsp {
+
 struct KernelOutcome {
   int result = -1;
   int exit_flag = -1;
@@ -25,3 +27,5 @@ KernelOutcome run_words(const std::vector<std::uint32_t>& code, const Bytes& dat
 
 // The 32-bit little-endian word at `address` of a run's memory.
 std::uint32_t word_at(const KernelOutcome& outcome, std::size_t address);
+
+}  // namespace kdsp

@@ -3,11 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include "base/limits.h"
-#include "driver/result.h"
+#include "base/result_code.h"
 #include "support/kernel_words.h"
 #include "support/tone.h"
 #include "vm/kernel_runner.h"
+
+namespace kdsp {
 
 using namespace words;
 
@@ -147,3 +148,5 @@ TEST(SignalInstructions, EveryAllocationFailureEndsTheRunCleanly) {
     EXPECT_TRUE(outcome.wav.empty());
   }
 }
+
+}  // namespace kdsp

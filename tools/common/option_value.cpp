@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+namespace kdsp {
+
 namespace {
 
 // strtod and friends skip leading blanks and accept an empty tail; an option
@@ -48,3 +50,5 @@ int parse_unsigned_option(const char* text, std::uint64_t* value) {
   *value = parsed;
   return 0;
 }
+
+}  // namespace kdsp

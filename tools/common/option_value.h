@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace kdsp {
+
 // 0 with `*value` set when `text` is a finite decimal number within
 // [min_value, max_value]; -1 with `*value` untouched otherwise.
 int parse_real_option(const char* text, double min_value, double max_value, double* value);
@@ -16,3 +18,5 @@ int parse_integer_option(const char* text, std::int64_t min_value, std::int64_t 
 // 0 with `*value` set when `text` is an unsigned decimal integer that fits in
 // 64 bits (no sign); -1 with `*value` untouched otherwise.
 int parse_unsigned_option(const char* text, std::uint64_t* value);
+
+}  // namespace kdsp

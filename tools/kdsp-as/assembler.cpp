@@ -4,10 +4,12 @@
 #include <map>
 #include <optional>
 
-#include "base/limits.h"
-#include "driver/byte_order.h"
-#include "driver/kernel_image.h"
+#include "vm/vm_state.h"
+#include "base/byte_order.h"
+#include "formats/kernel_image.h"
 #include "vm/isa.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -721,3 +723,5 @@ std::vector<std::uint8_t> kernel_file_bytes(const AsmProgram& program) {
   std::copy(program.data.begin(), program.data.end(), out);
   return bytes;
 }
+
+}  // namespace kdsp

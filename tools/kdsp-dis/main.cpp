@@ -7,13 +7,15 @@
 // image the loader accepts; 1 for a usage error or a failed write.
 #include <cstdio>
 
-#include "base/limits.h"
+#include "formats/kernel_image.h"
 #include "base/memory.h"
-#include "driver/file_read.h"
-#include "driver/result.h"
+#include "base/file_read.h"
+#include "base/result_code.h"
 #include "kdsp-dis/disassembler.h"
 
-int main(int argc, char** argv) {
+namespace kdsp {
+
+int run_program(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s kernel.kdsp\n", argc > 0 ? argv[0] : "kdsp-dis");
     return 1;
@@ -34,3 +36,7 @@ int main(int argc, char** argv) {
   const bool written = std::fwrite(listing.data(), 1, listing.size(), stdout) == listing.size();
   return written && std::fflush(stdout) == 0 ? 0 : 1;
 }
+
+}  // namespace kdsp
+
+int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }

@@ -9,16 +9,17 @@
 #include <span>
 #include <string>
 
-#include "base/limits.h"
 #include "channel_finder.h"
 #include "common/atomic_output.h"
 #include "common/capture_file.h"
-#include "driver/iq_capture.h"
-#include "driver/result.h"
+#include "formats/iq_capture.h"
+#include "base/result_code.h"
 #include "common/option_value.h"
 #include "png_encode.h"
 #include "spectrogram_image.h"
 #include "spectrum.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -174,7 +175,7 @@ int run(const ScanOptions& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run_program(int argc, char** argv) {
   ScanOptions options;
   std::string error;
   switch (parse_scan_options(argc, argv, &options, &error)) {
@@ -190,3 +191,7 @@ int main(int argc, char** argv) {
     return fail("out of memory");
   }
 }
+
+}  // namespace kdsp
+
+int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }

@@ -1,12 +1,13 @@
-#include "driver/kernel_image.h"
+#include "formats/kernel_image.h"
 
 #include <cstring>
 
-#include "base/limits.h"
 #include "base/memory.h"
-#include "driver/byte_order.h"
-#include "driver/file_read.h"
-#include "driver/result.h"
+#include "base/byte_order.h"
+#include "base/file_read.h"
+#include "base/result_code.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -91,3 +92,5 @@ void release_kernel_image(KernelImage* image) {
   image->code = nullptr;
   image->memory = nullptr;
 }
+
+}  // namespace kdsp

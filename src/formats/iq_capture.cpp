@@ -1,14 +1,15 @@
-#include "driver/iq_capture.h"
+#include "formats/iq_capture.h"
 
 #include <bit>
 #include <cstring>
 #include <utility>
 
-#include "base/limits.h"
 #include "base/memory.h"
-#include "driver/byte_order.h"
-#include "driver/file_read.h"
-#include "driver/result.h"
+#include "base/byte_order.h"
+#include "base/file_read.h"
+#include "base/result_code.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -75,3 +76,5 @@ void release_iq_capture(IqCapture* capture) {
   mem_release(capture->samples);
   capture->samples = nullptr;
 }
+
+}  // namespace kdsp

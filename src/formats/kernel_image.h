@@ -14,6 +14,17 @@
 
 #include <cstdint>
 
+namespace kdsp {
+
+inline constexpr std::uint32_t KERNEL_MAGIC = 0x5053444Bu;  // "KDSP" read as little-endian u32
+inline constexpr std::uint16_t KERNEL_VERSION = 1;
+inline constexpr std::uint32_t KERNEL_HEADER_SIZE = 32;
+inline constexpr std::uint32_t KERNEL_MAX_WORDS = 4096;
+inline constexpr std::uint32_t DATA_MEMORY_SIZE = 1048576;  // 1 MiB of kernel data memory
+// The largest valid image; a longer file is refused before it is read.
+inline constexpr std::uint64_t KERNEL_MAX_FILE_SIZE =
+    KERNEL_HEADER_SIZE + 4ull * KERNEL_MAX_WORDS + DATA_MEMORY_SIZE;
+
 struct KernelImage {
   std::uint32_t* code;     // code_count words, from mem_alloc
   std::uint64_t code_count;
@@ -53,3 +64,5 @@ int load_kernel_image(const char* path, KernelImage* image);
 
 // Releases the code and memory blocks and nulls the pointers.
 void release_kernel_image(KernelImage* image);
+
+}  // namespace kdsp

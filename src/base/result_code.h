@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace kdsp {
+
 enum ResultCode : int {
   RESULT_OK = 0,
   BAD_KERNEL = 2,
@@ -19,3 +21,5 @@ enum ResultCode : int {
 
 // Name printed for a failure code; "VM_ERROR" for any code without a name.
 const char* result_name(int code);
+
+}  // namespace kdsp

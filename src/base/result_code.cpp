@@ -1,4 +1,6 @@
-#include "driver/result.h"
+#include "base/result_code.h"
+
+namespace kdsp {
 
 const char* result_name(int code) {
   switch (code) {
@@ -15,3 +17,5 @@ const char* result_name(int code) {
     default: return "VM_ERROR";
   }
 }
+
+}  // namespace kdsp

@@ -7,14 +7,15 @@
 
 #include <gtest/gtest.h>
 
-#include "base/limits.h"
 #include "base/memory.h"
-#include "driver/file_read.h"
-#include "driver/iq_capture.h"
-#include "driver/kernel_image.h"
-#include "driver/result.h"
+#include "base/file_read.h"
+#include "formats/iq_capture.h"
+#include "formats/kernel_image.h"
+#include "base/result_code.h"
 #include "support/kernel_words.h"
 #include "support/test_files.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -233,3 +234,5 @@ TEST(CaptureLoader, RunningOutOfMemoryIsAnIoError) {
   EXPECT_EQ(load_iq_capture(path.c_str(), &capture), BAD_IQ);
   EXPECT_EQ(mem_request_count(), 0u);
 }
+
+}  // namespace kdsp

@@ -4,6 +4,13 @@
 
 #include <cstdint>
 
+namespace kdsp {
+
+inline constexpr std::uint32_t IQ_SAMPLE_RATE = 240000;  // pairs per second
+inline constexpr std::uint64_t IQ_MAX_PAIRS = 7200000;    // 30 s
+inline constexpr std::uint64_t IQ_PAIR_BYTES = 8;
+inline constexpr std::uint64_t IQ_MAX_FILE_SIZE = IQ_MAX_PAIRS * IQ_PAIR_BYTES;
+
 struct IqCapture {
   float* samples;            // 2 * pair_count values: I0, Q0, I1, Q1, ... (from mem_alloc)
   std::uint64_t pair_count;  // 1 .. IQ_MAX_PAIRS
@@ -22,3 +29,5 @@ int load_iq_capture(const char* path, IqCapture* capture);
 
 // Releases the samples and nulls the pointer.
 void release_iq_capture(IqCapture* capture);
+
+}  // namespace kdsp
