@@ -143,7 +143,7 @@ void BM_load_iq_capture(benchmark::State& state) {
   std::fclose(f);
   for (auto _ : state) {
     IqCapture loaded{};
-    if (load_iq_capture(path.c_str(), &loaded) != 0) state.SkipWithError("load_iq_capture failed");
+    if (load_iq_capture(path.c_str(), &loaded) != ResultCode::OK) state.SkipWithError("load_iq_capture failed");
     release_iq_capture(&loaded);
   }
   std::remove(path.c_str());

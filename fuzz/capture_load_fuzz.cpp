@@ -8,7 +8,7 @@ namespace kdsp {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   IqCapture capture{};
-  if (parse_iq_capture(data, size, &capture) != 0) {
+  if (parse_iq_capture(data, size, &capture) != ResultCode::OK) {
     if (capture.samples != nullptr) __builtin_trap();
     return 0;
   }

@@ -48,9 +48,8 @@ constexpr std::uint32_t INTERESTING_DATA_WORDS[] = {
 
 // ------------------------------------------------------------ word fields
 
-constexpr std::uint32_t OPCODE_MASK = 0xFF000000u;
-constexpr std::uint32_t RB_MASK = 0x0000F000u;
-constexpr std::uint32_t IMM16_MASK = 0x0000FFFFu;
+constexpr std::uint32_t OPCODE_MASK = 0xFFu << OPCODE_SHIFT;
+constexpr std::uint32_t RB_MASK = REGISTER_FIELD_MASK << RB_SHIFT;
 
 // `word` with the field under `mask` replaced by `value`.
 constexpr std::uint32_t with_field(std::uint32_t word, std::uint32_t mask, std::uint32_t value) {
@@ -149,7 +148,7 @@ std::uint32_t mutate_word(Random& rng, std::uint32_t word, std::size_t index, st
   if (const InstructionInfo* info = find_instruction(word)) return mutate_operand(rng, word, *info, index, code_count);
   // Repair: meet the field rules of an instruction with this opcode byte, or,
   // when there is none, take a random opcode byte.
-  const std::span<const InstructionInfo> rows = instructions_with_opcode(static_cast<std::uint8_t>(word >> 24));
+  const std::span<const InstructionInfo> rows = instructions_with_opcode(static_cast<std::uint8_t>(word >> OPCODE_SHIFT));
   if (rows.empty()) return with_field(word, OPCODE_MASK, below(rng, 256));
   return obeying(word, pick(rng, rows));
 }
@@ -162,7 +161,7 @@ struct ImageParts {
   std::vector<std::uint8_t> data;
 };
 
-constexpr std::uint32_t HALT_WORD = std::uint32_t{OP_HALT} << 24;
+constexpr std::uint32_t HALT_WORD = std::uint32_t{OP_HALT} << OPCODE_SHIFT;
 
 std::vector<std::uint32_t> words_of(const std::uint8_t* bytes, std::size_t count) {
   std::vector<std::uint32_t> words(count);

@@ -2,10 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "base/result_code.h"
+
 namespace kdsp {
+
+// Failure messages name a result code instead of showing its bytes.
+inline void PrintTo(ResultCode code, std::ostream* os) {
+  *os << result_name(code) << " (" << exit_status(code) << ")";
+}
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -572,7 +572,7 @@ bool encode_instruction(Assembly& as, const Statement& st, std::uint32_t* word) 
   std::int64_t value = 0;
   switch (info.form) {
     case OperandForm::NONE:
-      *word = (std::uint32_t{op} << 24) | info.fixed_value;
+      *word = encode_word(op, 0, 0, 0) | info.fixed_value;
       return true;
     case OperandForm::RD_IMM20:
       if (!resolve_in(as, st.line, ops[1], UNSIGNED20, &value)) return false;

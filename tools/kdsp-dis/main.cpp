@@ -24,14 +24,14 @@ int run_program(int argc, char** argv) {
   std::uint64_t length = 0;
   if (read_whole_file(argv[1], &raw, &length, KERNEL_MAX_FILE_SIZE) != 0) {
     std::fprintf(stderr, "%s: cannot read the file, or it is larger than any kernel image\n",
-                 result_name(BAD_KERNEL));
-    return BAD_KERNEL;
+                 result_name(ResultCode::BAD_KERNEL));
+    return exit_status(ResultCode::BAD_KERNEL);
   }
   const MemPtr<std::uint8_t> file(raw);
   std::string listing;
   if (const char* reason = disassemble_kernel_file(file.get(), length, &listing)) {
-    std::fprintf(stderr, "%s: %s\n", result_name(BAD_KERNEL), reason);
-    return BAD_KERNEL;
+    std::fprintf(stderr, "%s: %s\n", result_name(ResultCode::BAD_KERNEL), reason);
+    return exit_status(ResultCode::BAD_KERNEL);
   }
   const bool written = std::fwrite(listing.data(), 1, listing.size(), stdout) == listing.size();
   return written && std::fflush(stdout) == 0 ? 0 : 1;

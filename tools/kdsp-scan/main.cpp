@@ -151,10 +151,10 @@ struct LoadedCapture {
 int run(const ScanOptions& options) {
   auto loaded = std::make_unique<LoadedCapture>();
   IqCapture& capture = loaded->capture;
-  const int load_result = load_iq_capture(options.capture_path.c_str(), &capture);
-  if (load_result != RESULT_OK) {
+  const ResultCode load_result = load_iq_capture(options.capture_path.c_str(), &capture);
+  if (load_result != ResultCode::OK) {
     return fail("capture '" + options.capture_path + "' " +
-                (load_result == IO_ERROR ? "does not fit in memory"
+                (load_result == ResultCode::IO_ERROR ? "does not fit in memory"
                                          : "cannot be read, is not whole 8-byte I/Q pairs (1 to 7200000), "
                                            "or holds a value that is not a finite number"));
   }
