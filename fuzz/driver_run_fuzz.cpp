@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -67,8 +66,9 @@ extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t s
     if (rng() % 8 != 0) capture.resize(capture.size() / 8 * 8);
   }
   write_le16(data, static_cast<std::uint16_t>(kernel.size()));
-  std::memcpy(data + KERNEL_LENGTH_BYTES, kernel.data(), kernel.size());
-  std::memcpy(data + KERNEL_LENGTH_BYTES + kernel.size(), capture.data(), capture.size());
+  // std::copy, not memcpy: an empty vector's data() may be null.
+  std::copy(kernel.begin(), kernel.end(), data + KERNEL_LENGTH_BYTES);
+  std::copy(capture.begin(), capture.end(), data + KERNEL_LENGTH_BYTES + kernel.size());
   return KERNEL_LENGTH_BYTES + kernel.size() + capture.size();
 }
 
