@@ -34,7 +34,7 @@ namespace kdsp {
 namespace {
 
 constexpr std::size_t MAX_SIZE = 4096;
-constexpr int STEPS_PER_SEED = 20000;
+constexpr int STEPS_PER_SEED = 10000;
 
 struct Tally {
   std::uint64_t results = 0;
