@@ -20,9 +20,7 @@ using Random = std::minstd_rand;
 
 // ------------------------------------------------------------- randomness
 
-std::uint32_t below(Random& rng, std::size_t n) {
-  return n == 0 ? 0 : static_cast<std::uint32_t>(rng() % n);
-}
+std::uint32_t below(Random& rng, std::size_t n) { return n == 0 ? 0 : static_cast<std::uint32_t>(rng() % n); }
 
 bool one_in(Random& rng, std::size_t n) { return below(rng, n) == 0; }
 
@@ -34,16 +32,15 @@ T pick(Random& rng, std::span<const T> values) {
 // Values the interpreter compares against, or that sit on an edge: handle
 // numbers, shift counts around 31, the offset and shift limits of the signal
 // instructions, the last word of the data memory, sign boundaries.
-constexpr std::uint16_t INTERESTING_IMM16[] = {
-    0,      1,      2,      3,      4,      5,      8,      16,     31,     32,     33,     300,
-    0x2710, 0x2711, 0x61A8, 0x7FFC, 0x7FFF, 0x8000, 0x9E58, 0xD8F0, 0xFFFC, 0xFFFD, 0xFFFE, 0xFFFF};
+constexpr std::uint16_t INTERESTING_IMM16[] = {0,      1,      2,      3,      4,      5,      8,      16,
+                                               31,     32,     33,     300,    0x2710, 0x2711, 0x61A8, 0x7FFC,
+                                               0x7FFF, 0x8000, 0x9E58, 0xD8F0, 0xFFFC, 0xFFFD, 0xFFFE, 0xFFFF};
 constexpr std::uint32_t INTERESTING_IMM20[] = {
-    0,     1,     2,     3,     4,      5,      31,      32,      127,     128,     255,     256,    300,
-    9999,  10000, 10001, 25000, 40000,  77777,  99999,   100000,  100001,  0x7FFFF, 0x80000, 0xFFFF0, 0xFFFFC,
-    0xFFFFF};
+    0,     1,     2,     3,     4,     5,     31,     32,     127,     128,     255,     256,     300,    9999,
+    10000, 10001, 25000, 40000, 77777, 99999, 100000, 100001, 0x7FFFF, 0x80000, 0xFFFF0, 0xFFFFC, 0xFFFFF};
 constexpr std::uint32_t INTERESTING_DATA_WORDS[] = {
-    0,          1,          2,          3,          4,          31,          32,          255,
-    256,        10000,      10001,      25000,      100000,     100001,      0x000FFFFC, 0x00100000,
+    0,          1,          2,          3,          4,          31,        32,         255,
+    256,        10000,      10001,      25000,      100000,     100001,    0x000FFFFC, 0x00100000,
     0x7FFFFFFF, 0x80000000, 0xFFFE7960, 0xFFFE795F, 0xFFFF9E58, 0xFFFFFFFF};
 
 // ------------------------------------------------------------ word fields
@@ -95,9 +92,7 @@ std::uint32_t random_instruction(Random& rng, std::size_t index, std::size_t cod
     case OperandForm::RD_RA_RB: word = with_field(word, RB_MASK, random_register(rng)); break;
     case OperandForm::RD_RA_SHIFT: word = with_field(word, IMM16_MASK, below(rng, 32)); break;
     case OperandForm::RD_BRANCH:
-    case OperandForm::BRANCH:
-      word = with_field(word, IMM16_MASK, random_branch_offset(rng, index, code_count));
-      break;
+    case OperandForm::BRANCH: word = with_field(word, IMM16_MASK, random_branch_offset(rng, index, code_count)); break;
     case OperandForm::NONE:
     case OperandForm::RD: break;
   }
@@ -119,7 +114,8 @@ std::uint32_t mutate_operand(Random& rng, std::uint32_t word, const InstructionI
       return with_field(word, one_in(rng, 2) ? RA_MASK : RB_MASK, random_register(rng));
     case OperandForm::RD_RA_SHIFT:
       if (first) return with_field(word, one_in(rng, 2) ? RD_MASK : RA_MASK, random_register(rng));
-      return with_field(word, IMM16_MASK, one_in(rng, 8) ? pick<std::uint16_t>(rng, INTERESTING_IMM16) : below(rng, 32));
+      return with_field(word, IMM16_MASK,
+                        one_in(rng, 8) ? pick<std::uint16_t>(rng, INTERESTING_IMM16) : below(rng, 32));
     case OperandForm::RD_RA_IMM16:
     case OperandForm::RD_MEM:
       if (first) return with_field(word, one_in(rng, 2) ? RD_MASK : RA_MASK, random_register(rng));
@@ -148,7 +144,8 @@ std::uint32_t mutate_word(Random& rng, std::uint32_t word, std::size_t index, st
   if (const InstructionInfo* info = find_instruction(word)) return mutate_operand(rng, word, *info, index, code_count);
   // Repair: meet the field rules of an instruction with this opcode byte, or,
   // when there is none, take a random opcode byte.
-  const std::span<const InstructionInfo> rows = instructions_with_opcode(static_cast<std::uint8_t>(word >> OPCODE_SHIFT));
+  const std::span<const InstructionInfo> rows =
+      instructions_with_opcode(static_cast<std::uint8_t>(word >> OPCODE_SHIFT));
   if (rows.empty()) return with_field(word, OPCODE_MASK, below(rng, 256));
   return obeying(word, pick(rng, rows));
 }
@@ -261,7 +258,9 @@ void mutate_data(Random& rng, std::vector<std::uint8_t>& data, std::size_t room)
       write_le32(data.data() + address, pick<std::uint32_t>(rng, INTERESTING_DATA_WORDS));
       return;
     }
-    default: data.resize(one_in(rng, 2) ? below(rng, data.size() + 1) : data.size() + below(rng, std::min<std::size_t>(room, 16) + 1));
+    default:
+      data.resize(one_in(rng, 2) ? below(rng, data.size() + 1)
+                                 : data.size() + below(rng, std::min<std::size_t>(room, 16) + 1));
   }
 }
 

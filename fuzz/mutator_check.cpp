@@ -79,9 +79,8 @@ bool chain_from(const std::vector<std::uint8_t>& seed, const std::vector<std::ui
     }
     if (step % 10 == 0) {
       std::vector<std::uint8_t> crossed(MAX_SIZE);
-      const std::size_t crossed_size =
-          cross_kernel_images(image.data(), size, partner.data(), partner.size(), crossed.data(), MAX_SIZE,
-                              ++mutation_seed);
+      const std::size_t crossed_size = cross_kernel_images(image.data(), size, partner.data(), partner.size(),
+                                                           crossed.data(), MAX_SIZE, ++mutation_seed);
       if (crossed_size > MAX_SIZE) return false;
       ++tally.crossings;
       Tally unused;
@@ -118,10 +117,10 @@ int run_check(int argc, char** argv) {
   const double changes = share(tally.changed, tally.results);
   const double valid = share(tally.valid_words, tally.words);
   const double crossed = share(tally.loadable_crossings, tally.crossings);
-  std::printf("kernel mutator: %llu results, %.1f%% loadable, %.1f%% changed, %.1f%% valid words, "
-              "%.1f%% loadable crossings\n",
-              static_cast<unsigned long long>(tally.results), 100 * loads, 100 * changes, 100 * valid,
-              100 * crossed);
+  std::printf(
+      "kernel mutator: %llu results, %.1f%% loadable, %.1f%% changed, %.1f%% valid words, "
+      "%.1f%% loadable crossings\n",
+      static_cast<unsigned long long>(tally.results), 100 * loads, 100 * changes, 100 * valid, 100 * crossed);
   const bool good = loads >= 0.80 && changes >= 0.80 && valid >= 0.60 && crossed >= 0.99;
   if (!good) std::fprintf(stderr, "kernel mutator: below its floor (80%% loadable and changed, 60%% valid words)\n");
   return good ? 0 : 1;
