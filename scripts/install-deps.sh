@@ -10,6 +10,7 @@ packages=(
   binutils valgrind
   sox python3
   libsndfile1-dev libsoxr-dev libpng-dev
+  libliquid-dev nlohmann-json3-dev codec2-examples
   parallel
 )
 
