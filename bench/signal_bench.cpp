@@ -14,14 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "audio/wav.h"
-#include "base/limits.h"
+#include "formats/wav.h"
+#include "dsp/oscillator.h"
+#include "vm/vm_state.h"
 #include "base/memory.h"
-#include "driver/iq_capture.h"
+#include "formats/iq_capture.h"
 #include "dsp/fft.h"
 #include "dsp/fm_demod.h"
 #include "dsp/freq_shift.h"
 #include "dsp/voice_band.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -140,7 +143,7 @@ void BM_load_iq_capture(benchmark::State& state) {
   std::fclose(f);
   for (auto _ : state) {
     IqCapture loaded{};
-    if (load_iq_capture(path.c_str(), &loaded) != 0) state.SkipWithError("load_iq_capture failed");
+    if (load_iq_capture(path.c_str(), &loaded) != ResultCode::OK) state.SkipWithError("load_iq_capture failed");
     release_iq_capture(&loaded);
   }
   std::remove(path.c_str());
@@ -219,7 +222,7 @@ void register_all() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run_program(int argc, char** argv) {
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
     if (std::strcmp(argv[i], "--short") == 0) {
@@ -235,3 +238,7 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   return 0;
 }
+
+}  // namespace kdsp
+
+int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }

@@ -5,7 +5,9 @@
 
 #include "kdsp-as/assembler.h"
 #include "base/memory.h"
-#include "driver/kernel_image.h"
+#include "formats/kernel_image.h"
+
+namespace kdsp {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   AsmProgram program;
@@ -17,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::vector<std::uint8_t> image = kernel_file_bytes(program);
   KernelImage kernel{};
-  if (parse_kernel_image(image.data(), image.size(), &kernel) != 0) __builtin_trap();
+  if (parse_kernel_image(image.data(), image.size(), &kernel) != ResultCode::OK) __builtin_trap();
   release_kernel_image(&kernel);
   return 0;
 }
+
+}  // namespace kdsp

@@ -2,11 +2,13 @@
 #include <cmath>
 #include <cstdint>
 
-#include "driver/iq_capture.h"
+#include "formats/iq_capture.h"
+
+namespace kdsp {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   IqCapture capture{};
-  if (parse_iq_capture(data, size, &capture) != 0) {
+  if (parse_iq_capture(data, size, &capture) != ResultCode::OK) {
     if (capture.samples != nullptr) __builtin_trap();
     return 0;
   }
@@ -17,3 +19,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   release_iq_capture(&capture);
   return 0;
 }
+
+}  // namespace kdsp

@@ -9,6 +9,8 @@
 
 #include "driver/driver.h"
 
+namespace kdsp {
+
 namespace {
 
 bool write_bytes(const std::string& path, const std::uint8_t* data, std::size_t size) {
@@ -47,3 +49,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::remove(output.c_str());
   return 0;
 }
+
+}  // namespace kdsp

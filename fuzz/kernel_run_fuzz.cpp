@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "base/memory.h"
-#include "driver/kernel_image.h"
-#include "vm/interpreter.h"
+#include "formats/kernel_image.h"
+#include "driver/driver.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -26,14 +28,19 @@ std::vector<float> fixed_capture() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static std::vector<float> samples = fixed_capture();
   KernelImage kernel{};
-  if (parse_kernel_image(data, size, &kernel) != 0) return 0;
+  if (parse_kernel_image(data, size, &kernel) != ResultCode::OK) return 0;
   const IqCapture capture{samples.data(), samples.size() / 2};
   WavImage wav{};
-  int exit_flag = 0;
-  const int result = run_kernel(kernel, capture, wav, exit_flag);
-  // The promises of a run: an image exactly on success, a flag only with a code.
-  if ((result == 0) != (wav.bytes != nullptr) || (exit_flag != 0 && (result < 1 || result > 255))) __builtin_trap();
+  const RunOutcome outcome = run_captured_kernel(kernel, capture, &wav);
+  // The promises of a run: an image exactly on success, a kernel's code only
+  // from 1 to 255, a failure only with a failure code.
+  const bool succeeded = outcome.end == RunEnd::SUCCEEDED;
+  if (succeeded != (wav.bytes != nullptr)) __builtin_trap();
+  if (outcome.end == RunEnd::KERNEL_EXIT && (outcome.exit_code < 1 || outcome.exit_code > 255)) __builtin_trap();
+  if ((outcome.end == RunEnd::FAILED) != (outcome.failure != ResultCode::OK)) __builtin_trap();
   mem_release(wav.bytes);
   release_kernel_image(&kernel);
   return 0;
 }
+
+}  // namespace kdsp

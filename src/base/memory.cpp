@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace kdsp {
+
 namespace {
 
 std::uint64_t request_count = 0;
@@ -66,3 +68,5 @@ void mem_fail_request(std::uint64_t request) {
 }
 
 std::uint64_t mem_request_count() { return request_count; }
+
+}  // namespace kdsp

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace kdsp {
+
 // Uninitialised block of `bytes` bytes, or null. A request of 0 bytes is
 // served as a request of 1 byte so that null always means failure.
 void* mem_alloc(std::size_t bytes);
@@ -35,3 +37,5 @@ struct MemRelease {
 };
 template <typename T>
 using MemPtr = std::unique_ptr<T, MemRelease>;
+
+}  // namespace kdsp

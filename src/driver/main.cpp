@@ -1,3 +1,3 @@
 #include "driver/driver.h"
 
-int main(int argc, char** argv) { return run_driver(argc, argv); }
+int main(int argc, char** argv) { return kdsp::run_driver(argc, argv); }

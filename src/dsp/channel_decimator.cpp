@@ -4,9 +4,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "base/limits.h"
+#include "dsp/oscillator.h"
+#include "formats/iq_capture.h"
 #include "dsp/channel_filter.h"
 #include "dsp/vector_lanes.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -261,3 +264,5 @@ void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::in
   std::uint64_t done = 0;
   while (const std::uint64_t count = decimate_next_block(&decimator, baseband + done)) done += count;
 }
+
+}  // namespace kdsp

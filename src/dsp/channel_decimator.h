@@ -12,7 +12,11 @@
 
 #include <cstdint>
 
-#include "dsp/audio_buffer.h"
+#include "dsp/complex.h"
+
+namespace kdsp {
+
+inline constexpr std::uint32_t DECIMATION_FACTOR = 5;  // 240 000 -> 48 000 per second
 
 // Outputs computed per window fill.
 inline constexpr std::uint64_t DECIMATOR_BLOCK_OUTPUTS = 2048;
@@ -59,3 +63,5 @@ std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out);
 //   window : DECIMATOR_WINDOW_DOUBLES of scratch, contents irrelevant
 void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
                       const double* taps, double* window, Complex* baseband);
+
+}  // namespace kdsp

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace kdsp {
+
 double bessel_i0(double x, std::uint32_t* last_term_k) {
   const double q = (x * x) * 0.25;
   double term = 1.0;
@@ -39,3 +41,5 @@ double design_channel_filter(double* taps) {
   for (std::uint32_t i = 0; i < CHANNEL_FILTER_TAPS; ++i) taps[i] = taps[i] / tap_sum;
   return tap_sum;
 }
+
+}  // namespace kdsp

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace kdsp {
+
 inline constexpr std::uint32_t CHANNEL_FILTER_TAPS = 163;
 inline constexpr std::uint32_t CHANNEL_FILTER_CENTRE = 81;  // tap of x = 0
 
@@ -19,3 +21,5 @@ double bessel_i0(double x, std::uint32_t* last_term_k = nullptr);
 // Fills taps[0 .. CHANNEL_FILTER_TAPS-1] with the normalised taps (they sum
 // to 1) and returns the sum of the raw, not yet normalised taps.
 double design_channel_filter(double* taps);
+
+}  // namespace kdsp

@@ -7,6 +7,8 @@
 
 #include "dsp/vector_lanes.h"
 
+namespace kdsp {
+
 // Every result bit is fixed by the plain algorithm: bit-reversal, then one
 // radix-2 stage after the other, each butterfly t = v * w, u + t, u - t with
 // every product rounded on its own, and the stage's twiddles walked from
@@ -371,3 +373,5 @@ void fft_radix2_padded_real(const float* x, std::uint64_t count, std::uint64_t o
   bit_reverse_from_padded(source, work, n, log2_of(n));
   run_stages(work, n, false);
 }
+
+}  // namespace kdsp

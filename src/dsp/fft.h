@@ -8,7 +8,9 @@
 
 #include <cstdint>
 
-#include "dsp/audio_buffer.h"
+#include "dsp/complex.h"
+
+namespace kdsp {
 
 // Transforms x[0 .. n-1] in place.
 //   x       : n complex values, read and overwritten
@@ -30,3 +32,5 @@ void fft_radix2(Complex* x, std::uint64_t n, bool inverse);
 //   work   : n complex values, contents irrelevant
 void fft_radix2_padded_real(const float* x, std::uint64_t count, std::uint64_t offset, Complex* work,
                             std::uint64_t n);
+
+}  // namespace kdsp

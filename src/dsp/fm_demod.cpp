@@ -2,11 +2,12 @@
 
 #include <cmath>
 
-#include "base/limits.h"
 #include "base/memory.h"
 #include "dsp/channel_decimator.h"
 #include "dsp/channel_filter.h"
 #include "dsp/voice_band.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -119,3 +120,5 @@ int fm_demodulate(const float* iq_samples, std::uint64_t pair_count, std::int32_
   *result = record.release();
   return 0;
 }
+
+}  // namespace kdsp

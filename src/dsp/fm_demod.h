@@ -14,7 +14,12 @@
 
 #include <cstdint>
 
-#include "dsp/audio_buffer.h"
+#include "dsp/complex.h"
+#include "formats/audio_buffer.h"
+
+namespace kdsp {
+
+inline constexpr std::int32_t FMDEMOD_MAX_OFFSET_HZ = 100000;  // both signs
 
 inline constexpr std::uint64_t FM_MIN_PAIR_COUNT = 5;  // one output sample
 // Keeps every byte size derived from the pair count within 64 bits.
@@ -42,3 +47,5 @@ void fm_phase_steps(const Complex* baseband, std::uint64_t step_count, float* au
 
 // Stage 4. Subtracts the float mean (accumulated in double) from every sample.
 void fm_remove_dc(float* audio, std::uint64_t count);
+
+}  // namespace kdsp

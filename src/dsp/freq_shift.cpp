@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "base/limits.h"
+#include "dsp/oscillator.h"
 #include "base/memory.h"
 #include "dsp/fft.h"
 #include "dsp/voice_band.h"
+
+namespace kdsp {
 
 void shift_make_analytic(Complex* work, std::uint64_t n) {
   for (std::uint64_t i = 1; i < n / 2; ++i) {
@@ -82,3 +84,5 @@ int frequency_shift(const AudioBuffer* in, std::uint32_t shift_hz, AudioBuffer**
   *out = record.release();
   return 0;
 }
+
+}  // namespace kdsp

@@ -11,7 +11,12 @@
 
 #include <cstdint>
 
-#include "dsp/audio_buffer.h"
+#include "dsp/complex.h"
+#include "formats/audio_buffer.h"
+
+namespace kdsp {
+
+inline constexpr std::uint32_t FSHIFT_MAX_HZ = 10000;
 
 // Shifts `in` down by `shift_hz` into a new buffer of the same length.
 //   in       : source buffer, read only; sample_rate 48000, count >= 1
@@ -31,3 +36,5 @@ void shift_make_analytic(Complex* work, std::uint64_t n);
 // remainder(., 2 pi) after every 4096 samples.
 void shift_mix_down(const Complex* analytic, std::uint64_t count, std::uint32_t shift_hz,
                     float* out);
+
+}  // namespace kdsp

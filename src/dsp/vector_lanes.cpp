@@ -1,5 +1,7 @@
 #include "dsp/vector_lanes.h"
 
+namespace kdsp {
+
 namespace {
 
 bool avx2_allowed = true;
@@ -12,3 +14,5 @@ bool use_avx2_lanes() {
 }
 
 void allow_avx2_lanes(bool allowed) { avx2_allowed = allowed; }
+
+}  // namespace kdsp

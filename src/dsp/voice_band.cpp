@@ -2,10 +2,11 @@
 
 #include <cmath>
 
-#include "base/limits.h"
 #include "base/memory.h"
-#include "dsp/audio_buffer.h"
+#include "formats/audio_buffer.h"
 #include "dsp/fft.h"
+
+namespace kdsp {
 
 int fft_size_for(std::uint64_t count, std::uint64_t* size) {
   // count + FFT_PAD_TOTAL beyond 64 bits is certainly above 2^63: no size.
@@ -109,3 +110,5 @@ int voice_band_filter(float* x, std::uint64_t count) {
   voice_band_filter_with(x, count, work.get(), n);
   return 0;
 }
+
+}  // namespace kdsp

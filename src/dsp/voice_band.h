@@ -9,7 +9,17 @@
 
 #include <cstdint>
 
-#include "dsp/audio_buffer.h"
+#include "dsp/complex.h"
+
+namespace kdsp {
+
+// The rate of every audio signal the signal functions make.
+inline constexpr std::uint32_t AUDIO_SAMPLE_RATE = 48000;
+// Zeros around the signal in the work array: FFT_PAD_OFFSET before it, the
+// rest of FFT_PAD_TOTAL (at least) after it, so that the filter's response
+// does not wrap round from one end to the other.
+inline constexpr std::uint64_t FFT_PAD_TOTAL = 48000;
+inline constexpr std::uint64_t FFT_PAD_OFFSET = 24000;
 
 // Work-array size for a signal of `count` samples: the first of 2, 4, ...,
 // 2^63 that is not below count + FFT_PAD_TOTAL (equality accepted).
@@ -41,3 +51,5 @@ int voice_band_filter(float* x, std::uint64_t count);
 // one of the right size already (never fails).
 //   work : n = fft_size_for(count) complex values, contents irrelevant
 void voice_band_filter_with(float* x, std::uint64_t count, Complex* work, std::uint64_t n);
+
+}  // namespace kdsp

@@ -8,8 +8,7 @@
 
 #include "vm/vm_state.h"
 
-// Returned by an instruction that lets the run go on.
-inline constexpr int RUN_ON = -1;
+namespace kdsp {
 
 // Empties the table, then puts the capture in slot 1.
 void preset_handles(VmState& vm, const IqCapture& capture);
@@ -17,10 +16,12 @@ void preset_handles(VmState& vm, const IqCapture& capture);
 // Releases every audio buffer in the table (the capture is borrowed).
 void release_audio_handles(VmState& vm);
 
-// Each returns RUN_ON, or the result that ends the run.
-int exec_getiq(VmState& vm, std::uint32_t word);
-int exec_fmdemod(VmState& vm, std::uint32_t word);
-int exec_fshift(VmState& vm, std::uint32_t word);
-int exec_emit(VmState& vm, RunContext& run);
-int exec_exit(const VmState& vm, RunContext& run);
-int exec_halt(const VmState& vm);
+// Each returns RUN_ON, or how the run ends.
+StepEnd exec_getiq(VmState& vm, std::uint32_t word);
+StepEnd exec_fmdemod(VmState& vm, std::uint32_t word, const SignalFunctions& signals);
+StepEnd exec_fshift(VmState& vm, std::uint32_t word, const SignalFunctions& signals);
+StepEnd exec_emit(VmState& vm, const SignalFunctions& signals);
+StepEnd exec_exit(const VmState& vm);
+StepEnd exec_halt(const VmState& vm);
+
+}  // namespace kdsp

@@ -1,10 +1,10 @@
 #include "vm/interpreter.h"
 
-#include "base/memory.h"
-#include "driver/byte_order.h"
-#include "driver/result.h"
+#include "base/byte_order.h"
 #include "vm/handle_ops.h"
 #include "vm/isa.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -18,32 +18,32 @@ std::int64_t data_address(const VmState& vm, const DecodedWord& f) {
   return (address < 0 || address > LAST_WORD_ADDRESS) ? -1 : address;
 }
 
-int exec_load(VmState& vm, const DecodedWord& f, const KernelImage& kernel) {
+StepEnd exec_load(VmState& vm, const DecodedWord& f, const KernelImage& kernel) {
   const std::int64_t address = data_address(vm, f);
-  if (address < 0) return BAD_ADDRESS;
+  if (address < 0) return run_failed(ResultCode::BAD_ADDRESS);
   vm.regs[f.rd] = read_le32(kernel.memory + address);
   return RUN_ON;
 }
 
-int exec_store(const VmState& vm, const DecodedWord& f, KernelImage& kernel) {
+StepEnd exec_store(const VmState& vm, const DecodedWord& f, KernelImage& kernel) {
   const std::int64_t address = data_address(vm, f);
-  if (address < 0) return BAD_ADDRESS;
+  if (address < 0) return run_failed(ResultCode::BAD_ADDRESS);
   write_le32(kernel.memory + address, vm.regs[f.rd]);
   return RUN_ON;
 }
 
 // Takes a branch: the target is next + imm16, computed wide and checked only
 // now that the branch is taken.
-int take_branch(const DecodedWord& f, std::uint64_t code_count, std::uint64_t& next) {
+StepEnd take_branch(const DecodedWord& f, std::uint64_t code_count, std::uint64_t& next) {
   const std::int64_t target = static_cast<std::int64_t>(next) + imm16_signed(f.imm16);
-  if (target < 0 || static_cast<std::uint64_t>(target) >= code_count) return BAD_OPCODE;
+  if (target < 0 || static_cast<std::uint64_t>(target) >= code_count) return run_failed(ResultCode::BAD_OPCODE);
   next = static_cast<std::uint64_t>(target);
   return RUN_ON;
 }
 
 // Carries out one instruction whose field rules hold. Returns RUN_ON or the
-// result that ends the run; `next` is replaced by a taken branch's target.
-int execute(VmState& vm, std::uint32_t word, std::uint64_t& next, RunContext& run) {
+// outcome that ends the run; `next` is replaced by a taken branch's target.
+StepEnd execute(VmState& vm, std::uint32_t word, std::uint64_t& next, const RunContext& run) {
   const DecodedWord f = decode_word(word);
   std::uint32_t* r = vm.regs;
   switch (f.opcode) {
@@ -61,11 +61,11 @@ int execute(VmState& vm, std::uint32_t word, std::uint64_t& next, RunContext& ru
     case OP_BLTZ: return (r[f.rd] >> 31) != 0 ? take_branch(f, run.kernel->code_count, next) : RUN_ON;
     case OP_JMP: return take_branch(f, run.kernel->code_count, next);
     case OP_GETIQ: return exec_getiq(vm, word);
-    case OP_FMDEMOD: return exec_fmdemod(vm, word);
-    case OP_FSHIFT: return exec_fshift(vm, word);
-    case OP_SYSTEM: return f.low24 == SYSTEM_EMIT ? exec_emit(vm, run) : exec_exit(vm, run);
+    case OP_FMDEMOD: return exec_fmdemod(vm, word, *run.signals);
+    case OP_FSHIFT: return exec_fshift(vm, word, *run.signals);
+    case OP_SYSTEM: return f.low24 == SYSTEM_EMIT ? exec_emit(vm, *run.signals) : exec_exit(vm);
     case OP_HALT: return exec_halt(vm);
-    default: return BAD_OPCODE;  // find_instruction has already refused it
+    default: return run_failed(ResultCode::BAD_OPCODE);  // find_instruction has already refused it
   }
 }
 
@@ -73,35 +73,32 @@ int execute(VmState& vm, std::uint32_t word, std::uint64_t& next, RunContext& ru
 // uses one step; the one that uses the last step still takes full effect,
 // and then the run ends with STEP_LIMIT. An instruction that ends the run
 // (HALT, EXIT, a failure) uses no step.
-int run_loop(VmState& vm, RunContext& run) {
+RunOutcome run_loop(VmState& vm, const RunContext& run) {
   const KernelImage& kernel = *run.kernel;
   vm.pc = kernel.entry;
   vm.steps_left = MAX_STEPS;
   for (;;) {
     const std::uint32_t word = kernel.code[vm.pc];
     std::uint64_t next = vm.pc + 1;
-    const int result = find_instruction(word) == nullptr ? BAD_OPCODE : execute(vm, word, next, run);
-    if (result != RUN_ON) return result;
-    if (--vm.steps_left == 0) return STEP_LIMIT;
-    if (next >= kernel.code_count) return BAD_OPCODE;  // ran past the last word
+    const StepEnd end =
+        find_instruction(word) == nullptr ? run_failed(ResultCode::BAD_OPCODE) : execute(vm, word, next, run);
+    if (end) return *end;
+    if (--vm.steps_left == 0) return run_failed(ResultCode::STEP_LIMIT);
+    if (next >= kernel.code_count) return run_failed(ResultCode::BAD_OPCODE);  // ran past the last word
     vm.pc = next;
   }
 }
 
 }  // namespace
 
-int run_kernel(KernelImage& kernel, const IqCapture& capture, WavImage& wav, int& exit_flag) {
-  exit_flag = 0;
+RunOutcome run_kernel(KernelImage& kernel, const IqCapture& capture, const SignalFunctions& signals) {
   VmState vm{};
   preset_handles(vm, capture);
-  RunContext run{&kernel, &wav, &exit_flag};
-
-  const int result = kernel.entry < kernel.code_count ? run_loop(vm, run) : BAD_OPCODE;
-
+  const RunContext run{&kernel, &signals};
+  const RunOutcome outcome =
+      kernel.entry < kernel.code_count ? run_loop(vm, run) : run_failed(ResultCode::BAD_OPCODE);
   release_audio_handles(vm);
-  if (result != RESULT_OK) {
-    mem_release(wav.bytes);
-    wav = WavImage{nullptr, 0};
-  }
-  return result;
+  return outcome;
 }
+
+}  // namespace kdsp

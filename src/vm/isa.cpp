@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace kdsp {
+
 std::span<const InstructionInfo> instructions_with_opcode(std::uint8_t opcode) {
   const std::span<const InstructionInfo> all(INSTRUCTION_SET);
   std::size_t first = 0;
@@ -12,7 +14,7 @@ std::span<const InstructionInfo> instructions_with_opcode(std::uint8_t opcode) {
 }
 
 const InstructionInfo* find_instruction(std::uint32_t word) {
-  for (const InstructionInfo& info : instructions_with_opcode(static_cast<std::uint8_t>(word >> 24))) {
+  for (const InstructionInfo& info : instructions_with_opcode(static_cast<std::uint8_t>(word >> OPCODE_SHIFT))) {
     if ((word & info.fixed_mask) == info.fixed_value) return &info;
   }
   return nullptr;
@@ -26,7 +28,7 @@ const InstructionInfo* find_mnemonic(const char* mnemonic) {
 }
 
 const char* invalid_word_reason(std::uint32_t word) {
-  const std::uint8_t opcode = static_cast<std::uint8_t>(word >> 24);
+  const std::uint8_t opcode = static_cast<std::uint8_t>(word >> OPCODE_SHIFT);
   const std::span<const InstructionInfo> rows = instructions_with_opcode(opcode);
   if (rows.empty()) return "unknown opcode";
   if (find_instruction(word) != nullptr) return nullptr;
@@ -43,3 +45,5 @@ const char* invalid_word_reason(std::uint32_t word) {
     default: return "nonzero low twelve bits in a register form";
   }
 }
+
+}  // namespace kdsp

@@ -26,6 +26,8 @@
 #include <optional>
 #include <span>
 
+namespace kdsp {
+
 enum Opcode : std::uint8_t {
   OP_NOP = 0x00,      //            nothing; the whole word must be 0
   OP_LI = 0x01,       // rd imm20   rd := imm20
@@ -72,14 +74,26 @@ struct InstructionInfo {
   std::uint32_t fixed_value;
 };
 
+// Field positions, as drawn above: each field is (word >> SHIFT) & its mask.
+inline constexpr unsigned OPCODE_SHIFT = 24;
+inline constexpr unsigned RD_SHIFT = 20;
+inline constexpr unsigned RA_SHIFT = 16;
+inline constexpr unsigned RB_SHIFT = 12;
+inline constexpr std::uint32_t REGISTER_FIELD_MASK = 0xFu;
+inline constexpr std::uint32_t IMM16_MASK = 0x0000FFFFu;
+
 inline constexpr std::uint32_t LOW12_MASK = 0x00000FFFu;
 inline constexpr std::uint32_t LOW20_MASK = 0x000FFFFFu;
 inline constexpr std::uint32_t LOW24_MASK = 0x00FFFFFFu;
-inline constexpr std::uint32_t RA_MASK = 0x000F0000u;
-inline constexpr std::uint32_t RD_MASK = 0x00F00000u;
+inline constexpr std::uint32_t RA_MASK = REGISTER_FIELD_MASK << RA_SHIFT;
+inline constexpr std::uint32_t RD_MASK = REGISTER_FIELD_MASK << RD_SHIFT;
 inline constexpr std::uint32_t SHIFT_OVER_31_MASK = 0x0000FFE0u;  // imm16 > 31 iff one of these is set
+
+// The low 24 bits of opcode 0x30 choose the system function.
 inline constexpr std::uint32_t SYSTEM_EMIT = 0;
 inline constexpr std::uint32_t SYSTEM_EXIT = 1;
+// EMIT takes its audio handle, EXIT its code, from r1.
+inline constexpr std::uint8_t SYSTEM_ARGUMENT_REGISTER = 1;
 
 inline constexpr InstructionInfo INSTRUCTION_SET[] = {
     {"NOP", OP_NOP, OperandForm::NONE, LOW24_MASK, 0},
@@ -116,11 +130,11 @@ struct DecodedWord {
 
 constexpr DecodedWord decode_word(std::uint32_t word) {
   return DecodedWord{
-      static_cast<std::uint8_t>(word >> 24),
-      static_cast<std::uint8_t>((word >> 20) & 0xFu),
-      static_cast<std::uint8_t>((word >> 16) & 0xFu),
-      static_cast<std::uint8_t>((word >> 12) & 0xFu),
-      static_cast<std::uint16_t>(word & 0xFFFFu),
+      static_cast<std::uint8_t>(word >> OPCODE_SHIFT),
+      static_cast<std::uint8_t>((word >> RD_SHIFT) & REGISTER_FIELD_MASK),
+      static_cast<std::uint8_t>((word >> RA_SHIFT) & REGISTER_FIELD_MASK),
+      static_cast<std::uint8_t>((word >> RB_SHIFT) & REGISTER_FIELD_MASK),
+      static_cast<std::uint16_t>(word & IMM16_MASK),
       word & LOW20_MASK,
       word & LOW24_MASK,
   };
@@ -146,7 +160,21 @@ const InstructionInfo* find_mnemonic(const char* mnemonic);
 const char* invalid_word_reason(std::uint32_t word);
 
 // Builds a word from fields; bits outside each field's width are dropped.
+// `low16` is imm16, or rb in its top four bits for the register forms.
 constexpr std::uint32_t encode_word(std::uint8_t opcode, std::uint32_t rd, std::uint32_t ra,
                                     std::uint32_t low16) {
-  return (std::uint32_t{opcode} << 24) | ((rd & 0xFu) << 20) | ((ra & 0xFu) << 16) | (low16 & 0xFFFFu);
+  return (std::uint32_t{opcode} << OPCODE_SHIFT) | ((rd & REGISTER_FIELD_MASK) << RD_SHIFT) |
+         ((ra & REGISTER_FIELD_MASK) << RA_SHIFT) | (low16 & IMM16_MASK);
 }
+
+// A register form word: rd, ra, rb and zero low twelve bits.
+constexpr std::uint32_t encode_registers(std::uint8_t opcode, std::uint32_t rd, std::uint32_t ra, std::uint32_t rb) {
+  return encode_word(opcode, rd, ra, (rb & REGISTER_FIELD_MASK) << RB_SHIFT);
+}
+
+// LI/LUI: rd and a 20-bit immediate.
+constexpr std::uint32_t encode_imm20(std::uint8_t opcode, std::uint32_t rd, std::uint32_t imm20) {
+  return (std::uint32_t{opcode} << OPCODE_SHIFT) | ((rd & REGISTER_FIELD_MASK) << RD_SHIFT) | (imm20 & LOW20_MASK);
+}
+
+}  // namespace kdsp

@@ -4,24 +4,35 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
-#include "audio/wav.h"
-#include "base/limits.h"
-#include "driver/iq_capture.h"
-#include "driver/kernel_image.h"
+#include "formats/audio_buffer.h"
+#include "formats/iq_capture.h"
+#include "formats/kernel_image.h"
+#include "vm/interpreter.h"
 
-enum HandleKind : std::uint32_t {
-  HANDLE_FREE = 0,
-  HANDLE_IQ = 1,
-  HANDLE_AUDIO = 2,
+namespace kdsp {
+
+inline constexpr std::uint32_t REGISTER_COUNT = 16;
+inline constexpr std::uint32_t MAX_STEPS = 100000;
+inline constexpr std::uint32_t HANDLE_TABLE_SIZE = 128;
+inline constexpr std::uint32_t CAPTURE_HANDLE = 1;
+inline constexpr std::uint32_t MAX_CREATIONS = 32;  // audio handles per run
+inline constexpr std::uint32_t EXIT_MAX_CODE = 255;
+inline constexpr double EMIT_GAIN = 0.72;
+
+enum class HandleKind : std::uint32_t {
+  FREE = 0,
+  IQ = 1,
+  AUDIO = 2,
 };
 
-// One entry of the handle table. `object` is the IqCapture for HANDLE_IQ,
-// the AudioBuffer for HANDLE_AUDIO, null when free.
+// One entry of the handle table: the borrowed capture for an IQ handle, an
+// audio buffer the table owns for an AUDIO handle, nothing when free.
 struct HandleSlot {
   HandleKind kind;
-  void* object;
-  std::uint64_t length;  // pair_count or sample count when filled
+  const IqCapture* capture;
+  AudioBuffer* audio;
 };
 
 struct VmState {
@@ -36,6 +47,11 @@ struct VmState {
 // Everything one run touches besides its own state.
 struct RunContext {
   KernelImage* kernel;
-  WavImage* wav;
-  int* exit_flag;
+  const SignalFunctions* signals;
 };
+
+// What an instruction leaves: nothing when the run goes on, else how it ends.
+using StepEnd = std::optional<RunOutcome>;
+inline constexpr StepEnd RUN_ON = std::nullopt;
+
+}  // namespace kdsp

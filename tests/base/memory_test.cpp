@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kdsp {
+
 TEST(MemorySeam, FailsExactlyTheRequestedAllocation) {
   mem_fail_request(2);
   void* first = mem_alloc(16);
@@ -44,3 +46,5 @@ TEST(MemoryLargeBlocks, AreWholeHugePagesAndZeroedWhenAsked) {
   EXPECT_EQ(mem_alloc(SIZE_MAX - 5), nullptr);
   EXPECT_EQ(mem_alloc_zeroed(SIZE_MAX / 8, 8), nullptr);
 }
+
+}  // namespace kdsp

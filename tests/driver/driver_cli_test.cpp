@@ -8,6 +8,8 @@
 #include "support/process.h"
 #include "support/test_files.h"
 
+namespace kdsp {
+
 using namespace words;
 
 namespace {
@@ -101,3 +103,5 @@ TEST(DriverCli, FailedRunToStandardOutputWritesNothingThere) {
   EXPECT_EQ(r.err, "VM_EXIT code=3\n");
   EXPECT_TRUE(r.out.empty());
 }
+
+}  // namespace kdsp

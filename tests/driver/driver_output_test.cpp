@@ -12,10 +12,12 @@
 
 #include "base/memory.h"
 #include "driver/driver.h"
-#include "driver/result.h"
+#include "base/result_code.h"
 #include "support/process.h"
 #include "support/test_files.h"
 #include "support/tone.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -152,16 +154,16 @@ TEST(DriverOutput, EveryAllocationFailureGivesItsCodeOneLineAndNoOutput) {
   for (std::uint64_t k = 1; k <= total; ++k) {
     write_file(output, {'o', 'l', 'd'});
     mem_fail_request(k);
-    const int status = run_driver_capturing_stderr(args, err_path, &err);
+    const auto status = static_cast<ResultCode>(run_driver_capturing_stderr(args, err_path, &err));
     mem_fail_request(0);
     EXPECT_EQ(err, std::string(result_name(status)) + "\n") << "request " << k;
     EXPECT_EQ(read_file(output), (Bytes{'o', 'l', 'd'})) << "request " << k;
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"capture.iq", "kernel.kdsp", "out.wav", "stderr"}));
     switch (status) {
-      case BAD_KERNEL: stages += 'k'; break;  // the kernel file could not be read whole
-      case BAD_IQ: stages += 'c'; break;      // the capture file could not be read whole
-      case BAD_PARAM: stages += 's'; break;   // a signal function ran out of memory
-      case IO_ERROR: stages += 'o'; break;    // loading, encoding or writing ran out of memory
+      case ResultCode::BAD_KERNEL: stages += 'k'; break;  // the kernel file could not be read whole
+      case ResultCode::BAD_IQ: stages += 'c'; break;      // the capture file could not be read whole
+      case ResultCode::BAD_PARAM: stages += 's'; break;   // a signal function ran out of memory
+      case ResultCode::IO_ERROR: stages += 'o'; break;    // loading, encoding or writing ran out of memory
       default: stages += '?';
     }
   }
@@ -223,3 +225,5 @@ TEST(DriverOutput, RealFullDiskIsAnIoErrorAndKeepsTheOldFile) {
   }
   EXPECT_EQ(report, "IO_ERROR\nstatus 10\nout.wav\noldend 0\n");
 }
+
+}  // namespace kdsp

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "base/limits.h"
 #include "dsp/channel_decimator.h"
 #include "dsp/channel_filter.h"
 #include "dsp/fft.h"
@@ -20,6 +19,8 @@
 #include "dsp/voice_band.h"
 #include "reference_signal.h"
 #include "signal_test_util.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -306,3 +307,5 @@ INSTANTIATE_TEST_SUITE_P(Lanes, FrequencyShiftBitIdentity, testing::Bool(), lane
 INSTANTIATE_TEST_SUITE_P(Lanes, VoiceBandBitIdentity, testing::Bool(), lane_name);
 
 }  // namespace
+
+}  // namespace kdsp

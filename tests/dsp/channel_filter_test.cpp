@@ -7,6 +7,8 @@
 #include <cmath>
 #include <complex>
 
+namespace kdsp {
+
 namespace {
 
 struct DesignedFilter {
@@ -65,3 +67,5 @@ TEST(ChannelFilterDesign, HasTheStatedMagnitudeResponse) {
 }
 
 }  // namespace
+
+}  // namespace kdsp

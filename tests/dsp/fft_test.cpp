@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+namespace kdsp {
+
 namespace {
 
 std::vector<Complex> random_signal(std::uint64_t n, std::uint64_t seed) {
@@ -128,3 +130,5 @@ TEST(FftRoundTrip, InverseAloneScalesByOneOverN) {
 }
 
 }  // namespace
+
+}  // namespace kdsp

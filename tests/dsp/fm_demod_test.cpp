@@ -7,12 +7,13 @@
 #include <cmath>
 #include <vector>
 
-#include "base/limits.h"
 #include "base/memory.h"
 #include "dsp/channel_decimator.h"
 #include "dsp/channel_filter.h"
 #include "reference_signal.h"
 #include "signal_test_util.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -275,3 +276,5 @@ TEST_F(FmDemodulateFailure, EveryAllocationFailureReleasesWhatWasTaken) {
 }
 
 }  // namespace
+
+}  // namespace kdsp

@@ -7,10 +7,11 @@
 #include <cmath>
 #include <vector>
 
-#include "base/limits.h"
 #include "base/memory.h"
 #include "dsp/voice_band.h"
 #include "signal_test_util.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -188,3 +189,5 @@ TEST_F(FrequencyShiftFailure, EveryAllocationFailureReleasesWhatWasTaken) {
 }
 
 }  // namespace
+
+}  // namespace kdsp

@@ -3,9 +3,13 @@
 #include <cmath>
 #include <utility>
 
-#include "base/limits.h"
+#include "dsp/channel_decimator.h"
+#include "dsp/oscillator.h"
+#include "formats/iq_capture.h"
 #include "dsp/channel_filter.h"
 #include "dsp/voice_band.h"
+
+namespace kdsp {
 
 namespace reference {
 
@@ -202,3 +206,5 @@ std::vector<float> reference_frequency_shift(const std::vector<float>& in, std::
 }
 
 }  // namespace reference
+
+}  // namespace kdsp

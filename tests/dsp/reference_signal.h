@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "dsp/audio_buffer.h"
+#include "dsp/complex.h"
+
+namespace kdsp {
 
 namespace reference {
 
@@ -33,3 +35,5 @@ void reference_shift_mix_down(const Complex* analytic, std::uint64_t count, std:
 std::vector<float> reference_frequency_shift(const std::vector<float>& in, std::uint32_t shift_hz);
 
 }  // namespace reference
+
+}  // namespace kdsp

@@ -8,7 +8,10 @@
 #include <memory>
 #include <vector>
 
-#include "dsp/audio_buffer.h"
+#include "dsp/complex.h"
+#include "formats/audio_buffer.h"
+
+namespace kdsp {
 
 namespace dsp_test {
 
@@ -94,3 +97,5 @@ inline double max_abs(const float* x, std::uint64_t begin, std::uint64_t end) {
 }
 
 }  // namespace dsp_test
+
+}  // namespace kdsp

@@ -6,9 +6,10 @@
 
 #include <vector>
 
-#include "base/limits.h"
 #include "base/memory.h"
 #include "signal_test_util.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -122,3 +123,5 @@ TEST(VoiceBandFilterFailure, AllocationFailureLeavesSamplesUntouched) {
 }
 
 }  // namespace
+
+}  // namespace kdsp

@@ -6,20 +6,20 @@
 
 #include "vm/isa.h"
 
+namespace kdsp {
+
 namespace words {
 
 constexpr std::uint32_t low16(std::int32_t imm) { return static_cast<std::uint32_t>(imm) & 0xFFFFu; }
 constexpr std::uint32_t rrr(Opcode op, int rd, int ra, int rb) {
-  return encode_word(op, static_cast<std::uint32_t>(rd), static_cast<std::uint32_t>(ra),
-                     static_cast<std::uint32_t>(rb) << 12);
+  return encode_registers(op, static_cast<std::uint32_t>(rd), static_cast<std::uint32_t>(ra),
+                          static_cast<std::uint32_t>(rb));
 }
 
 constexpr std::uint32_t nop() { return 0; }
-constexpr std::uint32_t li(int rd, std::uint32_t imm20) {
-  return (std::uint32_t{OP_LI} << 24) | (static_cast<std::uint32_t>(rd) << 20) | (imm20 & LOW20_MASK);
-}
+constexpr std::uint32_t li(int rd, std::uint32_t imm20) { return encode_imm20(OP_LI, static_cast<std::uint32_t>(rd), imm20); }
 constexpr std::uint32_t lui(int rd, std::uint32_t imm20) {
-  return (std::uint32_t{OP_LUI} << 24) | (static_cast<std::uint32_t>(rd) << 20) | (imm20 & LOW20_MASK);
+  return encode_imm20(OP_LUI, static_cast<std::uint32_t>(rd), imm20);
 }
 constexpr std::uint32_t addi(int rd, int ra, std::int32_t imm) {
   return encode_word(OP_ADDI, static_cast<std::uint32_t>(rd), static_cast<std::uint32_t>(ra), low16(imm));
@@ -48,9 +48,10 @@ constexpr std::uint32_t jmp(std::int32_t off) { return encode_word(OP_JMP, 0, 0,
 constexpr std::uint32_t getiq(int rd) { return encode_word(OP_GETIQ, static_cast<std::uint32_t>(rd), 0, 0); }
 constexpr std::uint32_t fmdemod(int rd, int ra, int rb) { return rrr(OP_FMDEMOD, rd, ra, rb); }
 constexpr std::uint32_t fshift(int rd, int ra, int rb) { return rrr(OP_FSHIFT, rd, ra, rb); }
-constexpr std::uint32_t emit() { return 0x30000000u; }
-constexpr std::uint32_t exit_() { return 0x30000001u; }
-constexpr std::uint32_t halt() { return 0xFF000000u; }
+constexpr std::uint32_t emit() { return encode_word(OP_SYSTEM, 0, 0, SYSTEM_EMIT); }
+constexpr std::uint32_t exit_() { return encode_word(OP_SYSTEM, 0, 0, SYSTEM_EXIT); }
+constexpr std::uint32_t halt() { return encode_word(OP_HALT, 0, 0, 0); }
+static_assert(emit() == 0x30000000u && exit_() == 0x30000001u && halt() == 0xFF000000u);
 
 // GETIQ r2; LI r4, 25000; FMDEMOD r3, r2, r4; ADDI r1, r3, 0; EMIT; HALT:
 // the smallest kernel that demodulates the channel at +25 kHz and emits it.
@@ -58,3 +59,5 @@ inline const std::vector<std::uint32_t> SIX_WORD_KERNEL = {0x20200000u, 0x014061
                                                            0x03130000u, 0x30000000u, 0xFF000000u};
 
 }  // namespace words
+
+}  // namespace kdsp

@@ -7,6 +7,8 @@
 
 #include <stdexcept>
 
+namespace kdsp {
+
 namespace {
 
 // Reads both pipes to their end without letting either fill up.
@@ -82,3 +84,5 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
 ProcessResult run_kdsp(const std::vector<std::string>& args, const ProcessOptions& options) {
   return run_process(KDSP_BINARY, args, options);
 }
+
+}  // namespace kdsp

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace kdsp {
+
 struct ProcessResult {
   int status = -1;     // exit status, or -1 when it did not exit normally
   int signal = 0;      // the signal that ended it, if any
@@ -24,3 +26,5 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
 
 // The kdsp binary under test.
 ProcessResult run_kdsp(const std::vector<std::string>& args, const ProcessOptions& options = {});
+
+}  // namespace kdsp

@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
+namespace kdsp {
+
 namespace {
 
 void put_le32(Bytes& out, std::uint32_t v) {
@@ -114,3 +116,5 @@ Bytes fm_capture_file(std::uint64_t pair_count, double carrier_hz, double audio_
   }
   return capture_file(values);
 }
+
+}  // namespace kdsp

@@ -2,8 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "base/result_code.h"
+
+namespace kdsp {
+
+// Failure messages name a result code instead of showing its bytes.
+inline void PrintTo(ResultCode code, std::ostream* os) {
+  *os << result_name(code) << " (" << exit_status(code) << ")";
+}
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -39,3 +49,5 @@ Bytes capture_file(const std::vector<float>& values);
 // (sampled at 240 000 pairs per second) frequency-modulated by an audio tone:
 // deviation `deviation_hz` at `audio_hz`; audio_hz 0 gives a plain carrier.
 Bytes fm_capture_file(std::uint64_t pair_count, double carrier_hz, double audio_hz, double deviation_hz);
+
+}  // namespace kdsp

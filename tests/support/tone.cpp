@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace kdsp {
+
 double tone_amplitude(const std::vector<double>& samples, double sample_rate, double frequency_hz,
                       std::size_t begin, std::size_t end) {
   const double omega = 2.0 * M_PI * frequency_hz / sample_rate;
@@ -23,3 +25,5 @@ std::vector<double> wav_samples(const std::vector<std::uint8_t>& image) {
   }
   return samples;
 }
+
+}  // namespace kdsp

@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "base/limits.h"
-#include "driver/byte_order.h"
-#include "driver/kernel_image.h"
+#include "base/byte_order.h"
+#include "formats/kernel_image.h"
 #include "vm/isa.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -313,3 +314,5 @@ TEST(Assembler, DefinitionsFromOutsideAreConstantsWhereverANumberMayStand) {
     EXPECT_EQ(untouched.value, 7) << bad;
   }
 }
+
+}  // namespace kdsp

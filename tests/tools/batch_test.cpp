@@ -10,6 +10,8 @@
 
 #include "tools/tool_process.h"
 
+namespace kdsp {
+
 namespace {
 
 // The Exitval column of each joblog line, keyed by the command's capture.
@@ -66,3 +68,5 @@ TEST(BatchRun, ParallelRunsEveryCaptureAndCollectsEveryStatus) {
   }
   EXPECT_FALSE(file_exists(voices + "/broken.wav"));
 }
+
+}  // namespace kdsp

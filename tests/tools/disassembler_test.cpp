@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "base/limits.h"
-#include "driver/kernel_image.h"
+#include "formats/kernel_image.h"
 #include "kdsp-as/assembler.h"
 #include "vm/isa.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -50,8 +51,8 @@ TEST(Disassembler, RoundTripsEveryOpcodeWithEveryFieldPattern) {
   Random random{7};
   std::vector<std::uint32_t> code;
   for (std::uint32_t opcode = 0; opcode < 256; ++opcode) {
-    for (std::uint32_t low24 : patterns) code.push_back((opcode << 24) | low24);
-    while (code.size() % 16 != 0) code.push_back((opcode << 24) | (random.next() & LOW24_MASK));
+    for (std::uint32_t low24 : patterns) code.push_back((opcode << OPCODE_SHIFT) | low24);
+    while (code.size() % 16 != 0) code.push_back((opcode << OPCODE_SHIFT) | (random.next() & LOW24_MASK));
   }
   // Branches with targets inside the code, so that labels are exercised too.
   for (std::uint32_t opcode : {OP_BEQZ, OP_BLTZ, OP_JMP}) {
@@ -135,3 +136,5 @@ TEST(Disassembler, RefusesMalformedImagesWithTheLoadersReason) {
 }
 
 }  // namespace
+
+}  // namespace kdsp

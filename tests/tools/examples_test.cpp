@@ -11,6 +11,8 @@
 #include "kdsp-dis/disassembler.h"
 #include "tools/tool_process.h"
 
+namespace kdsp {
+
 namespace {
 
 struct Expectation {
@@ -102,3 +104,5 @@ TEST_F(Examples, ParameterCheckTakesEveryPath) {
 }
 
 }  // namespace
+
+}  // namespace kdsp

@@ -11,6 +11,8 @@
 #include "support/tone.h"
 #include "tools/tool_process.h"
 
+namespace kdsp {
+
 namespace {
 
 // Synthesizes `args`, runs the six-word kernel (offset +25 kHz) on the
@@ -80,3 +82,5 @@ TEST(EndToEndQuality, NeighbouringChannelIsNotHeard) {
   RecordProperty("neighbour_db", std::to_string(neighbour_db));
   EXPECT_LT(neighbour_db, -40.0);
 }
+
+}  // namespace kdsp

@@ -11,6 +11,8 @@
 #include <numbers>
 #include <random>
 
+namespace kdsp {
+
 namespace {
 
 using Pair = std::complex<double>;
@@ -146,3 +148,5 @@ void write_sigmf_recording(const std::string& base, const std::string& datatype,
                 datatype.c_str(), recording.sample_rate, centre_hz);
   meta << text;
 }
+
+}  // namespace kdsp

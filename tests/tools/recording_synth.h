@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kdsp {
+
 // Audio that modulates a channel, at its own rate; read between samples by
 // linear interpolation and repeated when the recording is longer.
 struct ModulatingAudio {
@@ -49,3 +51,5 @@ void write_wav_recording(const std::string& path, int subtype, const SynthRecord
 // "ci16_le", "cf32_le") and the centre frequency.
 void write_sigmf_recording(const std::string& base, const std::string& datatype, double centre_hz,
                            const SynthRecording& recording);
+
+}  // namespace kdsp

@@ -5,6 +5,8 @@
 #include "common/option_value.h"
 #include "kdsp-rx/piece_plan.h"
 
+namespace kdsp {
+
 namespace {
 
 constexpr std::uint64_t MAX_PAIRS = 7200000;
@@ -65,3 +67,5 @@ TEST(RxOptionValues, FrequenciesAndRatesInEveryUsualSpelling) {
     EXPECT_EQ(value, 7.0) << text;
   }
 }
+
+}  // namespace kdsp

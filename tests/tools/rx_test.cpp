@@ -15,6 +15,8 @@
 #include "tools/recording_synth.h"
 #include "tools/tool_process.h"
 
+namespace kdsp {
+
 namespace {
 
 ToolRun rx(std::vector<std::string> args) { return run_tool(tool_path("kdsp-rx"), args); }
@@ -300,3 +302,5 @@ TEST(RxErrors, EveryRefusalNamesTheFileTheCauseAndTheFix) {
     EXPECT_EQ(read_file(dir.file("out.wav")), (Bytes{'o', 'l', 'd'}));
   }
 }
+
+}  // namespace kdsp

@@ -9,6 +9,8 @@
 
 #include "tools/tool_process.h"
 
+namespace kdsp {
+
 namespace {
 
 ToolRun synth(std::vector<std::string> args) {
@@ -175,3 +177,5 @@ TEST(ScanSpectrogram, PngIsValidAndShowsTheChannels) {
   EXPECT_EQ(nowhere.status, 1);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"c.iq", "c.png"}));
 }
+
+}  // namespace kdsp

@@ -9,6 +9,8 @@
 
 #include "tools/tool_process.h"
 
+namespace kdsp {
+
 namespace {
 
 constexpr double PAIR_RATE = 240000.0;
@@ -191,3 +193,5 @@ TEST(SynthOptions, FailureWhileMakingKeepsTheOldOutput) {
   EXPECT_EQ(read_file(dir.file("old.iq")), old_bytes);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"nan.wav", "not-audio.wav", "old.iq"}));
 }
+
+}  // namespace kdsp

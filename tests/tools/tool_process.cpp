@@ -18,6 +18,8 @@
 #include <numbers>
 #include <sstream>
 
+namespace kdsp {
+
 std::string tool_path(const std::string& name) { return std::string(KDSP_TOOLS_DIR) + "/" + name + "/" + name; }
 
 
@@ -87,3 +89,5 @@ std::vector<float> read_mono_wav(const std::string& path, int* sample_rate) {
   *sample_rate = info.samplerate;
   return samples;
 }
+
+}  // namespace kdsp

@@ -10,6 +10,8 @@
 #include "support/process.h"
 #include "support/test_files.h"
 
+namespace kdsp {
+
 // Path of a built companion tool, e.g. tool_path("kdsp-synth").
 std::string tool_path(const std::string& name);
 
@@ -45,3 +47,5 @@ std::vector<ScanLine> parse_scan_report(const std::string& report);
 // A mono audio file's samples and rate (libsndfile); empty when it cannot be
 // read or is not mono.
 std::vector<float> read_mono_wav(const std::string& path, int* sample_rate);
+
+}  // namespace kdsp

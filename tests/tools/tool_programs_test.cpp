@@ -7,6 +7,8 @@
 
 #include "tools/tool_process.h"
 
+namespace kdsp {
+
 namespace {
 
 std::string assembler_path() { return tool_path("kdsp-as"); }
@@ -91,3 +93,5 @@ TEST(DisassemblerProgram, GivesTheLoadersVerdictOnABadImage) {
 }
 
 }  // namespace
+
+}  // namespace kdsp

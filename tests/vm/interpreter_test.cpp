@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "base/limits.h"
+#include "formats/kernel_image.h"
 #include "base/memory.h"
-#include "driver/result.h"
+#include "base/result_code.h"
 #include "support/kernel_words.h"
 #include "vm/interpreter.h"
 #include "vm/kernel_runner.h"
+
+namespace kdsp {
 
 using namespace words;
 
@@ -16,7 +18,7 @@ std::uint32_t r2_after(std::vector<std::uint32_t> code) {
   code.push_back(st(2, 0, 0));
   code.push_back(halt());
   const KernelOutcome outcome = run_words(code);
-  EXPECT_EQ(outcome.result, NO_OUTPUT);
+  EXPECT_EQ(outcome.result, ResultCode::NO_OUTPUT);
   return word_at(outcome, 0);
 }
 
@@ -62,8 +64,8 @@ TEST(InterpreterFieldRules, WordsBreakingAFieldRuleEndWithBadOpcode) {
   for (std::uint32_t word : bad_words) {
     // The first word stores a marker; the bad word must not disturb anything.
     const KernelOutcome outcome = run_words({li(2, 7), st(2, 0, 0), word, halt()});
-    EXPECT_EQ(outcome.result, BAD_OPCODE) << std::hex << word;
-    EXPECT_EQ(outcome.exit_flag, 0);
+    EXPECT_EQ(outcome.result, ResultCode::BAD_OPCODE) << std::hex << word;
+    EXPECT_NE(outcome.end, RunEnd::KERNEL_EXIT);
     EXPECT_EQ(word_at(outcome, 0), 7u);
   }
 }
@@ -94,7 +96,7 @@ TEST(InterpreterMemory, LoadsAndStoresOnlyWholeWordsInsideTheMemory) {
   data[DATA_MEMORY_SIZE - 1] = 0x80;
   const KernelOutcome loaded = run_words(
       {ld(2, 0x7FFF, 0), st(2, 0, 0), li(3, 0xFFFFC), ld(2, 0, 3), st(2, 4, 0), halt()}, data);
-  EXPECT_EQ(loaded.result, NO_OUTPUT);
+  EXPECT_EQ(loaded.result, ResultCode::NO_OUTPUT);
   EXPECT_EQ(word_at(loaded, 0), 0xABu);
   EXPECT_EQ(word_at(loaded, 4), 0x80000001u);
 
@@ -106,7 +108,7 @@ TEST(InterpreterMemory, LoadsAndStoresOnlyWholeWordsInsideTheMemory) {
   };
   for (const auto& code : out_of_bounds) {
     const KernelOutcome outcome = run_words(code);
-    EXPECT_EQ(outcome.result, BAD_ADDRESS);
+    EXPECT_EQ(outcome.result, ResultCode::BAD_ADDRESS);
   }
 
   // Unaligned and little-endian: 0x11223344 stored at 1 reads back at 0 as
@@ -119,7 +121,7 @@ TEST(InterpreterMemory, LoadsAndStoresOnlyWholeWordsInsideTheMemory) {
 
   // A refused store writes nothing.
   const KernelOutcome refused = run_words({li(3, 0xFFFFD), li(2, 0xFFFFF), st(2, 0, 3), halt()});
-  EXPECT_EQ(refused.result, BAD_ADDRESS);
+  EXPECT_EQ(refused.result, ResultCode::BAD_ADDRESS);
   EXPECT_EQ(word_at(refused, 0xFFFFC), 0u);
 }
 
@@ -130,15 +132,15 @@ TEST(InterpreterMemory, DataSectionAppearsAtAddressZero) {
 
 TEST(InterpreterBranches, TargetsAreCheckedOnlyWhenTaken) {
   // Not taken: the out-of-range offset does not matter.
-  EXPECT_EQ(run_words({li(2, 1), beqz(2, 100), halt()}).result, NO_OUTPUT);
-  EXPECT_EQ(run_words({li(2, 0), beqz(2, 100), halt()}).result, BAD_OPCODE);
-  EXPECT_EQ(run_words({li(2, 0), beqz(2, -3), halt()}).result, BAD_OPCODE);
-  EXPECT_EQ(run_words({li(2, 0), beqz(2, -2), halt()}).result, STEP_LIMIT);  // back to the LI forever
-  EXPECT_EQ(run_words({jmp(1), li(2, 1), halt()}).result, NO_OUTPUT);
-  EXPECT_EQ(run_words({jmp(2), halt()}).result, BAD_OPCODE);
+  EXPECT_EQ(run_words({li(2, 1), beqz(2, 100), halt()}).result, ResultCode::NO_OUTPUT);
+  EXPECT_EQ(run_words({li(2, 0), beqz(2, 100), halt()}).result, ResultCode::BAD_OPCODE);
+  EXPECT_EQ(run_words({li(2, 0), beqz(2, -3), halt()}).result, ResultCode::BAD_OPCODE);
+  EXPECT_EQ(run_words({li(2, 0), beqz(2, -2), halt()}).result, ResultCode::STEP_LIMIT);  // back to the LI forever
+  EXPECT_EQ(run_words({jmp(1), li(2, 1), halt()}).result, ResultCode::NO_OUTPUT);
+  EXPECT_EQ(run_words({jmp(2), halt()}).result, ResultCode::BAD_OPCODE);
   // Field rules come first, taken or not.
-  EXPECT_EQ(run_words({li(2, 1), beqz(2, 0) | 0x00010000u, halt()}).result, BAD_OPCODE);
-  EXPECT_EQ(run_words({li(2, 1), bltz(2, 0) | 0x00010000u, halt()}).result, BAD_OPCODE);
+  EXPECT_EQ(run_words({li(2, 1), beqz(2, 0) | 0x00010000u, halt()}).result, ResultCode::BAD_OPCODE);
+  EXPECT_EQ(run_words({li(2, 1), bltz(2, 0) | 0x00010000u, halt()}).result, ResultCode::BAD_OPCODE);
 }
 
 TEST(InterpreterBranches, BltzTestsTheSignBit) {
@@ -155,75 +157,77 @@ TEST(InterpreterBranches, CountingLoopRunsItsIterations) {
 
 TEST(InterpreterSteps, BudgetCountsEveryCompletedInstruction) {
   // A jump to itself runs exactly 100000 times.
-  EXPECT_EQ(run_words({jmp(-1)}).result, STEP_LIMIT);
+  EXPECT_EQ(run_words({jmp(-1)}).result, ResultCode::STEP_LIMIT);
 
   // HALT as the 100000th instruction ends with its own result.
-  EXPECT_EQ(run_words(counted_kernel({}, 33333, halt())).result, NO_OUTPUT);
+  EXPECT_EQ(run_words(counted_kernel({}, 33333, halt())).result, ResultCode::NO_OUTPUT);
   // One iteration more and the budget is gone first.
-  EXPECT_EQ(run_words(counted_kernel({}, 33334, halt())).result, STEP_LIMIT);
+  EXPECT_EQ(run_words(counted_kernel({}, 33334, halt())).result, ResultCode::STEP_LIMIT);
   // A NOP as the 100000th instruction and the last word: the budget decides,
   // not running past the code.
-  EXPECT_EQ(run_words(counted_kernel({}, 33333, nop())).result, STEP_LIMIT);
-  EXPECT_EQ(run_words(counted_kernel({}, 33332, nop())).result, BAD_OPCODE);
+  EXPECT_EQ(run_words(counted_kernel({}, 33333, nop())).result, ResultCode::STEP_LIMIT);
+  EXPECT_EQ(run_words(counted_kernel({}, 33332, nop())).result, ResultCode::BAD_OPCODE);
   // EXIT as the 100000th instruction.
   const KernelOutcome exited = run_words(counted_kernel({li(1, 5), nop(), nop()}, 33332, exit_()));
-  EXPECT_EQ(exited.result, 5);
-  EXPECT_EQ(exited.exit_flag, 1);
+  EXPECT_EQ(exited.exit_code, 5u);
+  EXPECT_EQ(exited.end, RunEnd::KERNEL_EXIT);
   // The 100000th instruction takes full effect before the run ends.
   const KernelOutcome stored = run_words(counted_kernel({li(2, 9), nop(), nop()}, 33332, st(2, 0, 0)));
-  EXPECT_EQ(stored.result, STEP_LIMIT);
+  EXPECT_EQ(stored.result, ResultCode::STEP_LIMIT);
   EXPECT_EQ(word_at(stored, 0), 9u);
 }
 
 TEST(InterpreterEnds, RunningPastTheCodeAndEntryChecks) {
-  EXPECT_EQ(run_words({nop()}).result, BAD_OPCODE);
-  EXPECT_EQ(run_words({li(2, 1), st(2, 0, 0)}).result, BAD_OPCODE);
+  EXPECT_EQ(run_words({nop()}).result, ResultCode::BAD_OPCODE);
+  EXPECT_EQ(run_words({li(2, 1), st(2, 0, 0)}).result, ResultCode::BAD_OPCODE);
   // Entry beyond the code, which the loader refuses, is refused here too.
-  EXPECT_EQ(run_words({halt()}, {}, 1).result, BAD_OPCODE);
+  EXPECT_EQ(run_words({halt()}, {}, 1).result, ResultCode::BAD_OPCODE);
   // Execution starts at the entry word.
   const KernelOutcome outcome = run_words({li(2, 1), st(2, 0, 0), halt()}, {}, 1);
-  EXPECT_EQ(outcome.result, NO_OUTPUT);
+  EXPECT_EQ(outcome.result, ResultCode::NO_OUTPUT);
   EXPECT_EQ(word_at(outcome, 0), 0u);
 }
 
 TEST(InterpreterEnds, ExitAndHaltResults) {
   const KernelOutcome halted = run_words({halt()});
-  EXPECT_EQ(halted.result, NO_OUTPUT);
-  EXPECT_EQ(halted.exit_flag, 0);
+  EXPECT_EQ(halted.result, ResultCode::NO_OUTPUT);
+  EXPECT_NE(halted.end, RunEnd::KERNEL_EXIT);
   EXPECT_TRUE(halted.wav.empty());
 
-  EXPECT_EQ(run_words({exit_()}).result, NO_OUTPUT);  // code 0 without an EMIT
+  EXPECT_EQ(run_words({exit_()}).result, ResultCode::NO_OUTPUT);  // code 0 without an EMIT
   for (std::uint32_t code : {1u, 3u, 7u, 255u}) {
     const KernelOutcome outcome = run_words({li(1, code), exit_()});
-    EXPECT_EQ(outcome.result, static_cast<int>(code));
-    EXPECT_EQ(outcome.exit_flag, 1);
+    EXPECT_EQ(outcome.exit_code, code);
+    EXPECT_EQ(outcome.end, RunEnd::KERNEL_EXIT);
   }
   const KernelOutcome too_big = run_words({li(1, 256), exit_()});
-  EXPECT_EQ(too_big.result, BAD_PARAM);
-  EXPECT_EQ(too_big.exit_flag, 0);
+  EXPECT_EQ(too_big.result, ResultCode::BAD_PARAM);
+  EXPECT_NE(too_big.end, RunEnd::KERNEL_EXIT);
 }
 
 TEST(InterpreterHandles, CaptureHandleAndRefusedHandles) {
   EXPECT_EQ(r2_after({getiq(2)}), 1u);
   // EMIT as the first word names handle 0, which is never in use.
-  EXPECT_EQ(run_words({emit(), halt()}).result, BAD_HANDLE);
+  EXPECT_EQ(run_words({emit(), halt()}).result, ResultCode::BAD_HANDLE);
   // The capture cannot be emitted or shifted.
-  EXPECT_EQ(run_words({getiq(1), emit(), halt()}).result, BAD_HANDLE);
-  EXPECT_EQ(run_words({getiq(2), fshift(3, 2, 4), halt()}).result, BAD_HANDLE);
+  EXPECT_EQ(run_words({getiq(1), emit(), halt()}).result, ResultCode::BAD_HANDLE);
+  EXPECT_EQ(run_words({getiq(2), fshift(3, 2, 4), halt()}).result, ResultCode::BAD_HANDLE);
   // FMDEMOD needs the capture handle.
   for (std::uint32_t handle : {0u, 2u, 127u, 128u, 0xFFFFFFFFu}) {
     const KernelOutcome outcome =
         run_words({lui(2, handle >> 12), addi(2, 2, 0), li(5, handle & 0xFFF), add(2, 2, 5),
                    fmdemod(3, 2, 4), halt()});
-    EXPECT_EQ(outcome.result, BAD_HANDLE) << handle;
+    EXPECT_EQ(outcome.result, ResultCode::BAD_HANDLE) << handle;
   }
   // The offset is checked after the handle: +-100000 is the range.
-  EXPECT_EQ(run_words({getiq(2), li(4, 100001), fmdemod(3, 2, 4), halt()}).result, BAD_PARAM);
+  EXPECT_EQ(run_words({getiq(2), li(4, 100001), fmdemod(3, 2, 4), halt()}).result, ResultCode::BAD_PARAM);
   // -100001: two's complement negation by XOR with all ones, plus one.
   EXPECT_EQ(run_words({getiq(2), li(4, 100001), addi(6, 0, -1), xor_(4, 4, 6), addi(4, 4, 1),
                        fmdemod(3, 2, 4), halt()})
                 .result,
-            BAD_PARAM);
-  EXPECT_EQ(run_words({getiq(2), li(4, 10001), li(1, 0), fshift(3, 1, 4), halt()}).result, BAD_HANDLE);
-  EXPECT_EQ(run_words({li(4, 100001), fmdemod(3, 2, 4), halt()}).result, BAD_HANDLE);
+            ResultCode::BAD_PARAM);
+  EXPECT_EQ(run_words({getiq(2), li(4, 10001), li(1, 0), fshift(3, 1, 4), halt()}).result, ResultCode::BAD_HANDLE);
+  EXPECT_EQ(run_words({li(4, 100001), fmdemod(3, 2, 4), halt()}).result, ResultCode::BAD_HANDLE);
 }
+
+}  // namespace kdsp

@@ -2,9 +2,12 @@
 
 #include <cstring>
 
-#include "base/limits.h"
+#include "formats/kernel_image.h"
 #include "base/memory.h"
-#include "vm/interpreter.h"
+#include "base/byte_order.h"
+#include "driver/driver.h"
+
+namespace kdsp {
 
 std::vector<float> silent_capture(std::size_t pair_count) { return std::vector<float>(2 * pair_count, 0.0f); }
 
@@ -23,7 +26,10 @@ KernelOutcome run_words(const std::vector<std::uint32_t>& code, const Bytes& dat
   WavImage wav{};
   KernelOutcome outcome;
   mem_fail_request(fail_request);
-  outcome.result = run_kernel(kernel, capture, wav, outcome.exit_flag);
+  const RunOutcome run = run_captured_kernel(kernel, capture, &wav);
+  outcome.end = run.end;
+  outcome.result = run.failure;
+  outcome.exit_code = run.exit_code;
   if (requests != nullptr) *requests = mem_request_count();
   mem_fail_request(0);
   outcome.memory.assign(kernel.memory, kernel.memory + DATA_MEMORY_SIZE);
@@ -34,7 +40,7 @@ KernelOutcome run_words(const std::vector<std::uint32_t>& code, const Bytes& dat
 }
 
 std::uint32_t word_at(const KernelOutcome& outcome, std::size_t address) {
-  const std::uint8_t* p = outcome.memory.data() + address;
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
+  return read_le32(outcome.memory.data() + address);
 }
+
+}  // namespace kdsp

@@ -5,10 +5,14 @@
 #include <vector>
 
 #include "support/test_files.h"
+#include "vm/interpreter.h"
+
+namespace kdsp {
 
 struct KernelOutcome {
-  int result = -1;
-  int exit_flag = -1;
+  RunEnd end = RunEnd::FAILED;
+  ResultCode result = ResultCode::OK;  // the failure; OK unless end is FAILED
+  std::uint32_t exit_code = 0;         // the kernel's own EXIT code
   Bytes memory;  // the data memory after the run
   Bytes wav;     // the WAV image, when the run returned one
 };
@@ -25,3 +29,5 @@ KernelOutcome run_words(const std::vector<std::uint32_t>& code, const Bytes& dat
 
 // The 32-bit little-endian word at `address` of a run's memory.
 std::uint32_t word_at(const KernelOutcome& outcome, std::size_t address);
+
+}  // namespace kdsp

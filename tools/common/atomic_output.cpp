@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 
+namespace kdsp {
+
 AtomicOutput::~AtomicOutput() { atomic_output_abandon(*this); }
 
 int atomic_output_open(const char* target_path, AtomicOutput* out) {
@@ -62,3 +64,5 @@ void atomic_output_abandon(AtomicOutput& out) {
     out.temp_path.clear();
   }
 }
+
+}  // namespace kdsp

@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+namespace kdsp {
+
 // Owner of one temporary output file. Until committed, destroying it closes
 // and removes the temporary file.
 struct AtomicOutput {
@@ -36,3 +38,5 @@ int atomic_output_commit(AtomicOutput& out);
 
 // Closes and removes the temporary file; does nothing once committed.
 void atomic_output_abandon(AtomicOutput& out);
+
+}  // namespace kdsp

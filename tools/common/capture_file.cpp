@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace kdsp {
+
 void encode_float32_le(std::span<const float> values, std::uint8_t* bytes) {
   for (float value : values) {
     std::uint32_t bits;
@@ -13,3 +15,5 @@ void encode_float32_le(std::span<const float> values, std::uint8_t* bytes) {
     bytes += 4;
   }
 }
+
+}  // namespace kdsp

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+namespace kdsp {
+
 // Writes the little-endian bytes of `values`, four per value, to `bytes`,
 // whatever the host's byte order.
 void encode_float32_le(std::span<const float> values, std::uint8_t* bytes);
@@ -14,3 +16,5 @@ void encode_float32_le(std::span<const float> values, std::uint8_t* bytes);
 // core tool's channel filter (13.5 kHz either side of the carrier), so that a
 // ratio means what a receiver of that channel sees.
 inline constexpr double CNR_BANDWIDTH_HZ = 27000.0;
+
+}  // namespace kdsp

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+namespace kdsp {
+
 namespace {
 
 // strtod and friends skip leading blanks and accept an empty tail; an option
@@ -72,3 +74,5 @@ int parse_frequency_option(const char* text, double min_value, double max_value,
   }
   return parse_real_option(number.c_str(), min_value, max_value, value);
 }
+
+}  // namespace kdsp

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace kdsp {
+
 // 0 with `*value` set when `text` is a finite decimal number within
 // [min_value, max_value]; -1 with `*value` untouched otherwise.
 int parse_real_option(const char* text, double min_value, double max_value, double* value);
@@ -22,3 +24,5 @@ int parse_unsigned_option(const char* text, std::uint64_t* value);
 // optionally followed by a multiplier k, M or G ("240k", "2.4M") and
 // optionally by "Hz" ("145.5MHz"); -1 with `*value` untouched otherwise.
 int parse_frequency_option(const char* text, double min_value, double max_value, double* value);
+
+}  // namespace kdsp

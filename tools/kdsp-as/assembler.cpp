@@ -4,10 +4,12 @@
 #include <map>
 #include <optional>
 
-#include "base/limits.h"
-#include "driver/byte_order.h"
-#include "driver/kernel_image.h"
+#include "vm/vm_state.h"
+#include "base/byte_order.h"
+#include "formats/kernel_image.h"
 #include "vm/isa.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -575,7 +577,7 @@ bool encode_instruction(Assembly& as, const Statement& st, std::uint32_t* word) 
   std::int64_t value = 0;
   switch (info.form) {
     case OperandForm::NONE:
-      *word = (std::uint32_t{op} << 24) | info.fixed_value;
+      *word = encode_word(op, 0, 0, 0) | info.fixed_value;
       return true;
     case OperandForm::RD_IMM20:
       if (!resolve_in(as, st.line, ops[1], UNSIGNED20, &value)) return false;
@@ -751,3 +753,5 @@ std::vector<std::uint8_t> kernel_file_bytes(const AsmProgram& program) {
   std::copy(program.data.begin(), program.data.end(), out);
   return bytes;
 }
+
+}  // namespace kdsp

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kdsp {
+
 // One mistake in the source, at a 1-based line and byte column.
 struct AsmDiagnostic {
   std::uint32_t line;
@@ -53,3 +55,5 @@ int assemble_text(std::string_view text, AsmProgram* program, std::vector<AsmDia
 
 // The complete kernel image file for a program: header, code words, data.
 std::vector<std::uint8_t> kernel_file_bytes(const AsmProgram& program);
+
+}  // namespace kdsp

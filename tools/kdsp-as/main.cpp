@@ -13,8 +13,10 @@
 
 #include "base/memory.h"
 #include "common/atomic_output.h"
-#include "driver/file_read.h"
+#include "base/file_read.h"
 #include "kdsp-as/assembler.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -59,7 +61,7 @@ bool write_image(const char* path, const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run_program(int argc, char** argv) {
   Arguments args;
   if (!parse_arguments(argc, argv, &args)) {
     std::fprintf(stderr, "usage: %s [-D NAME=VALUE ...] source.kasm -o kernel.kdsp\n", argc > 0 ? argv[0] : "kdsp-as");
@@ -88,3 +90,7 @@ int main(int argc, char** argv) {
   }
   return 0;
 }
+
+}  // namespace kdsp
+
+int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }

@@ -7,10 +7,11 @@
 #include <span>
 #include <vector>
 
-#include "base/limits.h"
-#include "driver/byte_order.h"
-#include "driver/kernel_image.h"
+#include "base/byte_order.h"
+#include "formats/kernel_image.h"
 #include "vm/isa.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -182,3 +183,5 @@ const char* disassemble_kernel_file(const std::uint8_t* bytes, std::uint64_t len
   *text = std::move(listing);
   return nullptr;
 }
+
+}  // namespace kdsp

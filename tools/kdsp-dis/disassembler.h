@@ -7,7 +7,11 @@
 #include <cstdint>
 #include <string>
 
+namespace kdsp {
+
 // Disassembles a whole kernel file held in memory. Returns null with the
 // listing in `*text`, or, for a file the loader would refuse, the loader's
 // reason (and `*text` untouched).
 const char* disassemble_kernel_file(const std::uint8_t* bytes, std::uint64_t length, std::string* text);
+
+}  // namespace kdsp

@@ -7,13 +7,15 @@
 // image the loader accepts; 1 for a usage error or a failed write.
 #include <cstdio>
 
-#include "base/limits.h"
+#include "formats/kernel_image.h"
 #include "base/memory.h"
-#include "driver/file_read.h"
-#include "driver/result.h"
+#include "base/file_read.h"
+#include "base/result_code.h"
 #include "kdsp-dis/disassembler.h"
 
-int main(int argc, char** argv) {
+namespace kdsp {
+
+int run_program(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s kernel.kdsp\n", argc > 0 ? argv[0] : "kdsp-dis");
     return 1;
@@ -22,15 +24,19 @@ int main(int argc, char** argv) {
   std::uint64_t length = 0;
   if (read_whole_file(argv[1], &raw, &length, KERNEL_MAX_FILE_SIZE) != 0) {
     std::fprintf(stderr, "%s: cannot read the file, or it is larger than any kernel image\n",
-                 result_name(BAD_KERNEL));
-    return BAD_KERNEL;
+                 result_name(ResultCode::BAD_KERNEL));
+    return exit_status(ResultCode::BAD_KERNEL);
   }
   const MemPtr<std::uint8_t> file(raw);
   std::string listing;
   if (const char* reason = disassemble_kernel_file(file.get(), length, &listing)) {
-    std::fprintf(stderr, "%s: %s\n", result_name(BAD_KERNEL), reason);
-    return BAD_KERNEL;
+    std::fprintf(stderr, "%s: %s\n", result_name(ResultCode::BAD_KERNEL), reason);
+    return exit_status(ResultCode::BAD_KERNEL);
   }
   const bool written = std::fwrite(listing.data(), 1, listing.size(), stdout) == listing.size();
   return written && std::fflush(stdout) == 0 ? 0 : 1;
 }
+
+}  // namespace kdsp
+
+int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }

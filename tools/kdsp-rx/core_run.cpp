@@ -2,17 +2,20 @@
 
 #include <cmath>
 
-#include "audio/wav.h"
-#include "base/limits.h"
+#include "base/byte_order.h"
+#include "base/file_read.h"
 #include "base/memory.h"
-#include "driver/byte_order.h"
-#include "driver/file_read.h"
-#include "driver/iq_capture.h"
-#include "driver/kernel_image.h"
-#include "driver/output.h"
-#include "driver/result.h"
+#include "base/output_file.h"
+#include "base/result_code.h"
+#include "driver/driver.h"
+#include "dsp/channel_decimator.h"
 #include "dsp/fm_demod.h"
-#include "vm/interpreter.h"
+#include "dsp/voice_band.h"
+#include "formats/iq_capture.h"
+#include "formats/kernel_image.h"
+#include "formats/wav.h"
+
+namespace kdsp {
 
 const std::uint32_t CORE_PAIR_RATE = IQ_SAMPLE_RATE;
 const std::uint64_t CORE_MAX_PAIRS = IQ_MAX_PAIRS;
@@ -29,6 +32,9 @@ namespace {
 struct CoreRun {
   KernelImage kernel{};
   WavImage wav{};
+  CoreRun() = default;
+  CoreRun(const CoreRun&) = delete;
+  CoreRun& operator=(const CoreRun&) = delete;
   ~CoreRun() {
     mem_release(wav.bytes);
     release_kernel_image(&kernel);
@@ -89,20 +95,18 @@ int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const floa
     return -1;
   }
   CoreRun run;
-  int code = parse_kernel_image(kernel_image.data(), kernel_image.size(), &run.kernel);
-  if (code == RESULT_OK) {
-    // The core only reads the capture; the record views the caller's values.
-    const IqCapture capture{const_cast<float*>(iq_values), pair_count};
-    int exit_flag = 0;
-    code = run_kernel(run.kernel, capture, run.wav, exit_flag);
-    if (code != RESULT_OK) {
-      *error = exit_flag != 0 ? "the kernel ended with EXIT code " + std::to_string(code)
-                              : std::string("the kernel run failed with ") + result_name(code);
-      return -1;
-    }
-  } else {
-    *error = std::string("the kernel could not be loaded: ") + result_name(code);
+  const ResultCode loaded = parse_kernel_image(kernel_image.data(), kernel_image.size(), &run.kernel);
+  if (loaded != ResultCode::OK) {
+    *error = std::string("the kernel could not be loaded: ") + result_name(loaded);
     return -1;
+  }
+  // The core only reads the capture; the record views the caller's values.
+  const IqCapture capture{const_cast<float*>(iq_values), pair_count};
+  const RunOutcome outcome = run_captured_kernel(run.kernel, capture, &run.wav);
+  switch (outcome.end) {
+    case RunEnd::SUCCEEDED: break;
+    case RunEnd::KERNEL_EXIT: *error = "the kernel ended with EXIT code " + std::to_string(outcome.exit_code); return -1;
+    case RunEnd::FAILED: *error = std::string("the kernel run failed with ") + result_name(outcome.failure); return -1;
   }
   wav->assign(run.wav.bytes, run.wav.bytes + run.wav.length);
   return 0;
@@ -131,3 +135,5 @@ int read_regular_file(const char* path, std::uint64_t max_length, std::vector<st
   bytes->assign(block, block + length);
   return 0;
 }
+
+}  // namespace kdsp

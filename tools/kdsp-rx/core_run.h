@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace kdsp {
+
 // The core's fixed figures, as kdsp-rx needs them.
 extern const std::uint32_t CORE_PAIR_RATE;         // pairs per second of a capture
 extern const std::uint64_t CORE_MAX_PAIRS;         // the longest capture
@@ -50,3 +52,5 @@ int measure_regular_file(const char* path, std::uint64_t* length);
 // Reads the regular file at `path` whole, refusing anything longer than
 // `max_length`: 0 with `*bytes` filled, else -1.
 int read_regular_file(const char* path, std::uint64_t max_length, std::vector<std::uint8_t>* bytes);
+
+}  // namespace kdsp

@@ -12,6 +12,8 @@
 
 #include "kdsp-rx/core_run.h"
 
+namespace kdsp {
+
 namespace {
 
 constexpr std::size_t INPUT_BLOCK_PAIRS = 65536;
@@ -169,3 +171,5 @@ int convert_span(const FrontEndPlan& plan, RecordingReader& reader, std::uint64_
   }
   return convert_through_filters(plan, reader, first_output, count, out, error);
 }
+
+}  // namespace kdsp

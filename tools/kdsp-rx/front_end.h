@@ -19,6 +19,8 @@
 
 #include "kdsp-rx/recording.h"
 
+namespace kdsp {
+
 // Stop-band attenuation of the resampler and the channel filter.
 inline constexpr float FRONT_END_STOPBAND_DB = 60.0f;
 // Channel widths at or above this are left to the voice chain's own filter.
@@ -50,3 +52,5 @@ FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, d
 // reading through `reader`. 0, or -1 with `*error` set.
 int convert_span(const FrontEndPlan& plan, RecordingReader& reader, std::uint64_t first_output, std::uint64_t count,
                  std::complex<float>* out, std::string* error);
+
+}  // namespace kdsp

@@ -6,6 +6,8 @@
 #include "kdsp-as/assembler.h"
 #include "kdsp-rx/core_run.h"
 
+namespace kdsp {
+
 namespace {
 
 // The same bound as kdsp-as: any kernel written by hand or by a generator.
@@ -63,3 +65,5 @@ int load_kernel(const std::string& path, const std::vector<std::string>& definit
   *image = std::move(bytes);
   return 0;
 }
+
+}  // namespace kdsp

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace kdsp {
+
 // Loads the kernel at `path`: a file ending in .kasm is assembled with the
 // `definitions` (NAME=VALUE) visible as constants, and with OFFSET_HZ set to
 // `placed_offset_hz` unless a definition gives it; any other file must be a
@@ -14,3 +16,5 @@
 // the fix.
 int load_kernel(const std::string& path, const std::vector<std::string>& definitions, std::int32_t placed_offset_hz,
                 std::vector<std::uint8_t>* image, std::string* error);
+
+}  // namespace kdsp

@@ -15,6 +15,8 @@
 #include "kdsp-rx/receive.h"
 #include "kdsp-rx/rx_options.h"
 
+namespace kdsp {
+
 namespace {
 
 constexpr int EXIT_FAILED = 1;
@@ -113,7 +115,7 @@ int run(const RxOptions& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run_program(int argc, char** argv) {
   RxOptions options;
   std::string error;
   switch (parse_rx_options(argc, argv, &options, &error)) {
@@ -129,3 +131,7 @@ int main(int argc, char** argv) {
     return fail("out of memory");
   }
 }
+
+}  // namespace kdsp
+
+int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
+namespace kdsp {
+
 std::vector<Piece> plan_pieces(std::uint64_t total_pairs, std::uint64_t alignment, std::uint64_t max_pairs,
                                std::uint64_t pairs_per_sample) {
   const std::uint64_t unit = std::lcm(std::max<std::uint64_t>(alignment, 1), pairs_per_sample);
@@ -31,3 +33,5 @@ std::vector<Piece> plan_pieces(std::uint64_t total_pairs, std::uint64_t alignmen
   }
   return pieces;
 }
+
+}  // namespace kdsp

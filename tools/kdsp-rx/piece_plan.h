@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace kdsp {
+
 // One second at the core's rate.
 inline constexpr std::uint64_t PIECE_OVERLAP_PAIRS = 240000;
 
@@ -30,3 +32,5 @@ struct Piece {
 //   pairs_per_sample : capture pairs per audio sample
 std::vector<Piece> plan_pieces(std::uint64_t total_pairs, std::uint64_t alignment, std::uint64_t max_pairs,
                                std::uint64_t pairs_per_sample);
+
+}  // namespace kdsp

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
+namespace kdsp {
+
 namespace {
 
 constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(500);
@@ -40,3 +42,5 @@ void ProgressLine::run() {
     std::fflush(stderr);
   }
 }
+
+}  // namespace kdsp

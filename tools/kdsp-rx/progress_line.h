@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+namespace kdsp {
+
 class ProgressLine {
  public:
   // Shows nothing when `enabled` is false. `done` counts units of work of
@@ -29,3 +31,5 @@ class ProgressLine {
   bool stop_ = false;
   std::thread thread_;
 };
+
+}  // namespace kdsp

@@ -12,6 +12,8 @@
 #include "common/capture_file.h"
 #include "kdsp-rx/core_run.h"
 
+namespace kdsp {
+
 namespace {
 
 struct PieceFailure {
@@ -156,3 +158,5 @@ int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, std::vecto
   *wav = std::move(joined);
   return 0;
 }
+
+}  // namespace kdsp

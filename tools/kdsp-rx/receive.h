@@ -12,6 +12,8 @@
 #include "kdsp-rx/piece_plan.h"
 #include "kdsp-rx/recording.h"
 
+namespace kdsp {
+
 struct ReceiveJob {
   const RecordingInfo* recording = nullptr;
   FrontEndPlan front_end;
@@ -33,3 +35,5 @@ struct ReceiveProgress {
 // naming the first failing piece (in recording order) and its cause.
 int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, std::vector<std::uint8_t>* wav,
                     std::string* error);
+
+}  // namespace kdsp

@@ -12,6 +12,8 @@
 #include "kdsp-rx/core_run.h"
 #include "kdsp-rx/sigmf_meta.h"
 
+namespace kdsp {
+
 namespace {
 
 // A .sigmf-meta file is a few kilobytes; the bound keeps a wrong path from
@@ -242,3 +244,5 @@ int read_recording_pairs(RecordingReader& reader, std::int64_t first, std::size_
   }
   return 0;
 }
+
+}  // namespace kdsp

@@ -15,6 +15,8 @@
 
 #include "kdsp-rx/sample_format.h"
 
+namespace kdsp {
+
 enum class RecordingKind { RAW, WAV };
 
 // What the command line says about a recording.
@@ -66,3 +68,5 @@ int open_recording_reader(const RecordingInfo& info, RecordingReader* reader, st
 // `*error` set when the file cannot be read.
 int read_recording_pairs(RecordingReader& reader, std::int64_t first, std::size_t count, std::complex<float>* out,
                          std::string* error);
+
+}  // namespace kdsp

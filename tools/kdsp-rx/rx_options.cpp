@@ -5,6 +5,8 @@
 #include "common/option_value.h"
 #include "kdsp-rx/front_end.h"
 
+namespace kdsp {
+
 namespace {
 
 constexpr double MAX_FREQUENCY_HZ = 1e12;
@@ -238,3 +240,5 @@ Exit status: 0 success, 1 the recording, the kernel or the output failed
 (one line on standard error says why), 2 bad options.
 )";
 }
+
+}  // namespace kdsp

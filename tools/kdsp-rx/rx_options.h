@@ -8,6 +8,8 @@
 
 #include "kdsp-rx/recording.h"
 
+namespace kdsp {
+
 struct RxOptions {
   RecordingRequest recording;
   std::optional<double> offset_hz;    // --offset
@@ -31,3 +33,5 @@ RxParse parse_rx_options(int argc, char** argv, RxOptions* options, std::string*
 
 // The --help text.
 const char* rx_usage();
+
+}  // namespace kdsp

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace kdsp {
+
 namespace {
 
 struct FormatName {
@@ -86,3 +88,5 @@ void decode_pairs(SampleFormat format, const std::uint8_t* bytes, std::size_t pa
       break;
   }
 }
+
+}  // namespace kdsp

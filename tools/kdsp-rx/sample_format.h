@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace kdsp {
+
 enum class SampleFormat {
   CU8,      // unsigned 8-bit I, Q (centre 127.5)
   CS8,      // signed 8-bit I, Q
@@ -27,3 +29,5 @@ int parse_sample_format(std::string_view name, SampleFormat* format);
 // bytes) into `out`, whatever the host's byte order.
 void decode_pairs(SampleFormat format, const std::uint8_t* bytes, std::size_t pair_count,
                   std::complex<float>* out);
+
+}  // namespace kdsp

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+namespace kdsp {
+
 namespace {
 
 using Json = nlohmann::json;
@@ -90,3 +92,5 @@ int parse_sigmf_meta(std::string_view json_text, SigmfMeta* meta, std::string* e
   *meta = parsed;
   return 0;
 }
+
+}  // namespace kdsp

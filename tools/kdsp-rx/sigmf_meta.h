@@ -7,6 +7,8 @@
 
 #include "kdsp-rx/sample_format.h"
 
+namespace kdsp {
+
 struct SigmfMeta {
   SampleFormat format = SampleFormat::CF32_LE;
   double sample_rate = 0.0;  // 0: not given
@@ -19,3 +21,5 @@ struct SigmfMeta {
 // complex cu8, ci8, ci16_le or cf32_le, a rate that is not a positive
 // number, more than one channel).
 int parse_sigmf_meta(std::string_view json_text, SigmfMeta* meta, std::string* error);
+
+}  // namespace kdsp

@@ -5,6 +5,8 @@
 
 #include "common/capture_file.h"
 
+namespace kdsp {
+
 namespace {
 
 struct BinRange {
@@ -113,3 +115,5 @@ std::string channel_sketch(const CaptureSpectrum& spectrum, double floor_power, 
   }
   return sketch;
 }
+
+}  // namespace kdsp

@@ -8,6 +8,8 @@
 
 #include "spectrum.h"
 
+namespace kdsp {
+
 struct FoundChannel {
   double offset_hz = 0.0;     // power-weighted centre
   double level_db = 0.0;      // strongest bin over the noise floor
@@ -34,3 +36,5 @@ std::vector<FoundChannel> find_channels(const CaptureSpectrum& spectrum, double 
 // from -16 to +16 kHz, darker characters for stronger bins.
 std::string channel_sketch(const CaptureSpectrum& spectrum, double floor_power, const FoundChannel& channel);
 inline constexpr int SKETCH_HALF_WIDTH_KHZ = 16;
+
+}  // namespace kdsp

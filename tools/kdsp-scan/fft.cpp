@@ -3,6 +3,8 @@
 #include <numbers>
 #include <utility>
 
+namespace kdsp {
+
 FftPlan make_fft_plan(std::size_t size) {
   FftPlan plan;
   plan.size = size;
@@ -39,3 +41,5 @@ void fft_forward(const FftPlan& plan, std::span<std::complex<double>> values) {
     }
   }
 }
+
+}  // namespace kdsp

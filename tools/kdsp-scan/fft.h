@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+namespace kdsp {
+
 // Twiddle factors and bit-reversal order for one power-of-two size.
 struct FftPlan {
   std::size_t size = 0;
@@ -19,3 +21,5 @@ FftPlan make_fft_plan(std::size_t size);
 
 // Forward transform of `values` (exactly plan.size of them), no scaling.
 void fft_forward(const FftPlan& plan, std::span<std::complex<double>> values);
+
+}  // namespace kdsp

@@ -9,16 +9,17 @@
 #include <span>
 #include <string>
 
-#include "base/limits.h"
 #include "channel_finder.h"
 #include "common/atomic_output.h"
 #include "common/capture_file.h"
-#include "driver/iq_capture.h"
-#include "driver/result.h"
+#include "formats/iq_capture.h"
+#include "base/result_code.h"
 #include "common/option_value.h"
 #include "png_encode.h"
 #include "spectrogram_image.h"
 #include "spectrum.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -150,10 +151,10 @@ struct LoadedCapture {
 int run(const ScanOptions& options) {
   auto loaded = std::make_unique<LoadedCapture>();
   IqCapture& capture = loaded->capture;
-  const int load_result = load_iq_capture(options.capture_path.c_str(), &capture);
-  if (load_result != RESULT_OK) {
+  const ResultCode load_result = load_iq_capture(options.capture_path.c_str(), &capture);
+  if (load_result != ResultCode::OK) {
     return fail("capture '" + options.capture_path + "' " +
-                (load_result == IO_ERROR ? "does not fit in memory"
+                (load_result == ResultCode::IO_ERROR ? "does not fit in memory"
                                          : "cannot be read, is not whole 8-byte I/Q pairs (1 to 7200000), "
                                            "or holds a value that is not a finite number"));
   }
@@ -174,7 +175,7 @@ int run(const ScanOptions& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run_program(int argc, char** argv) {
   ScanOptions options;
   std::string error;
   switch (parse_scan_options(argc, argv, &options, &error)) {
@@ -190,3 +191,7 @@ int main(int argc, char** argv) {
     return fail("out of memory");
   }
 }
+
+}  // namespace kdsp
+
+int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }

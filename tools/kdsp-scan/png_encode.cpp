@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace kdsp {
+
 namespace {
 
 // Releases whatever libpng holds for the image on every path.
@@ -37,3 +39,5 @@ int encode_png(const SpectrogramImage& image, std::vector<std::uint8_t>* png, st
   *png = std::move(bytes);
   return 0;
 }
+
+}  // namespace kdsp

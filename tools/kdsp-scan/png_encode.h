@@ -7,5 +7,9 @@
 
 #include "spectrogram_image.h"
 
+namespace kdsp {
+
 // 0 with `*png` holding the complete file, else -1 with `*error` set.
 int encode_png(const SpectrogramImage& image, std::vector<std::uint8_t>* png, std::string* error);
+
+}  // namespace kdsp

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "base/limits.h"
+#include "formats/iq_capture.h"
 #include "tiny_font.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -138,3 +140,5 @@ SpectrogramImage render_spectrogram(const CaptureSpectrum& spectrum, double floo
   draw_time_scale(canvas, spectrum);
   return image;
 }
+
+}  // namespace kdsp

@@ -10,6 +10,8 @@
 #include "channel_finder.h"
 #include "spectrum.h"
 
+namespace kdsp {
+
 struct SpectrogramImage {
   int width = 0;
   int height = 0;
@@ -25,3 +27,5 @@ int spectrogram_column(double offset_hz);
 
 SpectrogramImage render_spectrogram(const CaptureSpectrum& spectrum, double floor_power,
                                     std::span<const FoundChannel> channels);
+
+}  // namespace kdsp

@@ -3,8 +3,10 @@
 #include <cmath>
 #include <numbers>
 
-#include "base/limits.h"
+#include "formats/iq_capture.h"
 #include "fft.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -66,3 +68,5 @@ CaptureSpectrum analyse_capture(std::span<const float> iq_values) {
       static_cast<double>(frame_count * hop) / static_cast<double>(spectrum.row_count) / IQ_SAMPLE_RATE;
   return spectrum;
 }
+
+}  // namespace kdsp

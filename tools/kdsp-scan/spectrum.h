@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+namespace kdsp {
+
 // Powers are per bin, scaled so that the bins of one spectrum add up to the
 // signal's mean power per pair. Bin 0 is the lowest frequency, -IQ_SAMPLE_RATE/2.
 struct CaptureSpectrum {
@@ -28,3 +30,5 @@ double bin_offset_hz(const CaptureSpectrum& spectrum, std::size_t bin);
 // Hann-windowed spectra, half-overlapping frames. `iq_values` holds
 // interleaved I, Q values, at least MIN_SCAN_PAIRS pairs.
 CaptureSpectrum analyse_capture(std::span<const float> iq_values);
+
+}  // namespace kdsp

@@ -1,5 +1,7 @@
 #include "tiny_font.h"
 
+namespace kdsp {
+
 namespace {
 
 // Rows top to bottom, three bits each, the leftmost pixel in bit 2.
@@ -52,3 +54,5 @@ void draw_text(RgbCanvas canvas, int x, int y, std::string_view text, int scale,
     x += (GLYPH_WIDTH + 1) * scale;
   }
 }
+
+}  // namespace kdsp

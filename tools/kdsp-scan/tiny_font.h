@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace kdsp {
+
 struct RgbCanvas {
   std::uint8_t* rgb;  // width * height * 3 bytes
   int width;
@@ -27,3 +29,5 @@ int text_width(std::string_view text, int scale);
 // Draws `text` with its top-left corner at (x, y), each font pixel a
 // `scale` x `scale` square.
 void draw_text(RgbCanvas canvas, int x, int y, std::string_view text, int scale, Rgb colour);
+
+}  // namespace kdsp

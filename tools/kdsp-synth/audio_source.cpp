@@ -11,6 +11,8 @@
 #include "common/option_value.h"
 #include "speech_like.h"
 
+namespace kdsp {
+
 namespace {
 
 struct SndfileClose {
@@ -188,3 +190,5 @@ void normalize_peak(std::vector<float>& samples) {
   if (peak == 0.0f) return;
   for (float& value : samples) value /= peak;
 }
+
+}  // namespace kdsp

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kdsp {
+
 enum class AudioKind { TONE, TWO_TONE, SWEEP, VOICE, AUDIO_FILE };
 
 // A parsed SOURCE argument.
@@ -44,3 +46,5 @@ double audio_duration_s(const SourceAudio& audio);
 
 // Scales `samples` so that the largest magnitude is 1.0; silence stays silent.
 void normalize_peak(std::vector<float>& samples);
+
+}  // namespace kdsp

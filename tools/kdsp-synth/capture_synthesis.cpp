@@ -3,10 +3,12 @@
 #include <cmath>
 #include <numbers>
 
-#include "base/limits.h"
+#include "formats/iq_capture.h"
 #include "common/capture_file.h"
 #include "fm_modulator.h"
 #include "noise.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -50,3 +52,5 @@ int write_synthesized_capture(const CapturePlan& plan, AtomicOutput& out) {
   }
   return 0;
 }
+
+}  // namespace kdsp

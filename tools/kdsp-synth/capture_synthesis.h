@@ -7,6 +7,8 @@
 
 #include "common/atomic_output.h"
 
+namespace kdsp {
+
 // One FM channel; `audio` holds one sample per pair.
 struct ChannelPlan {
   std::vector<float> audio;
@@ -32,3 +34,5 @@ double noise_power_for_cnr(double amplitude, double cnr_db);
 
 // Writes the capture's pairs to `out`. 0, or the errno value of a failed write.
 int write_synthesized_capture(const CapturePlan& plan, AtomicOutput& out);
+
+}  // namespace kdsp

@@ -3,7 +3,10 @@
 #include <cmath>
 #include <numbers>
 
-#include "base/limits.h"
+#include "dsp/oscillator.h"
+#include "formats/iq_capture.h"
+
+namespace kdsp {
 
 namespace {
 constexpr double TWO_PI = 2.0 * std::numbers::pi;
@@ -22,3 +25,5 @@ std::complex<double> next_fm_pair(FmOscillator& oscillator, float audio) {
   if (++oscillator.pair_index % PHASE_WRAP_INTERVAL == 0) oscillator.phase = std::remainder(oscillator.phase, TWO_PI);
   return pair;
 }
+
+}  // namespace kdsp

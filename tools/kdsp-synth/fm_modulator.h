@@ -5,6 +5,8 @@
 #include <complex>
 #include <cstdint>
 
+namespace kdsp {
+
 struct FmOscillator {
   double phase;           // radians, kept small by periodic reduction
   double carrier_step;    // radians per pair for the offset
@@ -18,3 +20,5 @@ FmOscillator make_fm_oscillator(double offset_hz, double deviation_hz, double am
 // The pair for the oscillator's current phase, then the phase advanced by
 // one pair modulated with `audio`.
 std::complex<double> next_fm_pair(FmOscillator& oscillator, float audio);
+
+}  // namespace kdsp

@@ -7,11 +7,13 @@
 #include <string>
 
 #include "audio_source.h"
-#include "base/limits.h"
+#include "formats/iq_capture.h"
 #include "capture_synthesis.h"
 #include "reference_wav.h"
 #include "resample.h"
 #include "synth_options.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -93,7 +95,7 @@ int run(const SynthOptions& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run_program(int argc, char** argv) {
   SynthOptions options;
   std::string error;
   switch (parse_synth_options(argc, argv, &options, &error)) {
@@ -110,3 +112,7 @@ int main(int argc, char** argv) {
     return fail("out of memory");
   }
 }
+
+}  // namespace kdsp
+
+int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numbers>
 
+namespace kdsp {
+
 namespace {
 
 std::uint64_t splitmix64(std::uint64_t& x) {
@@ -47,3 +49,5 @@ std::complex<double> next_complex_gaussian(RandomStream& stream, double power) {
   double angle = 2.0 * std::numbers::pi * next_uniform(stream);
   return std::polar(radius, angle);
 }
+
+}  // namespace kdsp

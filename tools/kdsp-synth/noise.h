@@ -6,6 +6,8 @@
 #include <complex>
 #include <cstdint>
 
+namespace kdsp {
+
 // xoshiro256** state, seeded through splitmix64.
 struct RandomStream {
   std::uint64_t state[4];
@@ -21,3 +23,5 @@ double next_uniform(RandomStream& stream);
 
 // Circular complex Gaussian with total power `power` (half in each part).
 std::complex<double> next_complex_gaussian(RandomStream& stream, double power);
+
+}  // namespace kdsp

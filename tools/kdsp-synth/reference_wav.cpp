@@ -6,6 +6,8 @@
 
 #include "common/atomic_output.h"
 
+namespace kdsp {
+
 int write_reference_wav(const std::string& path, const SourceAudio& audio, std::string* error) {
   AtomicOutput out;
   int open_error = atomic_output_open(path.c_str(), &out);
@@ -38,3 +40,5 @@ int write_reference_wav(const std::string& path, const SourceAudio& audio, std::
   }
   return 0;
 }
+
+}  // namespace kdsp

@@ -6,6 +6,10 @@
 
 #include "audio_source.h"
 
+namespace kdsp {
+
 // Writes `audio` as 16-bit mono PCM WAV to `path`, whole or not at all.
 // 0, or -1 with `*error` set.
 int write_reference_wav(const std::string& path, const SourceAudio& audio, std::string* error);
+
+}  // namespace kdsp

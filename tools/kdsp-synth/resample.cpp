@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
-#include "base/limits.h"
+#include "formats/iq_capture.h"
+
+namespace kdsp {
 
 int resample_to_pair_rate(const SourceAudio& audio, std::uint64_t pair_count, std::vector<float>* converted,
                           std::string* error) {
@@ -30,3 +32,5 @@ int resample_to_pair_rate(const SourceAudio& audio, std::uint64_t pair_count, st
   *converted = std::move(output);
   return 0;
 }
+
+}  // namespace kdsp

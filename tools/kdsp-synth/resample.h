@@ -7,8 +7,12 @@
 
 #include "audio_source.h"
 
+namespace kdsp {
+
 // Converts `audio` to IQ_SAMPLE_RATE and returns exactly `pair_count`
 // samples: audio shorter than that is followed by silence, longer is cut.
 // 0 with `*converted` filled, else -1 with `*error` set.
 int resample_to_pair_rate(const SourceAudio& audio, std::uint64_t pair_count, std::vector<float>* converted,
                           std::string* error);
+
+}  // namespace kdsp

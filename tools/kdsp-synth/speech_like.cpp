@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <numbers>
 
+namespace kdsp {
+
 namespace {
 
 // Formant frequencies (Hz) of a few vowels, roughly those of an adult voice.
@@ -165,3 +167,5 @@ std::vector<float> make_speech_like(double duration_s, std::uint32_t sample_rate
   for (std::size_t n = 0; n < count; ++n) samples[n] = static_cast<float>(voice[n] * scale);
   return samples;
 }
+
+}  // namespace kdsp

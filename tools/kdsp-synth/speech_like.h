@@ -7,5 +7,9 @@
 #include <cstdint>
 #include <vector>
 
+namespace kdsp {
+
 // `duration_s` seconds at `sample_rate`, peak magnitude at most 1.
 std::vector<float> make_speech_like(double duration_s, std::uint32_t sample_rate);
+
+}  // namespace kdsp

@@ -2,8 +2,10 @@
 
 #include <cstring>
 
-#include "base/limits.h"
+#include "dsp/fm_demod.h"
 #include "common/option_value.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -176,3 +178,5 @@ or not at all: it is written to a temporary file beside it, then renamed.
 Exit status: 0 success, 1 failure while making or writing, 2 bad options.
 )";
 }
+
+}  // namespace kdsp

@@ -6,6 +6,8 @@
 
 #include "audio_source.h"
 
+namespace kdsp {
+
 struct SynthOptions {
   AudioRequest audio;  // voice unless given
   double offset_hz = 0.0;
@@ -38,3 +40,5 @@ int parse_synth_options(int argc, char** argv, SynthOptions* options, std::strin
 
 // The --help text.
 const char* synth_usage();
+
+}  // namespace kdsp

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "base/memory.h"
-#include "driver/output.h"
-#include "driver/output_calls.h"
+#include "base/output_file.h"
+#include "base/output_calls.h"
 #include "support/test_files.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -117,3 +119,5 @@ TEST(OutputWriter, FailingWriteOrFlushOfStandardOutputIsReported) {
   const Bytes written = read_file(dir.file("stdout"));
   EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<long>(kImage.size())), kImage);
 }
+
+}  // namespace kdsp

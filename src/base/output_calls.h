@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace kdsp {
+
 int out_open(const char* path, int flags, unsigned mode);
 std::FILE* out_fdopen(int fd, const char* mode);
 std::size_t out_fwrite(const void* data, std::size_t size, std::size_t count, std::FILE* stream);
@@ -20,3 +22,5 @@ void out_fail_call(std::uint64_t call);
 
 // Wrapped calls made since the last out_fail_call.
 std::uint64_t out_call_count();
+
+}  // namespace kdsp

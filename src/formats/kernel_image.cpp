@@ -1,12 +1,13 @@
-#include "driver/kernel_image.h"
+#include "formats/kernel_image.h"
 
 #include <cstring>
 
-#include "base/limits.h"
 #include "base/memory.h"
-#include "driver/byte_order.h"
-#include "driver/file_read.h"
-#include "driver/result.h"
+#include "base/byte_order.h"
+#include "base/file_read.h"
+#include "base/result_code.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -56,15 +57,15 @@ void write_kernel_header(const KernelHeader& header, std::uint8_t* out) {
   write_le32(out + 28, header.reserved[2]);
 }
 
-int parse_kernel_image(const std::uint8_t* bytes, std::uint64_t length, KernelImage* image) {
+ResultCode parse_kernel_image(const std::uint8_t* bytes, std::uint64_t length, KernelImage* image) {
   KernelHeader header{};
-  if (check_kernel_file(bytes, length, &header) != nullptr) return BAD_KERNEL;
+  if (check_kernel_file(bytes, length, &header) != nullptr) return ResultCode::BAD_KERNEL;
 
   // Both blocks are requested before either is tested, so that running out of
   // memory is always IO_ERROR and never depends on which block failed.
   MemPtr<std::uint32_t> code(static_cast<std::uint32_t*>(mem_alloc(4ull * header.code_count)));
   MemPtr<std::uint8_t> memory(static_cast<std::uint8_t*>(mem_alloc_zeroed(DATA_MEMORY_SIZE, 1)));
-  if (!code || !memory) return IO_ERROR;
+  if (!code || !memory) return ResultCode::IO_ERROR;
 
   const std::uint8_t* words = bytes + KERNEL_HEADER_SIZE;
   for (std::uint32_t i = 0; i < header.code_count; ++i) code.get()[i] = read_le32(words + 4ull * i);
@@ -74,13 +75,13 @@ int parse_kernel_image(const std::uint8_t* bytes, std::uint64_t length, KernelIm
   image->memory = memory.release();
   image->code_count = header.code_count;
   image->entry = header.entry;
-  return RESULT_OK;
+  return ResultCode::OK;
 }
 
-int load_kernel_image(const char* path, KernelImage* image) {
+ResultCode load_kernel_image(const char* path, KernelImage* image) {
   std::uint8_t* raw = nullptr;
   std::uint64_t length = 0;
-  if (read_whole_file(path, &raw, &length, KERNEL_MAX_FILE_SIZE) != 0) return BAD_KERNEL;
+  if (read_whole_file(path, &raw, &length, KERNEL_MAX_FILE_SIZE) != 0) return ResultCode::BAD_KERNEL;
   const MemPtr<std::uint8_t> file(raw);
   return parse_kernel_image(file.get(), length, image);
 }
@@ -91,3 +92,5 @@ void release_kernel_image(KernelImage* image) {
   image->code = nullptr;
   image->memory = nullptr;
 }
+
+}  // namespace kdsp

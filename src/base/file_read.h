@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <memory>
 
+namespace kdsp {
+
 // Closes a stream that is abandoned on a failure path.
 struct StreamClose {
   void operator()(std::FILE* stream) const { std::fclose(stream); }
@@ -27,3 +29,5 @@ int read_and_close(StreamPtr stream, void* block, std::uint64_t length);
 // both untouched. Fails without reading when the file is longer than
 // `max_length`, and on anything that is not a regular file.
 int read_whole_file(const char* path, std::uint8_t** bytes, std::uint64_t* length, std::uint64_t max_length);
+
+}  // namespace kdsp

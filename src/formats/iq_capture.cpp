@@ -1,14 +1,15 @@
-#include "driver/iq_capture.h"
+#include "formats/iq_capture.h"
 
 #include <bit>
 #include <cstring>
 #include <utility>
 
-#include "base/limits.h"
 #include "base/memory.h"
-#include "driver/byte_order.h"
-#include "driver/file_read.h"
-#include "driver/result.h"
+#include "base/byte_order.h"
+#include "base/file_read.h"
+#include "base/result_code.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -40,34 +41,34 @@ bool samples_in_host_order_and_finite(float* samples, std::uint64_t value_count)
   return true;
 }
 
-// Validates the loaded values and hands the array over: RESULT_OK or BAD_IQ.
-int adopt_samples(MemPtr<float> samples, std::uint64_t length, IqCapture* capture) {
-  if (!samples_in_host_order_and_finite(samples.get(), length / 4)) return BAD_IQ;
+// Validates the loaded values and hands the array over: OK or BAD_IQ.
+ResultCode adopt_samples(MemPtr<float> samples, std::uint64_t length, IqCapture* capture) {
+  if (!samples_in_host_order_and_finite(samples.get(), length / 4)) return ResultCode::BAD_IQ;
   capture->samples = samples.release();
   capture->pair_count = length / IQ_PAIR_BYTES;
-  return RESULT_OK;
+  return ResultCode::OK;
 }
 
 }  // namespace
 
-int parse_iq_capture(const std::uint8_t* bytes, std::uint64_t length, IqCapture* capture) {
-  if (!capture_length_valid(length)) return BAD_IQ;
+ResultCode parse_iq_capture(const std::uint8_t* bytes, std::uint64_t length, IqCapture* capture) {
+  if (!capture_length_valid(length)) return ResultCode::BAD_IQ;
   MemPtr<float> samples(static_cast<float*>(mem_alloc(length)));
-  if (!samples) return IO_ERROR;
+  if (!samples) return ResultCode::IO_ERROR;
   std::memcpy(samples.get(), bytes, length);
   return adopt_samples(std::move(samples), length, capture);
 }
 
 // The file is read straight into the samples array: no file buffer beside it,
 // so a 57.6 MB capture costs 57.6 MB once, not twice.
-int load_iq_capture(const char* path, IqCapture* capture) {
+ResultCode load_iq_capture(const char* path, IqCapture* capture) {
   StreamPtr stream;
   std::uint64_t length = 0;
-  if (open_measured_file(path, IQ_MAX_FILE_SIZE, &stream, &length) != 0) return BAD_IQ;
-  if (!capture_length_valid(length)) return BAD_IQ;
+  if (open_measured_file(path, IQ_MAX_FILE_SIZE, &stream, &length) != 0) return ResultCode::BAD_IQ;
+  if (!capture_length_valid(length)) return ResultCode::BAD_IQ;
   MemPtr<float> samples(static_cast<float*>(mem_alloc(length)));
-  if (!samples) return IO_ERROR;
-  if (read_and_close(std::move(stream), samples.get(), length) != 0) return BAD_IQ;
+  if (!samples) return ResultCode::IO_ERROR;
+  if (read_and_close(std::move(stream), samples.get(), length) != 0) return ResultCode::BAD_IQ;
   return adopt_samples(std::move(samples), length, capture);
 }
 
@@ -75,3 +76,5 @@ void release_iq_capture(IqCapture* capture) {
   mem_release(capture->samples);
   capture->samples = nullptr;
 }
+
+}  // namespace kdsp

@@ -1,10 +1,11 @@
-#include "audio/wav.h"
+#include "formats/wav.h"
 
 #include <cmath>
 
-#include "base/limits.h"
 #include "base/memory.h"
-#include "driver/byte_order.h"
+#include "base/byte_order.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -75,3 +76,5 @@ int encode_wav(const AudioBuffer& buffer, std::uint8_t** bytes, std::uint64_t* l
   *length = total;
   return 0;
 }
+
+}  // namespace kdsp

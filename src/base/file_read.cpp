@@ -1,10 +1,12 @@
-#include "driver/file_read.h"
+#include "base/file_read.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/memory.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -65,3 +67,5 @@ int read_whole_file(const char* path, std::uint8_t** bytes, std::uint64_t* lengt
   *length = file_length;
   return 0;
 }
+
+}  // namespace kdsp

@@ -7,27 +7,28 @@
 
 #include <gtest/gtest.h>
 
-#include "base/limits.h"
 #include "base/memory.h"
-#include "driver/file_read.h"
-#include "driver/iq_capture.h"
-#include "driver/kernel_image.h"
-#include "driver/result.h"
+#include "base/file_read.h"
+#include "formats/iq_capture.h"
+#include "formats/kernel_image.h"
+#include "base/result_code.h"
 #include "support/kernel_words.h"
 #include "support/test_files.h"
 
+namespace kdsp {
+
 namespace {
 
-int load_kernel_bytes(const ScratchDir& dir, const Bytes& bytes, KernelImage* image) {
+ResultCode load_kernel_bytes(const ScratchDir& dir, const Bytes& bytes, KernelImage* image) {
   write_file(dir.file("k.kdsp"), bytes);
   return load_kernel_image(dir.file("k.kdsp").c_str(), image);
 }
 
-int kernel_verdict(const Bytes& bytes) {
+ResultCode kernel_verdict(const Bytes& bytes) {
   ScratchDir dir;
   KernelImage image{};
-  const int result = load_kernel_bytes(dir, bytes, &image);
-  if (result == RESULT_OK) {
+  const ResultCode result = load_kernel_bytes(dir, bytes, &image);
+  if (result == ResultCode::OK) {
     release_kernel_image(&image);
   } else {
     EXPECT_EQ(image.code, nullptr);
@@ -36,12 +37,12 @@ int kernel_verdict(const Bytes& bytes) {
   return result;
 }
 
-int capture_verdict(const Bytes& bytes, std::uint64_t* pair_count = nullptr) {
+ResultCode capture_verdict(const Bytes& bytes, std::uint64_t* pair_count = nullptr) {
   ScratchDir dir;
   write_file(dir.file("c.iq"), bytes);
   IqCapture capture{};
-  const int result = load_iq_capture(dir.file("c.iq").c_str(), &capture);
-  if (result == RESULT_OK) {
+  const ResultCode result = load_iq_capture(dir.file("c.iq").c_str(), &capture);
+  if (result == ResultCode::OK) {
     if (pair_count != nullptr) *pair_count = capture.pair_count;
     release_iq_capture(&capture);
   } else {
@@ -93,14 +94,14 @@ TEST(ReadWholeFile, ReadsRegularFilesAndRefusesEverythingElse) {
 TEST(KernelLoader, AcceptsValidImagesAndCopiesWordsAndData) {
   ScratchDir dir;
   KernelImage image{};
-  ASSERT_EQ(load_kernel_bytes(dir, kernel_file({0xFF000000u}), &image), RESULT_OK);
+  ASSERT_EQ(load_kernel_bytes(dir, kernel_file({0xFF000000u}), &image), ResultCode::OK);
   EXPECT_EQ(image.code_count, 1u);
   EXPECT_EQ(image.code[0], 0xFF000000u);
   EXPECT_EQ(image.entry, 0u);
   release_kernel_image(&image);
 
   ASSERT_EQ(load_kernel_bytes(dir, kernel_file({0x01200001u, 0x12345678u, 0xFF000000u}, {9, 8, 7}, 2), &image),
-            RESULT_OK);
+            ResultCode::OK);
   EXPECT_EQ(image.code[1], 0x12345678u);
   EXPECT_EQ(image.entry, 2u);
   EXPECT_EQ(image.memory[0], 9);
@@ -109,9 +110,9 @@ TEST(KernelLoader, AcceptsValidImagesAndCopiesWordsAndData) {
   EXPECT_EQ(image.memory[DATA_MEMORY_SIZE - 1], 0);
   release_kernel_image(&image);
 
-  EXPECT_EQ(kernel_verdict(kernel_file(std::vector<std::uint32_t>(4096, 0))), RESULT_OK);
+  EXPECT_EQ(kernel_verdict(kernel_file(std::vector<std::uint32_t>(4096, 0))), ResultCode::OK);
   Bytes full_data(DATA_MEMORY_SIZE, 0x5A);
-  ASSERT_EQ(load_kernel_bytes(dir, kernel_file({0}, full_data), &image), RESULT_OK);
+  ASSERT_EQ(load_kernel_bytes(dir, kernel_file({0}, full_data), &image), ResultCode::OK);
   EXPECT_EQ(image.memory[DATA_MEMORY_SIZE - 1], 0x5A);
   release_kernel_image(&image);
 }
@@ -137,18 +138,18 @@ TEST(KernelLoader, RefusesEveryMalformedHeader) {
       with_byte(good, 20, 1), with_byte(good, 24, 1), with_byte(good, 28, 1), with_byte(good, 31, 0x80),
       Bytes(good.begin(), good.end() - 1),    // one byte missing
   };
-  for (std::size_t i = 0; i < bad.size(); ++i) EXPECT_EQ(kernel_verdict(bad[i]), BAD_KERNEL) << "case " << i;
+  for (std::size_t i = 0; i < bad.size(); ++i) EXPECT_EQ(kernel_verdict(bad[i]), ResultCode::BAD_KERNEL) << "case " << i;
 
   Bytes trailing = good;
   trailing.push_back(0);
-  EXPECT_EQ(kernel_verdict(trailing), BAD_KERNEL);
+  EXPECT_EQ(kernel_verdict(trailing), ResultCode::BAD_KERNEL);
   // A huge code_count with a short file must not overflow the length check.
   Bytes huge_count = good;
   huge_count[8] = huge_count[9] = huge_count[10] = huge_count[11] = 0xFF;
-  EXPECT_EQ(kernel_verdict(huge_count), BAD_KERNEL);
+  EXPECT_EQ(kernel_verdict(huge_count), ResultCode::BAD_KERNEL);
 
   KernelImage image{};
-  EXPECT_EQ(load_kernel_image("/nonexistent/k.kdsp", &image), BAD_KERNEL);
+  EXPECT_EQ(load_kernel_image("/nonexistent/k.kdsp", &image), ResultCode::BAD_KERNEL);
 }
 
 TEST(KernelLoader, RunningOutOfMemoryIsAnIoErrorWithNothingKept) {
@@ -156,7 +157,7 @@ TEST(KernelLoader, RunningOutOfMemoryIsAnIoErrorWithNothingKept) {
   write_file(dir.file("k.kdsp"), kernel_file({0xFF000000u}));
   // Request 1 is the file buffer (an unreadable file: BAD_KERNEL); 2 and 3
   // are the code and memory blocks.
-  const int expected[] = {BAD_KERNEL, IO_ERROR, IO_ERROR};
+  const ResultCode expected[] = {ResultCode::BAD_KERNEL, ResultCode::IO_ERROR, ResultCode::IO_ERROR};
   for (int k = 1; k <= 3; ++k) {
     KernelImage image{};
     mem_fail_request(static_cast<std::uint64_t>(k));
@@ -169,34 +170,34 @@ TEST(KernelLoader, RunningOutOfMemoryIsAnIoErrorWithNothingKept) {
 
 TEST(CaptureLoader, AcceptsWholePairsOfFiniteValues) {
   std::uint64_t pairs = 0;
-  EXPECT_EQ(capture_verdict(capture_file({0.0f, 0.0f}), &pairs), RESULT_OK);
+  EXPECT_EQ(capture_verdict(capture_file({0.0f, 0.0f}), &pairs), ResultCode::OK);
   EXPECT_EQ(pairs, 1u);
   const float extremes[] = {-0.0f, std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::max(),
                             -std::numeric_limits<float>::max()};
   EXPECT_EQ(capture_verdict(capture_file(std::vector<float>(std::begin(extremes), std::end(extremes))), &pairs),
-            RESULT_OK);
+            ResultCode::OK);
   EXPECT_EQ(pairs, 2u);
 
   ScratchDir dir;
   write_file(dir.file("c.iq"), capture_file({1.5f, -2.25f, -0.0f, 3.0f}));
   IqCapture capture{};
-  ASSERT_EQ(load_iq_capture(dir.file("c.iq").c_str(), &capture), RESULT_OK);
+  ASSERT_EQ(load_iq_capture(dir.file("c.iq").c_str(), &capture), ResultCode::OK);
   EXPECT_EQ(capture.samples[1], -2.25f);
   EXPECT_TRUE(std::signbit(capture.samples[2]));
   release_iq_capture(&capture);
 }
 
 TEST(CaptureLoader, RefusesBadLengthsAndNonFiniteValues) {
-  EXPECT_EQ(capture_verdict({}), BAD_IQ);
-  EXPECT_EQ(capture_verdict(Bytes(4, 0)), BAD_IQ);
-  EXPECT_EQ(capture_verdict(Bytes(12, 0)), BAD_IQ);
+  EXPECT_EQ(capture_verdict({}), ResultCode::BAD_IQ);
+  EXPECT_EQ(capture_verdict(Bytes(4, 0)), ResultCode::BAD_IQ);
+  EXPECT_EQ(capture_verdict(Bytes(12, 0)), ResultCode::BAD_IQ);
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  EXPECT_EQ(capture_verdict(capture_file({0, 0, 0, nan})), BAD_IQ);  // Q of the last pair
-  EXPECT_EQ(capture_verdict(capture_file({-inf, 0})), BAD_IQ);
-  EXPECT_EQ(capture_verdict(capture_file({0, inf, 0, 0})), BAD_IQ);
+  EXPECT_EQ(capture_verdict(capture_file({0, 0, 0, nan})), ResultCode::BAD_IQ);  // Q of the last pair
+  EXPECT_EQ(capture_verdict(capture_file({-inf, 0})), ResultCode::BAD_IQ);
+  EXPECT_EQ(capture_verdict(capture_file({0, inf, 0, 0})), ResultCode::BAD_IQ);
   IqCapture capture{};
-  EXPECT_EQ(load_iq_capture("/nonexistent/c.iq", &capture), BAD_IQ);
+  EXPECT_EQ(load_iq_capture("/nonexistent/c.iq", &capture), ResultCode::BAD_IQ);
 }
 
 TEST(CaptureLoader, LargestCaptureAndOneMorePair) {
@@ -207,12 +208,12 @@ TEST(CaptureLoader, LargestCaptureAndOneMorePair) {
   ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(IQ_MAX_FILE_SIZE)), 0);
   std::uint64_t pairs = 0;
   IqCapture capture{};
-  ASSERT_EQ(load_iq_capture(path.c_str(), &capture), RESULT_OK);
+  ASSERT_EQ(load_iq_capture(path.c_str(), &capture), ResultCode::OK);
   pairs = capture.pair_count;
   release_iq_capture(&capture);
   EXPECT_EQ(pairs, IQ_MAX_PAIRS);
   ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(IQ_MAX_FILE_SIZE + 8)), 0);
-  EXPECT_EQ(load_iq_capture(path.c_str(), &capture), BAD_IQ);
+  EXPECT_EQ(load_iq_capture(path.c_str(), &capture), ResultCode::BAD_IQ);
 }
 
 TEST(CaptureLoader, RunningOutOfMemoryIsAnIoError) {
@@ -222,7 +223,7 @@ TEST(CaptureLoader, RunningOutOfMemoryIsAnIoError) {
   // The file is read straight into the samples array: its request is the
   // only one, and its failure is an IO_ERROR, not an unreadable file.
   mem_fail_request(1);
-  EXPECT_EQ(load_iq_capture(dir.file("c.iq").c_str(), &capture), IO_ERROR);
+  EXPECT_EQ(load_iq_capture(dir.file("c.iq").c_str(), &capture), ResultCode::IO_ERROR);
   EXPECT_EQ(mem_request_count(), 1u);
   mem_fail_request(0);
   EXPECT_EQ(capture.samples, nullptr);
@@ -230,6 +231,8 @@ TEST(CaptureLoader, RunningOutOfMemoryIsAnIoError) {
   const std::string path = dir.file("long.iq");
   write_file(path, {});
   ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(IQ_MAX_FILE_SIZE + 1)), 0);
-  EXPECT_EQ(load_iq_capture(path.c_str(), &capture), BAD_IQ);
+  EXPECT_EQ(load_iq_capture(path.c_str(), &capture), ResultCode::BAD_IQ);
   EXPECT_EQ(mem_request_count(), 0u);
 }
+
+}  // namespace kdsp

@@ -3,7 +3,12 @@
 
 #include <cstdint>
 
-#include "dsp/audio_buffer.h"
+#include "formats/audio_buffer.h"
+
+namespace kdsp {
+
+inline constexpr std::uint64_t WAV_HEADER_SIZE = 44;
+inline constexpr std::uint64_t WAV_MAX_SAMPLES = 2147483625;  // (2^32 - 1 - 44) / 2: the RIFF size fits 32 bits
 
 // A complete WAV file in one heap block (from mem_alloc) and its length.
 struct WavImage {
@@ -14,3 +19,5 @@ struct WavImage {
 // Encodes `buffer` with `gain` applied: 0 with `*bytes`/`*length` filled (the
 // caller then owns the block), -1 with both untouched.
 int encode_wav(const AudioBuffer& buffer, std::uint8_t** bytes, std::uint64_t* length, double gain);
+
+}  // namespace kdsp

@@ -1,9 +1,11 @@
-#include "driver/output_calls.h"
+#include "base/output_calls.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+namespace kdsp {
 
 namespace {
 
@@ -47,3 +49,5 @@ void out_fail_call(std::uint64_t call) {
 }
 
 std::uint64_t out_call_count() { return call_count; }
+
+}  // namespace kdsp

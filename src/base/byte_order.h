@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace kdsp {
+
 inline std::uint16_t read_le16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
@@ -23,3 +25,5 @@ inline void write_le32(std::uint8_t* p, std::uint32_t value) {
   p[2] = static_cast<std::uint8_t>(value >> 16);
   p[3] = static_cast<std::uint8_t>(value >> 24);
 }
+
+}  // namespace kdsp

@@ -14,6 +14,19 @@
 
 #include <cstdint>
 
+#include "base/result_code.h"
+
+namespace kdsp {
+
+inline constexpr std::uint32_t KERNEL_MAGIC = 0x5053444Bu;  // "KDSP" read as little-endian u32
+inline constexpr std::uint16_t KERNEL_VERSION = 1;
+inline constexpr std::uint32_t KERNEL_HEADER_SIZE = 32;
+inline constexpr std::uint32_t KERNEL_MAX_WORDS = 4096;
+inline constexpr std::uint32_t DATA_MEMORY_SIZE = 1048576;  // 1 MiB of kernel data memory
+// The largest valid image; a longer file is refused before it is read.
+inline constexpr std::uint64_t KERNEL_MAX_FILE_SIZE =
+    KERNEL_HEADER_SIZE + 4ull * KERNEL_MAX_WORDS + DATA_MEMORY_SIZE;
+
 struct KernelImage {
   std::uint32_t* code;     // code_count words, from mem_alloc
   std::uint64_t code_count;
@@ -43,13 +56,15 @@ const char* check_kernel_file(const std::uint8_t* bytes, std::uint64_t length, K
 void write_kernel_header(const KernelHeader& header, std::uint8_t* out);
 
 // Validates a kernel file already in memory and builds `*image` from it:
-// 0, BAD_KERNEL or IO_ERROR as load_kernel_image.
-int parse_kernel_image(const std::uint8_t* bytes, std::uint64_t length, KernelImage* image);
+// OK, BAD_KERNEL or IO_ERROR as load_kernel_image.
+ResultCode parse_kernel_image(const std::uint8_t* bytes, std::uint64_t length, KernelImage* image);
 
 // Loads and validates the kernel at `path` into `*image`, whose pointers are
-// null: 0 with the image filled, BAD_KERNEL for an unreadable or invalid file,
+// null: OK with the image filled, BAD_KERNEL for an unreadable or invalid file,
 // IO_ERROR when memory runs out (pointers null again in both cases).
-int load_kernel_image(const char* path, KernelImage* image);
+ResultCode load_kernel_image(const char* path, KernelImage* image);
 
 // Releases the code and memory blocks and nulls the pointers.
 void release_kernel_image(KernelImage* image);
+
+}  // namespace kdsp

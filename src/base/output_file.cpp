@@ -1,4 +1,4 @@
-#include "driver/output.h"
+#include "base/output_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,9 @@
 #include <cstring>
 
 #include "base/memory.h"
-#include "driver/output_calls.h"
+#include "base/output_calls.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -94,3 +96,5 @@ int write_to_stdout(const std::uint8_t* bytes, std::uint64_t length) {
 int write_output(const char* path, const std::uint8_t* bytes, std::uint64_t length) {
   return path == nullptr ? write_to_stdout(bytes, length) : write_to_path(path, bytes, length);
 }
+
+}  // namespace kdsp

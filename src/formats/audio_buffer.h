@@ -1,23 +1,18 @@
-// Shared signal types: audio buffers handed between the signal functions and
-// the interpreter, and the complex element of every FFT work array.
+// A mono float signal: what the signal functions produce and the WAV encoder
+// consumes.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-// A mono float signal. Owns `samples`; released with free_audio_buffer.
+namespace kdsp {
+
+// Owns `samples`; released with free_audio_buffer.
 struct AudioBuffer {
   float* samples;
   std::uint64_t count;
   std::uint32_t sample_rate;
 };
-
-// One complex value in double precision: 16 bytes, re then im.
-struct Complex {
-  double re;
-  double im;
-};
-static_assert(sizeof(Complex) == 16);
 
 // Releases the samples, then the record itself. Null does nothing.
 void free_audio_buffer(AudioBuffer* buffer);
@@ -28,3 +23,5 @@ struct AudioBufferRelease {
   void operator()(AudioBuffer* buffer) const { free_audio_buffer(buffer); }
 };
 using AudioBufferOwner = std::unique_ptr<AudioBuffer, AudioBufferRelease>;
+
+}  // namespace kdsp

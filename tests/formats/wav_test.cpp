@@ -5,9 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "audio/wav.h"
-#include "base/limits.h"
+#include "formats/wav.h"
 #include "base/memory.h"
+
+namespace kdsp {
 
 namespace {
 
@@ -135,3 +136,5 @@ TEST(WavEncoder, RefusesTooManySamplesAndSurvivesNoMemory) {
   EXPECT_EQ(bytes, reinterpret_cast<std::uint8_t*>(8));
   EXPECT_EQ(length, 5u);
 }
+
+}  // namespace kdsp

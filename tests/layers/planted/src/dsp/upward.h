@@ -1,0 +1,6 @@
+// A signal header that reaches up into the interpreter: the layer check must
+// refuse this tree.
+#pragma once
+
+#include "dsp/complex.h"
+#include "vm/isa.h"
