@@ -71,6 +71,12 @@ double correlation(const std::vector<double>& a, const std::vector<double>& b, s
   return best;
 }
 
+// The offset kdsp-rx says it chose, from its one line on standard error.
+double announced_offset_hz(const std::string& err) {
+  const std::size_t at = err.find("offset ");
+  return at == std::string::npos ? 1e12 : std::strtod(err.c_str() + at + 7, nullptr);
+}
+
 double measured_tone_hz(const std::vector<double>& audio) {
   return zero_crossing_hz(audio, 4800, audio.size() - 9600, 48000.0);
 }
@@ -145,12 +151,85 @@ TEST(RxFormats, EveryFormatAndRateGivesTheChannelsTone) {
     }
     const ToolRun run = rx(args);
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
     const std::vector<double> audio = wav_samples(read_file(dir.file("out.wav")));
     ASSERT_EQ(audio.size(), static_cast<std::size_t>(0.5 * 48000));
     EXPECT_NEAR(measured_tone_hz(audio), 1000.0, 2.0);
     // 2.5 kHz of deviation reads as 0.5, times the core's output gain 0.72.
     EXPECT_NEAR(tone_amplitude(audio, 48000, 1000.0, 4800, audio.size() - 4800), 0.36, 0.02);
+
+    // Without a channel named, the finder places it within a few hundred hertz.
+    args.resize(args.size() - 2);
+    const ToolRun found = rx(args);
+    ASSERT_EQ(found.status, 0) << found.err;
+    EXPECT_NEAR(announced_offset_hz(found.err), offset_hz, 300.0) << found.err;
+    EXPECT_NEAR(measured_tone_hz(wav_samples(read_file(dir.file("out.wav")))), 1000.0, 2.0);
   }
+}
+
+TEST(RxChannelChoice, FinderPicksTheStrongestChannelOfAWideRecording) {
+  // 2.4 MS/s cu8 as a dongle writes it: the strongest channel far from the
+  // centre, a weaker one, and a leak at 0 Hz that is not a channel.
+  ScratchDir dir;
+  SynthRecording recording = tone_recording(2400000.0, 312345.0, 1.0);
+  recording.channels[0].amplitude = 0.35;
+  recording.channels.push_back({-512500.0, 2500.0, 0.1, tone_audio(600.0, 1.0, 1.0)});
+  recording.channels.push_back({0.0, 0.0, 0.45, {}});  // stronger than any channel
+  write_raw_recording(dir.file("dongle.cu8"), "cu8", recording);
+  const ToolRun run = rx({dir.file("dongle.cu8"), "--rate", "2.4M", "--center", "145.5M", "-o", dir.file("out.wav")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NEAR(announced_offset_hz(run.err), 312345.0, 300.0) << run.err;
+  EXPECT_NE(run.err.find("channel at 14581"), std::string::npos) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+  EXPECT_NEAR(measured_tone_hz(wav_samples(read_file(dir.file("out.wav")))), 1000.0, 2.0);
+  // --quiet keeps even that line back.
+  const ToolRun quiet = rx({dir.file("dongle.cu8"), "--rate", "2.4M", "-q", "-o", dir.file("quiet.wav")});
+  ASSERT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(read_file(dir.file("quiet.wav")), read_file(dir.file("out.wav")));
+}
+
+TEST(RxKernel, KernelSourceIsAssembledWithTheOffsetAndDefinitions) {
+  ScratchDir dir;
+  const std::string capture = dir.file("capture.iq");
+  ASSERT_EQ(run_tool(tool_path("kdsp-synth"),
+                     {"--audio", "voice", "--offset", "-20000", "--duration", "1", "--seed", "2", capture})
+                .status,
+            0);
+  const std::string source =
+      "; demodulate where kdsp-rx placed the channel, then shift down\n"
+      "main:   GETIQ   r2\n"
+      "        LI32    r4, OFFSET_HZ\n"
+      "        FMDEMOD r3, r2, r4\n"
+      "        LI      r5, SHIFT_HZ\n"
+      "        FSHIFT  r1, r3, r5\n"
+      "        EMIT\n"
+      "        HALT\n";
+  write_file(dir.file("shift.kasm"), Bytes(source.begin(), source.end()));
+  const ToolRun run =
+      rx({capture, "--offset", "-20000", "--kernel", dir.file("shift.kasm"), "-D", "SHIFT_HZ=300", "-o", dir.file("rx.wav")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const ToolRun assembled = run_tool(tool_path("kdsp-as"), {"-D", "OFFSET_HZ=-20000", "-DSHIFT_HZ=300",
+                                                            dir.file("shift.kasm"), "-o", dir.file("shift.kdsp")});
+  ASSERT_EQ(assembled.status, 0) << assembled.err;
+  ASSERT_EQ(run_kdsp({capture, dir.file("shift.kdsp"), dir.file("kdsp.wav")}).status, 0);
+  EXPECT_EQ(read_file(dir.file("rx.wav")), read_file(dir.file("kdsp.wav")));
+
+  // The image itself runs the same; a source with a mistake is refused with
+  // the assembler's diagnostic, and a kernel that fails names its result.
+  const ToolRun image = rx({capture, "--offset", "-20000", "--kernel", dir.file("shift.kdsp"), "-o", dir.file("image.wav")});
+  ASSERT_EQ(image.status, 0) << image.err;
+  EXPECT_EQ(read_file(dir.file("image.wav")), read_file(dir.file("kdsp.wav")));
+  const ToolRun undefined = rx({capture, "--offset", "-20000", "--kernel", dir.file("shift.kasm"), "-o", dir.file("u.wav")});
+  EXPECT_EQ(undefined.status, 1);
+  EXPECT_NE(undefined.err.find("shift.kasm:5:"), std::string::npos) << undefined.err;
+  EXPECT_NE(undefined.err.find("undefined label 'SHIFT_HZ'"), std::string::npos) << undefined.err;
+  const std::string silent = "GETIQ r2\nHALT\n";
+  write_file(dir.file("silent.kasm"), Bytes(silent.begin(), silent.end()));
+  const ToolRun no_output = rx({capture, "--offset", "0", "--kernel", dir.file("silent.kasm"), "-o", dir.file("s.wav")});
+  EXPECT_EQ(no_output.status, 1);
+  EXPECT_NE(no_output.err.find("NO_OUTPUT"), std::string::npos) << no_output.err;
+  EXPECT_FALSE(file_exists(dir.file("u.wav")) || file_exists(dir.file("s.wav")));
 }
 
 TEST(RxFormats, RateSpellingsMeanTheSameRate) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "kdsp-rx/channel_search.h"
 #include "kdsp-rx/core_run.h"
 #include "kdsp-rx/kernel_source.h"
 #include "kdsp-rx/progress_line.h"
@@ -36,7 +37,12 @@ std::string hz_text(double hz) {
   return text;
 }
 
-// The channel's offset from the recording's centre, from --offset or --freq.
+// How far from the centre a channel may lie and still have its width inside
+// the recording's band.
+double channel_reach_hz(const RecordingInfo& recording) { return recording.sample_rate / 2.0 - CHANNEL_HALF_WIDTH_HZ; }
+
+// The channel's offset from the recording's centre: from --offset or --freq,
+// else the strongest channel found, announced in one line.
 int choose_offset(const RxOptions& options, const RecordingInfo& recording, double* offset_hz, std::string* error) {
   if (options.offset_hz) {
     *offset_hz = *options.offset_hz;
@@ -51,12 +57,21 @@ int choose_offset(const RxOptions& options, const RecordingInfo& recording, doub
     *offset_hz = *options.frequency_hz - *recording.centre_hz;
     return 0;
   }
-  *error = "no channel chosen; give --offset HZ (from the recording's centre) or --freq HZ";
-  return -1;
+  FoundChoice found;
+  if (find_strongest_channel(recording, channel_reach_hz(recording), &found, error) != 0) return -1;
+  // The finder's centre to the hertz: the core takes whole hertz anyway.
+  *offset_hz = std::round(found.offset_hz);
+  std::string where = "offset " + hz_text(*offset_hz);
+  if (recording.centre_hz) where = hz_text(*recording.centre_hz + *offset_hz) + " (" + where + ")";
+  if (!options.quiet) {
+    std::fprintf(stderr, "kdsp-rx: channel at %s, %.1f dB over the noise, the strongest found; give --offset or "
+                 "--freq for another\n", where.c_str(), found.cnr_db);
+  }
+  return 0;
 }
 
 int check_in_band(const RecordingInfo& recording, double offset_hz, std::string* error) {
-  const double reach = recording.sample_rate / 2.0 - CHANNEL_HALF_WIDTH_HZ;
+  const double reach = channel_reach_hz(recording);
   if (std::fabs(offset_hz) <= reach) return 0;
   std::string where = "offset " + hz_text(offset_hz);
   std::string band = "offsets from " + hz_text(-reach) + " to " + hz_text(reach);
