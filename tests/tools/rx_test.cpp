@@ -380,6 +380,69 @@ TEST(RxErrors, EveryRefusalNamesTheFileTheCauseAndTheFix) {
     for (const std::string& part : c.says) EXPECT_NE(run.err.find(part), std::string::npos) << part;
     EXPECT_EQ(read_file(dir.file("out.wav")), (Bytes{'o', 'l', 'd'}));
   }
+
+  // A value that is not a number is refused as kdsp refuses it, whether it
+  // passes straight to the core or through the front end.
+  std::vector<std::complex<float>> pairs(48000, {0.5f, 0.0f});
+  pairs[30000] = {std::nanf(""), 0.0f};
+  write_pairs(dir.file("nan.iq"), pairs);
+  write_pairs(dir.file("nan.cf32"), pairs);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{dir.file("nan.iq"), "--offset", "0"},
+        std::vector<std::string>{dir.file("nan.cf32"), "--rate", "480k", "--offset", "0"}}) {
+    std::vector<std::string> with_output = args;
+    with_output.insert(with_output.end(), {"-o", dir.file("out.wav")});
+    const ToolRun run = rx(with_output);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("not a finite number"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(args[0]), std::string::npos) << run.err;
+    EXPECT_EQ(read_file(dir.file("out.wav")), (Bytes{'o', 'l', 'd'}));
+  }
+
+  // An output that cannot be written leaves nothing behind.
+  const ToolRun unwritable =
+      rx({dir.file("r.cu8"), "--rate", "2.4M", "--offset", "0", "-o", dir.file("missing/out.wav")});
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_NE(unwritable.err.find("missing/out.wav' could not be written"), std::string::npos) << unwritable.err;
+}
+
+}  // namespace kdsp
+
+namespace kdsp {
+
+TEST(RxAfterDemod, DeemphasisAndNormalizeShapeTheAudioOnlyWhenAskedFor) {
+  ScratchDir dir;
+  const std::string capture = dir.file("tone.iq");
+  ASSERT_EQ(run_tool(tool_path("kdsp-synth"), {"--audio", "tone:1000", "--offset", "25000", "--deviation", "2500",
+                                               "--cnr", "40", "--duration", "1", capture})
+                .status,
+            0);
+  const auto receive = [&](std::vector<std::string> extra, const std::string& name) {
+    std::vector<std::string> args = {capture, "--offset", "25k", "-o", dir.file(name)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const ToolRun run = rx(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return wav_samples(read_file(dir.file(name)));
+  };
+  const std::vector<double> plain = receive({}, "plain.wav");
+  const std::vector<double> soft = receive({"--deemphasis", "750"}, "soft.wav");
+  const std::vector<double> loud = receive({"--normalize"}, "loud.wav");
+  ASSERT_EQ(soft.size(), plain.size());
+  ASSERT_EQ(loud.size(), plain.size());
+  const auto amplitude = [](const std::vector<double>& audio) {
+    return tone_amplitude(audio, 48000, 1000.0, 4800, audio.size() - 4800);
+  };
+  // A one-pole de-emphasis of 750 us passes 1 kHz at 1 / sqrt(1 + (2 pi 1000 750e-6)^2).
+  const double expected = 1.0 / std::sqrt(1.0 + std::pow(2.0 * 3.141592653589793 * 1000.0 * 750e-6, 2.0));
+  EXPECT_NEAR(amplitude(soft) / amplitude(plain), expected, 0.01);
+  // Normalizing brings the peak to -1 dB of full scale and scales all alike.
+  double peak = 0.0;
+  for (double sample : loud) peak = std::max(peak, std::fabs(sample));
+  EXPECT_NEAR(peak, 0.8912509, 1.0 / 32767.0);
+  double plain_peak = 0.0;
+  for (double sample : plain) plain_peak = std::max(plain_peak, std::fabs(sample));
+  EXPECT_NEAR(amplitude(loud) / amplitude(plain), peak / plain_peak, 0.002);
+  EXPECT_EQ(rx({capture, "--offset", "0", "--deemphasis", "0", "-o", dir.file("x.wav")}).status, 2);
 }
 
 }  // namespace kdsp

@@ -120,6 +120,8 @@ int run(const RxOptions& options) {
     received = receive_channel(job, &progress, &wav, &error);
   }
   if (received != 0) return fail("'" + recording.path + "': " + error);
+  apply_after_demod(options.after, CORE_AUDIO_RATE,
+                    std::span<std::uint8_t>(wav).subspan(CORE_WAV_HEADER_BYTES));
   const char* output = options.output_path == "-" ? nullptr : options.output_path.c_str();
   if (write_output_file(output, wav) != 0) {
     return fail(output == nullptr ? std::string("the WAV could not be written to standard output")

@@ -95,6 +95,13 @@ int apply_option(const std::string& name, const std::string& value, RxOptions* o
     return 0;
   }
   if (name == "-j") return apply_threads(name, value, options, error);
+  if (name == "--deemphasis") {
+    if (parse_real_option(value.c_str(), 0.0, MAX_DEEMPHASIS_US, &options->after.deemphasis_us) != 0 ||
+        options->after.deemphasis_us <= 0.0) {
+      return bad_value(name, value, "a time constant in microseconds above 0 up to 10000, such as 750", error);
+    }
+    return 0;
+  }
   if (name == "--keep-pieces") {
     if (value.empty()) return bad_value(name, value, "an existing folder", error);
     options->pieces_dir = value;
@@ -106,7 +113,7 @@ int apply_option(const std::string& name, const std::string& value, RxOptions* o
 
 bool takes_value(const std::string& name) {
   for (const char* known : {"-o", "-j", "-D", "--format", "--rate", "--center", "--offset", "--freq", "--bandwidth",
-                            "--kernel", "--keep-pieces"}) {
+                            "--kernel", "--keep-pieces", "--deemphasis"}) {
     if (name == known) return true;
   }
   return false;
@@ -141,6 +148,10 @@ RxParse parse_rx_options(int argc, char** argv, RxOptions* options, std::string*
     if (arg == "--help" || arg == "-h") return RxParse::HELP;
     if (arg == "--quiet" || arg == "-q") {
       parsed.quiet = true;
+      continue;
+    }
+    if (arg == "--normalize") {
+      parsed.after.normalize = true;
       continue;
     }
     if (arg.empty() || arg[0] != '-') {
@@ -224,6 +235,10 @@ Options:
                           offset: 0 Hz, or the --offset itself when the
                           recording is a 240000 pairs/s capture
   -D NAME=VALUE           a constant for the --kernel source (repeatable)
+  --deemphasis US         a one-pole de-emphasis with this time constant in
+                          microseconds (750 for narrowband FM voice)
+  --normalize             a fixed gain that brings the audio's peak to -1 dB
+                          of full scale
   -j N                    pieces run at once (default: one per processor
                           core); the output is the same for any N
   --keep-pieces DIR       also write each piece's capture and WAV to DIR
@@ -234,7 +249,8 @@ Options:
   -h, --help              show this text
 
 A kdsp capture given with --offset and nothing else gives exactly the bytes
-kdsp writes for it with the six-word kernel at that offset.
+kdsp writes for it with the six-word kernel at that offset. --deemphasis and
+--normalize change the core's audio and are off unless given.
 
 Exit status: 0 success, 1 the recording, the kernel or the output failed
 (one line on standard error says why), 2 bad options.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "kdsp-rx/after_demod.h"
 #include "kdsp-rx/recording.h"
 
 namespace kdsp {
@@ -18,6 +19,7 @@ struct RxOptions {
   std::string kernel_path;            // empty: the built-in kernel
   std::vector<std::string> definitions;  // -D NAME=VALUE, in order
   unsigned threads = 0;               // 0: one per core
+  AfterDemod after;                   // --deemphasis, --normalize
   bool quiet = false;
   std::string output_path;            // "-": standard output
   std::string pieces_dir;             // --keep-pieces: each piece's capture and WAV
