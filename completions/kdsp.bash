@@ -40,11 +40,14 @@ _kdsp_option_value() {
       COMPREPLY=($(compgen -W '25k 12.5k' -- "$cur")) ;;
     kdsp-rx:--kernel)
       _kdsp_files "$cur" kdsp kasm ;;
+    kdsp-rx:--keep-pieces)
+      compopt -o filenames 2>/dev/null
+      COMPREPLY=($(compgen -d -- "$cur")) ;;
     kdsp-scan:--threshold | kdsp-scan:--max | kdsp-synth:--offset | kdsp-synth:--deviation | \
       kdsp-synth:--duration | kdsp-synth:--cnr | kdsp-synth:--second-offset | \
       kdsp-synth:--second-level | kdsp-synth:--seed | kdsp-rx:--rate | kdsp-rx:--center | \
-      kdsp-rx:--offset | kdsp-rx:--freq | kdsp-rx:-D | kdsp-rx:--deemphasis | kdsp-rx:--squelch | \
-      kdsp-rx:-j)
+      kdsp-rx:--offset | kdsp-rx:--freq | kdsp-rx:-D | kdsp-rx:--deemphasis | kdsp-rx:-j | \
+      kdsp-as:-D)
       COMPREPLY=() ;;
     *) return 1 ;;
   esac
@@ -53,7 +56,7 @@ _kdsp_option_value() {
 
 _kdsp_options() {
   case "$1" in
-    kdsp-as) echo '-o -h --help --version' ;;
+    kdsp-as) echo '-o -D -h --help --version' ;;
     kdsp-dis) echo '-h --help --version' ;;
     kdsp-scan) echo '--png --threshold --max -h --help --version' ;;
     kdsp-synth)
@@ -61,7 +64,7 @@ _kdsp_options() {
         '--second-level --seed --audio-out -h --help --version' ;;
     kdsp-rx)
       echo '-o --format --rate --center --offset --freq --bandwidth --kernel -D --deemphasis' \
-        '--squelch --normalize -j -q --quiet -h --help --version' ;;
+        '--normalize -j --keep-pieces -q --quiet -h --help' ;;
   esac
 }
 
