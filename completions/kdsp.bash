@@ -53,14 +53,15 @@ _kdsp_option_value() {
 
 _kdsp_options() {
   case "$1" in
-    kdsp-as) echo '-o' ;;
-    kdsp-scan) echo '--png --threshold --max -h --help' ;;
+    kdsp-as) echo '-o -D -h --help --version' ;;
+    kdsp-dis) echo '-h --help --version' ;;
+    kdsp-scan) echo '--png --threshold --max -h --help --version' ;;
     kdsp-synth)
       echo '--audio --offset --deviation --duration --cnr --second-offset --second-audio' \
-        '--second-level --seed --audio-out -h --help' ;;
+        '--second-level --seed --audio-out -h --help --version' ;;
     kdsp-rx)
       echo '-o --format --rate --center --offset --freq --bandwidth --kernel -D --deemphasis' \
-        '--squelch --normalize -j -q --quiet -h --help --version' ;;
+        '--squelch --normalize -j --keep-pieces -q --quiet -h --help --version' ;;
   esac
 }
 

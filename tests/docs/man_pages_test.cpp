@@ -20,7 +20,7 @@ const std::vector<std::string> ALL_PROGRAMS = {"kdsp", "kdsp-as", "kdsp-dis", "k
 // Companions whose --help does not yet print their options on standard
 // output with status 0. Once one does, its options are checked like the
 // others', and it must come off this list.
-const std::set<std::string> WITHOUT_HELP_YET = {"kdsp-as", "kdsp-dis"};
+const std::set<std::string> WITHOUT_HELP_YET = {};
 
 std::string man_source(const std::string& program) {
   return std::string(KDSP_SOURCE_DIR) + "/docs/man/" + program + ".1.scd";
@@ -43,7 +43,11 @@ std::vector<std::string> options_in_help(const std::string& help) {
       }
       const bool more = word.back() == ',';
       if (more) word.pop_back();
-      options.push_back(word.substr(0, word.find('=')));
+      // "-h,--help": two spellings in one word.
+      std::istringstream spellings(word);
+      for (std::string spelling; std::getline(spellings, spelling, ',');) {
+        if (!spelling.empty()) options.push_back(spelling.substr(0, spelling.find('=')));
+      }
       if (!more) break;
     }
   }

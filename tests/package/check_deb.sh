@@ -10,7 +10,7 @@ cpack=$1 build=$2 source=$3 version=$4
 
 # Companions whose --version is still to come; each must at least start from
 # the package. Once one prints its version, it must come off this list.
-without_version_yet=" kdsp-as kdsp-dis kdsp-scan kdsp-synth "
+without_version_yet=" "
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -56,13 +56,15 @@ std::string unexpected_or(const CLI::App& app, const std::string& message) {
 
 }  // namespace
 
+std::string tool_version_line(const char* program) { return std::string(program) + " " + KDSP_VERSION; }
+
 void configure_tool_app(CLI::App& app, const ToolHelp& help) {
   app.name(help.program);
   app.description(help.description);
   app.footer(help.footer);
   app.formatter(std::make_shared<ToolFormatter>(std::string("usage: ") + help.program + " " + help.synopsis));
   app.set_help_flag("-h,--help", "show this text and exit");
-  app.set_version_flag("--version", std::string(help.program) + " " + KDSP_VERSION,
+  app.set_version_flag("--version", tool_version_line(help.program),
                        "show the program's name and version and exit");
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }

@@ -31,6 +31,10 @@ struct ToolHelp {
   const char* footer;       // after the options: exit statuses, notes
 };
 
+// "<program> <project version>": what --version prints, for a companion
+// that reads its own command line.
+std::string tool_version_line(const char* program);
+
 // Sets `app` up as the companion described by `help`: the help layout,
 // -h/--help, --version, and the last value winning when a value option is
 // given more than once (an option may override this one by one).

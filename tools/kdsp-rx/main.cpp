@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "common/command_line.h"
 #include "kdsp-rx/channel_search.h"
 #include "kdsp-rx/core_run.h"
 #include "kdsp-rx/kernel_source.h"
@@ -137,6 +138,7 @@ int run_program(int argc, char** argv) {
   std::string error;
   switch (parse_rx_options(argc, argv, &options, &error)) {
     case RxParse::HELP: std::fputs(rx_usage(), stdout); return 0;
+    case RxParse::VERSION: std::puts(tool_version_line("kdsp-rx").c_str()); return 0;
     case RxParse::OK: break;
     case RxParse::ERROR:
       std::fprintf(stderr, "kdsp-rx: %s\nTry 'kdsp-rx --help'.\n", error.c_str());

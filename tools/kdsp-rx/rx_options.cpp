@@ -146,6 +146,7 @@ RxParse parse_rx_options(int argc, char** argv, RxOptions* options, std::string*
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") return RxParse::HELP;
+    if (arg == "--version") return RxParse::VERSION;
     if (arg == "--quiet" || arg == "-q") {
       parsed.quiet = true;
       continue;
@@ -247,6 +248,7 @@ Options:
                           that piece's WAV
   -q, --quiet             no progress line
   -h, --help              show this text
+      --version           show the program name and version
 
 A kdsp capture given with --offset and nothing else gives exactly the bytes
 kdsp writes for it with the six-word kernel at that offset. --deemphasis and

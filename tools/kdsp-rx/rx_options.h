@@ -27,7 +27,7 @@ struct RxOptions {
 
 inline constexpr std::int64_t MAX_THREADS = 256;
 
-enum class RxParse { OK, HELP, ERROR };
+enum class RxParse { OK, HELP, VERSION, ERROR };
 
 // Reads argv into `*options`: OK, HELP for --help, or ERROR with `*error`
 // saying what is wrong.
