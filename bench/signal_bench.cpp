@@ -14,15 +14,16 @@
 #include <string>
 #include <vector>
 
-#include "formats/wav.h"
-#include "dsp/oscillator.h"
-#include "vm/vm_state.h"
 #include "base/memory.h"
-#include "formats/iq_capture.h"
+#include "base/numbers.h"
 #include "dsp/fft.h"
 #include "dsp/fm_demod.h"
 #include "dsp/freq_shift.h"
+#include "dsp/oscillator.h"
 #include "dsp/voice_band.h"
+#include "formats/iq_capture.h"
+#include "formats/wav.h"
+#include "vm/vm_state.h"
 
 namespace kdsp {
 
@@ -42,7 +43,7 @@ const std::vector<float>& capture() {
     double phase = 0.0;
     for (std::uint64_t n = 0; n < pair_count(); ++n) {
       const double t = static_cast<double>(n) / IQ_SAMPLE_RATE;
-      phase += 2.0 * M_PI * (25000.0 + 3000.0 * std::sin(2.0 * M_PI * 440.0 * t)) / IQ_SAMPLE_RATE;
+      phase += TWO_PI * (25000.0 + 3000.0 * std::sin(TWO_PI * 440.0 * t)) / IQ_SAMPLE_RATE;
       v[2 * n] = static_cast<float>(0.5 * std::cos(phase)) + noise(rng);
       v[2 * n + 1] = static_cast<float>(0.5 * std::sin(phase)) + noise(rng);
     }
@@ -153,17 +154,16 @@ void BM_load_iq_capture(benchmark::State& state) {
 
 // One sincos per mixed pair, as the mixer makes them.
 void BM_floor_sincos_per_pair(benchmark::State& state) {
-  const double step = -2.0 * M_PI * 25000.0 / IQ_SAMPLE_RATE;
+  const double step = -TWO_PI * 25000.0 / IQ_SAMPLE_RATE;
   for (auto _ : state) {
-    double phase = 0.0;
+    PhaseAccumulator oscillator = start_phase(0.0);
     double sum = 0.0;
     for (std::uint64_t n = 0; n < pair_count(); ++n) {
       double s = 0.0;
       double c = 0.0;
-      ::sincos(phase, &s, &c);
+      ::sincos(oscillator.phase, &s, &c);
       sum += s + c;
-      phase = phase + step;
-      if (n % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, 2.0 * M_PI);
+      advance_phase(oscillator, step);
     }
     benchmark::DoNotOptimize(sum);
   }

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Times kdsp as a whole process on a synthesized 30 s capture.
 
-For each kernel: the median and the fastest wall time of --runs runs, and
-the peak resident memory reported by /usr/bin/time -v. Prints one Markdown
+For each kernel: the median and the fastest wall time of --runs runs, the
+median CPU time (user + system, less disturbed than the wall time when other
+work shares the cores) and the peak resident memory reported by
+/usr/bin/time -v. Prints one Markdown
 table; with --markdown FILE also writes it there with the machine's
 description.
 
@@ -20,7 +22,7 @@ import sys
 import tempfile
 import time
 
-OP_LI, OP_ADDI, OP_GETIQ, OP_FMDEMOD, OP_FSHIFT = 0x01, 0x03, 0x20, 0x21, 0x22
+OP_LI, OP_ADDI, OP_XOR, OP_GETIQ, OP_FMDEMOD, OP_FSHIFT = 0x01, 0x03, 0x07, 0x20, 0x21, 0x22
 EMIT, HALT = 0x30000000, 0xFF000000
 
 
@@ -53,15 +55,29 @@ def demod_then_shifts(shift_count):
     return words + [addi(1, 3, 0), EMIT, HALT]
 
 
+def demods(count, offset_hz=25000):
+    """GETIQ r2; LI r4,offset; FMDEMOD r3,r2,r4 (count times); ADDI r1,r3,0; EMIT; HALT.
+    A negative offset is built as LI of its magnitude, then XOR/ADD into the
+    two's complement through r0 (which stays 0)."""
+    words = [rrr(OP_GETIQ, 2, 0, 0)]
+    if offset_hz >= 0:
+        words.append(li(4, offset_hz))
+    else:
+        words += [li(4, -offset_hz), addi(5, 0, -1), rrr(OP_XOR, 4, 4, 5), addi(4, 4, 1)]
+    words += [rrr(OP_FMDEMOD, 3, 2, 4)] * count
+    return words + [addi(1, 3, 0), EMIT, HALT]
+
+
 KERNELS = [
     ("FMDEMOD, EMIT (six words)", demod_then_shifts(0)),
     ("FMDEMOD, FSHIFT 300, EMIT", demod_then_shifts(1)),
     ("FMDEMOD, 31 x FSHIFT 300, EMIT", demod_then_shifts(31)),
+    ("32 x FMDEMOD, EMIT", demods(32)),
 ]
 
 
 def run_once(kdsp, capture, kernel, out):
-    """Wall seconds of one run and its peak resident set in MB."""
+    """Wall seconds of one run, its CPU seconds and its peak resident set in MB."""
     start = time.perf_counter()
     proc = subprocess.run(["/usr/bin/time", "-v", kdsp, capture, kernel, out],
                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
@@ -69,7 +85,9 @@ def run_once(kdsp, capture, kernel, out):
     if proc.returncode != 0:
         sys.exit(f"kdsp failed ({proc.returncode}):\n{proc.stderr}")
     rss_kb = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", proc.stderr).group(1))
-    return wall, rss_kb / 1000.0
+    cpu = sum(float(re.search(rf"{kind} time \(seconds\): ([\d.]+)", proc.stderr).group(1))
+              for kind in ("User", "System"))
+    return wall, cpu, rss_kb / 1000.0
 
 
 def machine_description():
@@ -91,7 +109,7 @@ def main():
     parser.add_argument("--markdown")
     args = parser.parse_args()
 
-    kdsp = os.path.join(args.build, "kdsp")
+    kdsp = os.path.join(args.build, "src", "kdsp")
     synth = os.path.join(args.build, "tools", "kdsp-synth", "kdsp-synth")
     with tempfile.TemporaryDirectory(prefix="kdsp-bench-") as tmp:
         capture = os.path.join(tmp, "capture.iq")
@@ -103,12 +121,14 @@ def main():
             with open(kernel, "wb") as f:
                 f.write(kernel_image(words))
             runs = [run_once(kdsp, capture, kernel, os.path.join(tmp, "out.wav")) for _ in range(args.runs)]
-            walls = [w for w, _ in runs]
-            rows.append((name, statistics.median(walls), min(walls), max(r for _, r in runs)))
+            walls = [w for w, _, _ in runs]
+            cpus = [c for _, c, _ in runs]
+            rows.append((name, statistics.median(walls), min(walls), statistics.median(cpus),
+                         max(r for _, _, r in runs)))
 
     table = [f"{args.duration} s capture, {args.runs} runs per kernel.", "",
-             "| kernel | median s | min s | peak RSS MB |", "|---|---:|---:|---:|"]
-    table += [f"| {n} | {med:.3f} | {mn:.3f} | {rss:.1f} |" for n, med, mn, rss in rows]
+             "| kernel | median s | min s | median CPU s | peak RSS MB |", "|---|---:|---:|---:|---:|"]
+    table += [f"| {n} | {med:.3f} | {mn:.3f} | {cpu:.2f} | {rss:.1f} |" for n, med, mn, cpu, rss in rows]
     text = "\n".join(table)
     print(text)
     if args.markdown:

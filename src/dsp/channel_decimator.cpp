@@ -1,13 +1,14 @@
 #include "dsp/channel_decimator.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
-#include "dsp/oscillator.h"
-#include "formats/iq_capture.h"
+#include "base/numbers.h"
 #include "dsp/channel_filter.h"
+#include "dsp/detail.h"
+#include "dsp/oscillator.h"
 #include "dsp/vector_lanes.h"
+#include "formats/iq_capture.h"
 
 namespace kdsp {
 
@@ -52,10 +53,6 @@ constexpr TapPlace make_tap_places() {
 }
 constexpr TapPlace TAP_PLACES = make_tap_places();
 
-// Oscillator values per stretch of the mixer: the sincos calls run in a
-// loop of their own, and the products in a loop free of calls.
-constexpr std::uint64_t OSCILLATOR_STRETCH = 256;
-
 // One mixed pair into its window place, narrowed to float as the mixer's
 // output is.
 [[gnu::always_inline]] inline void mix_pair(const float* pair, double cosine, double sine, double* re_slot,
@@ -89,36 +86,20 @@ void mix_stretch(const float* iq, const double* cosines, const double* sines, st
   }
 }
 
-// Mixes pairs osc.next_pair .. end-1 into the window of the block at k0.
-void mix_into_window(const float* iq, std::uint64_t pair_count, std::uint64_t end, std::uint64_t k0,
-                     DecimatorOscillator& osc, const Window& window) {
-  const double two_pi = 6.283185307179586;
-  double cosines[OSCILLATOR_STRETCH];
+// Mixes the pairs from the oscillator's next one up to end-1 into the window
+// of the block at k0.
+void mix_into_window(const float* iq, std::uint64_t end, std::uint64_t k0, double step,
+                     PhaseAccumulator& oscillator, const Window& window) {
   double sines[OSCILLATOR_STRETCH];
-  std::uint64_t w = osc.next_pair + LEAD - PHASES * k0;
+  double cosines[OSCILLATOR_STRETCH];
+  const std::uint64_t w = oscillator.index + LEAD - PHASES * k0;
   std::uint64_t phase_index = w % PHASES;
   std::uint64_t row = w / PHASES;
-  double phase = osc.phase;
-  double sine = osc.sine;
-  double cosine = osc.cosine;
-  for (std::uint64_t first = osc.next_pair; first < end; first += OSCILLATOR_STRETCH) {
+  for (std::uint64_t first = oscillator.index; first < end; first += OSCILLATOR_STRETCH) {
     const std::uint64_t count = std::min(end - first, OSCILLATOR_STRETCH);
-    for (std::uint64_t t = 0; t < count; ++t) {
-      const std::uint64_t n = first + t;
-      cosines[t] = cosine;
-      sines[t] = sine;
-      // The phase is accumulated, not recomputed from n, and reduced now and
-      // then so that it never grows large enough to lose precision.
-      phase = phase + osc.step;
-      if (n % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, two_pi);
-      if (n + 1 < pair_count) ::sincos(phase, &sine, &cosine);
-    }
+    oscillator_values(oscillator, step, count, sines, cosines);
     mix_stretch(iq + 2 * first, cosines, sines, count, window, phase_index, row);
   }
-  osc.phase = phase;
-  osc.sine = sine;
-  osc.cosine = cosine;
-  osc.next_pair = end;
 }
 
 // Output k0 + i for any i: only the pairs that exist contribute, in
@@ -190,9 +171,6 @@ void interior_outputs_scalar(const Window& window, const double* taps, std::uint
   }
 }
 
-typedef double Double4 __attribute__((vector_size(32)));
-typedef double Double2 __attribute__((vector_size(16)));
-
 // Wider lanes where the processor has them. AVX2 only, never FMA: every
 // product must be rounded before it is added.
 __attribute__((target("avx2"))) std::uint64_t interior_outputs_avx2(const Window& window, const double* taps,
@@ -225,9 +203,8 @@ void slide_window(const Window& window) {
 
 void decimator_start(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
                      const double* taps, double* window, ChannelDecimator* decimator) {
-  const double two_pi = 6.283185307179586;
-  const double step = (static_cast<double>(offset_hz) * -two_pi) / static_cast<double>(IQ_SAMPLE_RATE);
-  *decimator = ChannelDecimator{iq_samples, pair_count, taps, window, DecimatorOscillator{step, 0.0, 0.0, 1.0, 0}, 0};
+  const double step = (static_cast<double>(offset_hz) * -TWO_PI) / static_cast<double>(IQ_SAMPLE_RATE);
+  *decimator = ChannelDecimator{iq_samples, pair_count, taps, window, step, start_phase(0.0), 0};
 }
 
 std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out) {
@@ -244,8 +221,8 @@ std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out) {
   const std::uint64_t count = std::min(output_count - k0, BLOCK);
   if (k0 > 0) slide_window(window);
   const std::uint64_t reach_end = PHASES * (k0 + count - 1) + HALF + 1;
-  mix_into_window(decimator->iq_samples, pair_count, std::min(reach_end, pair_count), k0, decimator->oscillator,
-                  window);
+  mix_into_window(decimator->iq_samples, std::min(reach_end, pair_count), k0, decimator->mixer_step,
+                  decimator->mixer_phase, window);
 
   // Edge outputs, the interior ones, and edge outputs again: [0, lo), [lo, hi), [hi, count).
   const std::uint64_t lo = interior_first > k0 ? std::min(interior_first - k0, count) : 0;
@@ -257,8 +234,8 @@ std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out) {
   return count;
 }
 
-void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                      const double* taps, double* window, Complex* baseband) {
+void detail::mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
+                              const double* taps, double* window, Complex* baseband) {
   ChannelDecimator decimator;
   decimator_start(iq_samples, pair_count, offset_hz, taps, window, &decimator);
   std::uint64_t done = 0;

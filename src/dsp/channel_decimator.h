@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "dsp/complex.h"
+#include "dsp/oscillator.h"
 
 namespace kdsp {
 
@@ -25,22 +26,14 @@ inline constexpr std::uint64_t DECIMATOR_WINDOW_ROWS = DECIMATOR_BLOCK_OUTPUTS +
 // Doubles in the window: five phases, real and imaginary rows.
 inline constexpr std::uint64_t DECIMATOR_WINDOW_DOUBLES = 10 * DECIMATOR_WINDOW_ROWS;
 
-// The running oscillator of the mixer: where it stands and its last values.
-struct DecimatorOscillator {
-  double step;
-  double phase;
-  double sine;
-  double cosine;
-  std::uint64_t next_pair;
-};
-
 // Where a block-by-block run stands; filled by decimator_start.
 struct ChannelDecimator {
   const float* iq_samples;
   std::uint64_t pair_count;
   const double* taps;
   double* window;
-  DecimatorOscillator oscillator;
+  double mixer_step;             // radians per pair
+  PhaseAccumulator mixer_phase;  // that of the next pair to mix
   std::uint64_t next_output;
 };
 
@@ -51,17 +44,12 @@ void decimator_start(const float* iq_samples, std::uint64_t pair_count, std::int
                      const double* taps, double* window, ChannelDecimator* decimator);
 
 // Writes the next outputs of the run (at most DECIMATOR_BLOCK_OUTPUTS) to
-// out[0 ..] and returns how many; 0 once all pair_count/5 are done. The
-// outputs are those of mix_and_decimate, in order.
+// out[0 ..] and returns how many; 0 once all pair_count/5 are done. Output k
+// (k = 0 .. pair_count/5 - 1) is the sum over the taps of taps[j] * mixed
+// pair 5k - 81 + j (pairs outside 0 .. pair_count-1 skipped, not taken as
+// zero), where mixed pair n is iq pair n times e^(i phi_n), phi_n the
+// PhaseAccumulator's phase of pair n from 0 in steps of
+// -2 pi offset_hz / 240000, each product narrowed to float.
 std::uint64_t decimate_next_block(ChannelDecimator* decimator, Complex* out);
-
-// The whole run at once. For k = 0 .. pair_count/5 - 1: baseband[k] = sum over the taps of
-// taps[j] * mixed pair 5k - 81 + j (pairs outside 0 .. pair_count-1 skipped,
-// not taken as zero), where mixed pair n is iq pair n times e^(i phi_n), phi_n
-// accumulated by n additions of -2 pi offset_hz / 240000 and reduced by
-// remainder(., 2 pi) after every 4096 pairs, each product narrowed to float.
-//   window : DECIMATOR_WINDOW_DOUBLES of scratch, contents irrelevant
-void mix_and_decimate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                      const double* taps, double* window, Complex* baseband);
 
 }  // namespace kdsp

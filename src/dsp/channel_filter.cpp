@@ -2,9 +2,12 @@
 
 #include <cmath>
 
+#include "base/numbers.h"
+#include "dsp/detail.h"
+
 namespace kdsp {
 
-double bessel_i0(double x, std::uint32_t* last_term_k) {
+double detail::bessel_i0(double x, std::uint32_t* last_term_k) {
   const double q = (x * x) * 0.25;
   double term = 1.0;
   double sum = 1.0;
@@ -20,20 +23,21 @@ double bessel_i0(double x, std::uint32_t* last_term_k) {
 }
 
 double design_channel_filter(double* taps) {
-  const double pi = 3.141592653589793;
-  const double cutoff_rad = 0.3534291735288517;  // 2*pi * 13500 / 240000
-  const double centre_value = 0.1125;            // 2 * 13500 / 240000
-  const double beta = 6.5;                       // Kaiser window
+  // The cut-off's bits are part of every tap.
+  constexpr double cutoff_rad = TWO_PI * 13500.0 / 240000.0;
+  static_assert(cutoff_rad == 0.3534291735288517);
+  const double centre_value = 0.1125;  // 2 * 13500 / 240000
+  const double beta = 6.5;             // Kaiser window
   const double centre = static_cast<double>(CHANNEL_FILTER_CENTRE);
 
-  const double window_norm = bessel_i0(beta);
+  const double window_norm = detail::bessel_i0(beta);
   double tap_sum = 0.0;
   for (std::uint32_t i = 0; i < CHANNEL_FILTER_TAPS; ++i) {
     const double x = static_cast<double>(i) - centre;
-    const double ideal = x == 0.0 ? centre_value : std::sin(cutoff_rad * x) / (pi * x);
+    const double ideal = x == 0.0 ? centre_value : std::sin(cutoff_rad * x) / (PI * x);
     const double r = (static_cast<double>(i) - centre) / centre;
     const double w = std::sqrt(std::fmax(1.0 - r * r, 0.0));
-    taps[i] = (bessel_i0(w * beta) / window_norm) * ideal;
+    taps[i] = (detail::bessel_i0(w * beta) / window_norm) * ideal;
     tap_sum = tap_sum + taps[i];
   }
   // A division per tap, not a multiplication by a reciprocal: the last bits

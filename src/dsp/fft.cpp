@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/numbers.h"
 #include "dsp/vector_lanes.h"
 
 namespace kdsp {
@@ -148,8 +149,7 @@ void bit_reverse_from_padded(const PaddedReal& source, Complex* x, std::uint64_t
 
 // The stage's rotation step: the one trigonometric evaluation per stage.
 Complex stage_step(std::uint64_t len, bool inverse) {
-  const double pi = 3.141592653589793;
-  const double base = inverse ? 2.0 * pi : -2.0 * pi;
+  const double base = inverse ? TWO_PI : -TWO_PI;
   Complex step{0.0, 0.0};
   ::sincos(base / static_cast<double>(len), &step.im, &step.re);
   return step;
@@ -164,9 +164,6 @@ void walk_twiddles(Complex& w, const Complex& step, Complex* out, std::uint64_t 
 }
 
 // ---- Butterflies ----------------------------------------------------------
-
-typedef double Double4 __attribute__((vector_size(32)));
-typedef double Double2 __attribute__((vector_size(16)));
 
 // Vectors of one (Double2) or two (Double4) complex values, re then im, and
 // the lane shuffles that a complex product needs (__builtin_shufflevector,

@@ -5,6 +5,7 @@
 #include "base/memory.h"
 #include "dsp/channel_decimator.h"
 #include "dsp/channel_filter.h"
+#include "dsp/detail.h"
 #include "dsp/voice_band.h"
 
 namespace kdsp {
@@ -19,9 +20,10 @@ float phase_step(const Complex& a, const Complex& b) {
   return static_cast<float>(std::atan2(y, x) * FM_DISCRIMINATOR_SCALE);
 }
 
-// fm_phase_steps that also adds each step, as it is written, to *sum. Taken
+// audio[m] = the phase step from baseband[m] to baseband[m + 1], for
+// m = 0 .. step_count-1, each also added, as it is written, to *sum. Taken
 // in the order of the samples this is the very sum that the DC removal
-// makes, and its chain of dependent additions overlaps the atan2 calls
+// needs, and its chain of dependent additions overlaps the atan2 calls
 // instead of making a pass of its own.
 void phase_steps_summed(const Complex* baseband, std::uint64_t step_count, float* audio, double* sum) {
   double running = *sum;
@@ -37,27 +39,6 @@ void subtract_mean(float* audio, std::uint64_t count, double sum) {
   const float mean = static_cast<float>(sum / static_cast<double>(count));
   for (std::uint64_t i = 0; i < count; ++i) audio[i] = audio[i] - mean;  // in float
 }
-
-}  // namespace
-
-void fm_phase_steps(const Complex* baseband, std::uint64_t step_count, float* audio) {
-  for (std::uint64_t m = 0; m < step_count; ++m) audio[m] = phase_step(baseband[m + 1], baseband[m]);
-}
-
-void fm_discriminate(const Complex* baseband, std::uint64_t count, float* audio) {
-  if (count == 0) return;
-  audio[0] = 0.0f;
-  fm_phase_steps(baseband, count - 1, audio + 1);
-}
-
-void fm_remove_dc(float* audio, std::uint64_t count) {
-  if (count == 0) return;
-  double sum = 0.0;
-  for (std::uint64_t i = 0; i < count; ++i) sum = sum + static_cast<double>(audio[i]);
-  subtract_mean(audio, count, sum);
-}
-
-namespace {
 
 // Stages 1 to 3 block by block into audio[0 .. pair_count/5 - 1], with the
 // sum of the DC removal (stage 4) taken on the way; returns that sum. block
@@ -86,6 +67,12 @@ double discriminate_by_blocks(const float* iq_samples, std::uint64_t pair_count,
 }
 
 }  // namespace
+
+void detail::fm_discriminate(const Complex* baseband, std::uint64_t count, float* audio) {
+  if (count == 0) return;
+  audio[0] = 0.0f;
+  for (std::uint64_t m = 1; m < count; ++m) audio[m] = phase_step(baseband[m], baseband[m - 1]);
+}
 
 int fm_demodulate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
                   AudioBuffer** result) {

@@ -8,13 +8,14 @@
 //   3. discriminator: phase step between consecutive baseband samples;
 //   4. DC removal: the mean of the audio is subtracted;
 //   5. voice_band_filter, in place.
-// Stages 1 to 3 run together, block by block (channel_decimator.h); the
-// last stages are declared here so that tests can look at their results.
+// Stages 1 to 3 run together, block by block (channel_decimator.h), and the
+// sum that stage 4 needs is taken as the discriminator writes each block.
+// The tests reach the stages on their own through dsp/detail.h.
 #pragma once
 
 #include <cstdint>
 
-#include "dsp/complex.h"
+#include "base/numbers.h"
 #include "formats/audio_buffer.h"
 
 namespace kdsp {
@@ -24,8 +25,9 @@ inline constexpr std::int32_t FMDEMOD_MAX_OFFSET_HZ = 100000;  // both signs
 inline constexpr std::uint64_t FM_MIN_PAIR_COUNT = 5;  // one output sample
 // Keeps every byte size derived from the pair count within 64 bits.
 inline constexpr std::uint64_t FM_MAX_PAIR_COUNT = (std::uint64_t{1} << 61) - 1;
-// 48 000 / (2 pi * 5 000): a phase step of one 5 kHz deviation reads as 1.0.
-inline constexpr double FM_DISCRIMINATOR_SCALE = 1.5278874536821951;
+// A phase step of one 5 kHz deviation reads as 1.0.
+inline constexpr double FM_DISCRIMINATOR_SCALE = 48000.0 / (TWO_PI * 5000.0);
+static_assert(FM_DISCRIMINATOR_SCALE == 1.5278874536821951);  // the bits every audio sample is scaled by
 
 // Demodulates the whole capture.
 //   iq_samples : interleaved float I/Q values, pair_count pairs, read only
@@ -35,17 +37,5 @@ inline constexpr double FM_DISCRIMINATOR_SCALE = 1.5278874536821951;
 // Returns 0, or -1 with *result untouched and nothing left allocated.
 int fm_demodulate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
                   AudioBuffer** result);
-
-// Stage 3. audio[0] = 0; audio[m] = phase of baseband[m] * conj(baseband[m-1])
-// times FM_DISCRIMINATOR_SCALE, narrowed to float, for m = 1 .. count-1.
-void fm_discriminate(const Complex* baseband, std::uint64_t count, float* audio);
-
-// Stage 3 over a stretch: audio[m] = phase of baseband[m + 1] *
-// conj(baseband[m]) times FM_DISCRIMINATOR_SCALE, narrowed to float, for
-// m = 0 .. step_count-1 (baseband holds step_count + 1 values).
-void fm_phase_steps(const Complex* baseband, std::uint64_t step_count, float* audio);
-
-// Stage 4. Subtracts the float mean (accumulated in double) from every sample.
-void fm_remove_dc(float* audio, std::uint64_t count);
 
 }  // namespace kdsp

@@ -1,16 +1,17 @@
 #include "dsp/freq_shift.h"
 
 #include <algorithm>
-#include <cmath>
 
-#include "dsp/oscillator.h"
 #include "base/memory.h"
+#include "base/numbers.h"
+#include "dsp/detail.h"
 #include "dsp/fft.h"
+#include "dsp/oscillator.h"
 #include "dsp/voice_band.h"
 
 namespace kdsp {
 
-void shift_make_analytic(Complex* work, std::uint64_t n) {
+void detail::shift_make_analytic(Complex* work, std::uint64_t n) {
   for (std::uint64_t i = 1; i < n / 2; ++i) {
     work[i].re = work[i].re + work[i].re;
     work[i].im = work[i].im + work[i].im;
@@ -18,34 +19,18 @@ void shift_make_analytic(Complex* work, std::uint64_t n) {
   for (std::uint64_t i = n / 2 + 1; i < n; ++i) work[i] = Complex{0.0, 0.0};
 }
 
-namespace {
-
-// Oscillator values per stretch: the sincos calls run in a loop of their
-// own, and the products in a loop free of calls.
-constexpr std::uint64_t OSCILLATOR_STRETCH = 256;
-
-}  // namespace
-
-void shift_mix_down(const Complex* analytic, std::uint64_t count, std::uint32_t shift_hz,
-                    float* out) {
-  const double two_pi = 6.283185307179586;
-  const double a = static_cast<double>(shift_hz) * two_pi;
+void detail::shift_mix_down(const Complex* analytic, std::uint64_t count, std::uint32_t shift_hz, float* out) {
+  const double a = static_cast<double>(shift_hz) * TWO_PI;
   const double sample_rate = static_cast<double>(AUDIO_SAMPLE_RATE);
   const double phase_step = a / sample_rate;
   // Sample 0 sits at position FFT_PAD_OFFSET of the padded array; the
   // oscillator is phased as if it had run from the array's start.
-  double phase = (static_cast<double>(FFT_PAD_OFFSET) * a) / sample_rate;
+  PhaseAccumulator oscillator = start_phase((static_cast<double>(FFT_PAD_OFFSET) * a) / sample_rate);
   double sines[OSCILLATOR_STRETCH];
   double cosines[OSCILLATOR_STRETCH];
   for (std::uint64_t first = 0; first < count; first += OSCILLATOR_STRETCH) {
     const std::uint64_t stretch = std::min(count - first, OSCILLATOR_STRETCH);
-    for (std::uint64_t t = 0; t < stretch; ++t) {
-      ::sincos(phase, &sines[t], &cosines[t]);
-      // Accumulated by addition; reduced now and then (an exact operation) so
-      // it never grows large enough to lose precision.
-      phase = phase + phase_step;
-      if ((first + t) % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, two_pi);
-    }
+    oscillator_values(oscillator, phase_step, stretch, sines, cosines);
     for (std::uint64_t t = 0; t < stretch; ++t) {
       const Complex& z = analytic[first + t];
       out[first + t] = static_cast<float>(cosines[t] * z.re + sines[t] * z.im);
@@ -75,9 +60,9 @@ int frequency_shift(const AudioBuffer* in, std::uint32_t shift_hz, AudioBuffer**
   if (record->samples == nullptr) return -1;
 
   fft_radix2_padded_real(in->samples, count, FFT_PAD_OFFSET, work.get(), n);
-  shift_make_analytic(work.get(), n);
+  detail::shift_make_analytic(work.get(), n);
   fft_radix2(work.get(), n, true);
-  shift_mix_down(work.get() + FFT_PAD_OFFSET, count, shift_hz, record->samples);
+  detail::shift_mix_down(work.get() + FFT_PAD_OFFSET, count, shift_hz, record->samples);
   voice_band_filter_with(record->samples, count, work.get(), n);
   record->count = count;
   record->sample_rate = AUDIO_SAMPLE_RATE;

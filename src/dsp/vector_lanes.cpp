@@ -1,5 +1,7 @@
 #include "dsp/vector_lanes.h"
 
+#include "dsp/detail.h"
+
 namespace kdsp {
 
 namespace {
@@ -13,6 +15,6 @@ bool use_avx2_lanes() {
   return has_avx2 && avx2_allowed;
 }
 
-void allow_avx2_lanes(bool allowed) { avx2_allowed = allowed; }
+void detail::allow_avx2_lanes(bool allowed) { avx2_allowed = allowed; }
 
 }  // namespace kdsp

@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include "base/memory.h"
+#include "base/numbers.h"
+#include "dsp/detail.h"
 #include "formats/audio_buffer.h"
 #include "dsp/fft.h"
 
@@ -22,13 +24,12 @@ int fft_size_for(std::uint64_t count, std::uint64_t* size) {
   }
 }
 
-double voice_band_gain(double f_hz) {
-  const double pi = 3.141592653589793;
+double detail::voice_band_gain(double f_hz) {
   if (f_hz <= 200.0) return 0.0;
-  if (f_hz < 300.0) return 0.5 - 0.5 * std::cos(((f_hz - 200.0) * pi) / 100.0);
+  if (f_hz < 300.0) return 0.5 - 0.5 * std::cos(((f_hz - 200.0) * PI) / 100.0);
   if (f_hz <= 3300.0) return 1.0;
   if (f_hz >= 3400.0) return 0.0;
-  return 1.0 - (0.5 - 0.5 * std::cos(((f_hz - 3300.0) * pi) / 100.0));
+  return 1.0 - (0.5 - 0.5 * std::cos(((f_hz - 3300.0) * PI) / 100.0));
 }
 
 namespace {
@@ -72,7 +73,7 @@ void scale_bins(Complex* work, std::uint64_t n, std::uint64_t k_begin, std::uint
 
 }  // namespace
 
-void voice_band_apply_gains(Complex* work, std::uint64_t n) {
+void detail::voice_band_apply_gains(Complex* work, std::uint64_t n) {
   if (n == 0) return;
   // The gain is 0 up to 200 Hz, rises below 300 Hz, is 1 up to 3300 Hz,
   // falls below 3400 Hz and is 0 beyond: five runs of bins, found with the
@@ -92,7 +93,7 @@ void voice_band_apply_gains(Complex* work, std::uint64_t n) {
 
 void voice_band_filter_with(float* x, std::uint64_t count, Complex* work, std::uint64_t n) {
   fft_radix2_padded_real(x, count, FFT_PAD_OFFSET, work, n);
-  voice_band_apply_gains(work, n);
+  detail::voice_band_apply_gains(work, n);
   fft_radix2(work, n, true);
   for (std::uint64_t i = 0; i < count; ++i) {
     x[i] = static_cast<float>(work[FFT_PAD_OFFSET + i].re);

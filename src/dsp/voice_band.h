@@ -29,17 +29,6 @@ inline constexpr std::uint64_t FFT_PAD_OFFSET = 24000;
 // large enough (including when count + FFT_PAD_TOTAL exceeds 64 bits).
 int fft_size_for(std::uint64_t count, std::uint64_t* size);
 
-// Gain of the voice band at frequency `f_hz` (f_hz >= 0): 0 up to 200 Hz, a
-// raised-cosine rise to 1 at 300 Hz, 1 up to 3300 Hz, a raised-cosine fall to
-// 0 just below 3400 Hz, 0 from 3400 Hz on.
-double voice_band_gain(double f_hz);
-
-// Multiplies every bin i of the n-point spectrum work[0 .. n-1] by the gain
-// at the frequency of bin k = min(i, n - i): (k * 48000) / n Hz, so that a
-// bin and its mirror share the gain and the spectrum stays
-// conjugate-symmetric.
-void voice_band_apply_gains(Complex* work, std::uint64_t n);
-
 // Filters x[0 .. count-1] (48 000 samples per second) in place.
 //   x     : the float samples; only read and written when the result is 0
 //   count : number of samples; 0 is allowed

@@ -14,7 +14,7 @@ using namespace words;
 
 namespace {
 
-constexpr const char* kUsageTail = " capture.iq kernel.kdsp [output.wav]\n";
+constexpr const char* USAGE_TAIL = " capture.iq kernel.kdsp [output.wav]\n";
 
 struct CliFixture {
   ScratchDir dir;
@@ -35,7 +35,7 @@ TEST(DriverCli, WrongArgumentCountPrintsUsageAndOpensNothing) {
   for (const auto& args : wrong) {
     const ProcessResult r = run_kdsp(args);
     EXPECT_EQ(r.status, 11);
-    EXPECT_EQ(r.err, std::string("usage: ") + KDSP_BINARY + kUsageTail);
+    EXPECT_EQ(r.err, std::string("usage: ") + KDSP_BINARY + USAGE_TAIL);
     EXPECT_TRUE(r.out.empty());
   }
   // Started with no argument 0 at all: a name is still printed.
@@ -43,7 +43,7 @@ TEST(DriverCli, WrongArgumentCountPrintsUsageAndOpensNothing) {
   bare.no_argv0 = true;
   const ProcessResult r = run_kdsp({}, bare);
   EXPECT_EQ(r.status, 11);
-  EXPECT_EQ(r.err, std::string("usage: kdsp") + kUsageTail);
+  EXPECT_EQ(r.err, std::string("usage: kdsp") + USAGE_TAIL);
 }
 
 TEST(DriverCli, KernelIsLoadedBeforeTheCapture) {

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <regex>
+#include <chrono>
+#include <csignal>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +22,28 @@
 namespace kdsp {
 
 namespace {
+
+// The stage letters of a whole run's allocation requests, as the pattern
+// k? o+ c? o+ s+ o o: at most one kernel-file request, the kernel's blocks,
+// at most one capture-file request, the capture, the signal work, then the
+// WAV image and the temporary name.
+bool stages_in_run_order(const std::string& stages) {
+  std::size_t i = 0;
+  const auto take = [&](char letter) {
+    std::size_t n = 0;
+    for (; i < stages.size() && stages[i] == letter; ++i) ++n;
+    return n;
+  };
+  if (take('k') > 1) return false;
+  const std::size_t kernel_blocks = take('o');
+  const std::size_t capture_file = take('c');
+  if (capture_file > 1) return false;
+  const std::size_t capture_blocks = capture_file == 1 ? take('o') : 0;
+  // Without the letter c between them, both runs of o are one run.
+  const bool loading = capture_file == 1 ? kernel_blocks >= 1 && capture_blocks >= 1 : kernel_blocks >= 2;
+  if (!loading || take('s') == 0) return false;
+  return take('o') == 2 && i == stages.size();
+}
 
 // 0.1 s of a +25 kHz carrier FM-modulated by a 1 kHz tone at 2.5 kHz deviation.
 struct ToneRun {
@@ -169,7 +193,112 @@ TEST(DriverOutput, EveryAllocationFailureGivesItsCodeOneLineAndNoOutput) {
   }
   // Kernel loading, capture loading, the signal work, then the WAV image and
   // the temporary name: the codes come in this order and no other.
-  EXPECT_TRUE(std::regex_match(stages, std::regex("k?o+c?o+s+oo"))) << stages;
+  EXPECT_TRUE(stages_in_run_order(stages)) << stages;
+}
+
+TEST(DriverOutput, AFileSizeLimitIsAnIoErrorAndKeepsTheOldFile) {
+  // Under `ulimit -f` a write past the limit raises SIGXFSZ, which by default
+  // ends the process with no message. The run must fail in the ordinary way.
+  ScratchDir dir;
+  write_file(dir.file("capture.iq"), fm_capture_file(240000, 25000.0, 1000.0, 2500.0));  // a 96 044-byte WAV
+  write_file(dir.file("kernel.kdsp"), kernel_file(words::SIX_WORD_KERNEL));
+  const std::string output = dir.file("out.wav");
+  write_file(output, {'o', 'l', 'd'});
+  ProcessOptions limited;
+  limited.file_size_limit = 32768;
+  const ProcessResult to_file = run_kdsp({dir.file("capture.iq"), dir.file("kernel.kdsp"), output}, limited);
+  EXPECT_EQ(to_file.signal, 0);
+  EXPECT_EQ(to_file.status, 10);
+  EXPECT_EQ(to_file.err, "IO_ERROR\n");
+  EXPECT_EQ(read_file(output), (Bytes{'o', 'l', 'd'}));
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"capture.iq", "kernel.kdsp", "out.wav"}));
+
+  limited.stdout_path = dir.file("stdout.wav");
+  const ProcessResult to_stdout = run_kdsp({dir.file("capture.iq"), dir.file("kernel.kdsp")}, limited);
+  EXPECT_EQ(to_stdout.signal, 0);
+  EXPECT_EQ(to_stdout.status, 10);
+  EXPECT_EQ(to_stdout.err, "IO_ERROR\n");
+}
+
+TEST(DriverOutput, KilledRunsLeaveNoTemporary) {
+  // SIGKILL at random moments of 30 runs, from the start to past the end of
+  // an unhindered run: afterwards the directory holds the inputs and, when
+  // the run got far enough, the whole WAV; never a temporary.
+  ScratchDir dir;
+  write_file(dir.file("capture.iq"), fm_capture_file(240000, 25000.0, 1000.0, 2500.0));
+  write_file(dir.file("kernel.kdsp"), kernel_file(words::SIX_WORD_KERNEL));
+  const std::vector<std::string> args = {dir.file("capture.iq"), dir.file("kernel.kdsp"), dir.file("out.wav")};
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(run_kdsp(args).status, 0);
+  const double run_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const Bytes whole = read_file(dir.file("out.wav"));
+
+  std::mt19937 random(12);
+  std::uniform_real_distribution<double> moment(0.0, 1.2 * run_seconds);
+  int killed = 0;
+  for (int run = 0; run < 30; ++run) {
+    ::unlink(dir.file("out.wav").c_str());
+    ProcessOptions options;
+    options.kill_after_seconds = moment(random);
+    const ProcessResult result = run_kdsp(args, options);
+    killed += result.signal == SIGKILL;
+    const std::vector<std::string> entries = dir.entries();
+    const bool delivered = entries.size() == 3 && entries[2] == "out.wav";
+    const std::vector<std::string> inputs = {"capture.iq", "kernel.kdsp"};
+    const std::vector<std::string> with_output = {"capture.iq", "kernel.kdsp", "out.wav"};
+    EXPECT_EQ(entries, delivered ? with_output : inputs) << "run " << run << ", killed at " << options.kill_after_seconds;
+    if (delivered) {
+      EXPECT_EQ(read_file(dir.file("out.wav")), whole) << "run " << run;
+    }
+  }
+  EXPECT_GT(killed, 0);
+}
+
+TEST(DriverOutput, StreamTargetsAreWrittenThroughAndStayWhatTheyWere) {
+  // /dev/stdout is a link through /proc to whatever standard output is: a
+  // pipe here, written through; a regular file, written as standard output
+  // (not replaced by a new file where the link was). The links are made in
+  // the scratch directory, so that a regression cannot replace the system's.
+  ToneRun run;
+  const ProcessResult reference = run_kdsp({run.capture, run.kernel});
+  ASSERT_EQ(reference.status, 0);
+  const std::string to_stdout = run.dir.file("stdout");
+  ASSERT_EQ(::symlink("/proc/self/fd/1", to_stdout.c_str()), 0);
+
+  const ProcessResult through_pipe = run_kdsp({run.capture, run.kernel, to_stdout});
+  EXPECT_EQ(through_pipe.status, 0);
+  EXPECT_EQ(through_pipe.out, reference.out);
+
+  ProcessOptions redirected;
+  redirected.stdout_path = run.dir.file("redirected.wav");
+  const ProcessResult through_file = run_kdsp({run.capture, run.kernel, to_stdout}, redirected);
+  EXPECT_EQ(through_file.status, 0);
+  const Bytes in_file = read_file(redirected.stdout_path);
+  EXPECT_EQ(std::string(in_file.begin(), in_file.end()), reference.out);
+
+  struct stat info {};
+  ASSERT_EQ(::lstat(to_stdout.c_str(), &info), 0);
+  ASSERT_TRUE(S_ISLNK(info.st_mode)) << "the link was replaced";
+
+  const std::string to_null = run.dir.file("null");
+  ASSERT_EQ(::symlink("/dev/null", to_null.c_str()), 0);
+  const ProcessResult through_link = run_kdsp({run.capture, run.kernel, to_null});
+  EXPECT_EQ(through_link.status, 0);
+  EXPECT_TRUE(through_link.err.empty());
+  ASSERT_EQ(::lstat(to_null.c_str(), &info), 0);
+  ASSERT_TRUE(S_ISLNK(info.st_mode)) << "the link was replaced";
+  EXPECT_EQ(run.dir.entries(),
+            (std::vector<std::string>{"capture.iq", "kernel.kdsp", "null", "redirected.wav", "stdout"}));
+
+  // Only now, with links to them shown to be written through, the devices
+  // themselves.
+  const ProcessResult to_dev_null = run_kdsp({run.capture, run.kernel, "/dev/null"});
+  EXPECT_EQ(to_dev_null.status, 0);
+  ASSERT_EQ(::lstat("/dev/null", &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+  const ProcessResult to_dev_stdout = run_kdsp({run.capture, run.kernel, "/dev/stdout"});
+  EXPECT_EQ(to_dev_stdout.status, 0);
+  EXPECT_EQ(to_dev_stdout.out, reference.out);
 }
 
 TEST(DriverOutput, OtherReadersAcceptTheWav) {

@@ -12,10 +12,10 @@
 
 #include "dsp/channel_decimator.h"
 #include "dsp/channel_filter.h"
+#include "dsp/detail.h"
 #include "dsp/fft.h"
 #include "dsp/fm_demod.h"
 #include "dsp/freq_shift.h"
-#include "dsp/vector_lanes.h"
 #include "dsp/voice_band.h"
 #include "reference_signal.h"
 #include "signal_test_util.h"
@@ -31,8 +31,8 @@ using dsp_test::AudioBufferPtr;
 // bits on any machine.
 class LaneWidth : public testing::TestWithParam<bool> {
  protected:
-  void SetUp() override { allow_avx2_lanes(GetParam()); }
-  void TearDown() override { allow_avx2_lanes(true); }
+  void SetUp() override { detail::allow_avx2_lanes(GetParam()); }
+  void TearDown() override { detail::allow_avx2_lanes(true); }
 };
 std::string lane_name(const testing::TestParamInfo<bool>& info) { return info.param ? "Avx2" : "Sse2"; }
 
@@ -45,7 +45,7 @@ std::uint64_t first_difference(const T* a, const T* b, std::uint64_t count) {
   return count;
 }
 
-enum class Kind { kRandom, kTonal, kExtreme, kSilent };
+enum class Kind { RANDOM, TONAL, EXTREME, SILENT };
 
 // `count` float values of the given kind. Extreme values cycle through the
 // largest finite magnitudes, values near 1e38, subnormals and zeros of both
@@ -59,10 +59,10 @@ std::vector<float> make_values(std::uint64_t count, Kind kind, std::uint64_t see
   std::vector<float> x(count);
   for (std::uint64_t i = 0; i < count; ++i) {
     switch (kind) {
-      case Kind::kRandom: x[i] = uniform(rng); break;
-      case Kind::kTonal: x[i] = static_cast<float>(0.7 * std::cos(0.0123 * static_cast<double>(i * i % 100003))); break;
-      case Kind::kExtreme: x[i] = extremes[(i + rng() % 3) % std::size(extremes)]; break;
-      case Kind::kSilent: x[i] = (i % 2 == 0) ? 0.0f : -0.0f; break;
+      case Kind::RANDOM: x[i] = uniform(rng); break;
+      case Kind::TONAL: x[i] = static_cast<float>(0.7 * std::cos(0.0123 * static_cast<double>(i * i % 100003))); break;
+      case Kind::EXTREME: x[i] = extremes[(i + rng() % 3) % std::size(extremes)]; break;
+      case Kind::SILENT: x[i] = (i % 2 == 0) ? 0.0f : -0.0f; break;
     }
   }
   return x;
@@ -90,15 +90,15 @@ void expect_fft_matches(std::uint64_t n, Kind kind, std::uint64_t seed) {
 
 TEST_P(FftBitIdentity, EverySizeFromTwoToTwoToTheSixteen) {
   for (std::uint64_t n = 2; n <= (1u << 16); n *= 2) {
-    expect_fft_matches(n, Kind::kRandom, n);
-    expect_fft_matches(n, Kind::kExtreme, n + 1);
+    expect_fft_matches(n, Kind::RANDOM, n);
+    expect_fft_matches(n, Kind::EXTREME, n + 1);
   }
-  expect_fft_matches(64, Kind::kSilent, 0);
-  expect_fft_matches(4096, Kind::kTonal, 0);
+  expect_fft_matches(64, Kind::SILENT, 0);
+  expect_fft_matches(4096, Kind::TONAL, 0);
 }
 
 TEST_P(FftBitIdentity, LargeSizesUpToTwoToTheTwentyOne) {
-  for (std::uint64_t n = 1u << 17; n <= (1u << 21); n *= 2) expect_fft_matches(n, Kind::kRandom, n);
+  for (std::uint64_t n = 1u << 17; n <= (1u << 21); n *= 2) expect_fft_matches(n, Kind::RANDOM, n);
 }
 
 // The forward transform straight from a padded real signal, against placing
@@ -116,12 +116,12 @@ void expect_padded_fft_matches(std::uint64_t n, std::uint64_t count, std::uint64
 
 TEST_P(FftBitIdentity, PaddedRealSignalsAtEverySizeAndPlace) {
   for (std::uint64_t n = 1; n <= (1u << 21); n *= 2) {
-    expect_padded_fft_matches(n, n / 3, n / 5, Kind::kRandom);  // zeros on both sides
-    expect_padded_fft_matches(n, n - n / 4, n / 4, Kind::kRandom);  // the signal runs to the end
-    expect_padded_fft_matches(n, n, 0, Kind::kExtreme);
-    expect_padded_fft_matches(n, 0, 0, Kind::kRandom);
+    expect_padded_fft_matches(n, n / 3, n / 5, Kind::RANDOM);  // zeros on both sides
+    expect_padded_fft_matches(n, n - n / 4, n / 4, Kind::RANDOM);  // the signal runs to the end
+    expect_padded_fft_matches(n, n, 0, Kind::EXTREME);
+    expect_padded_fft_matches(n, 0, 0, Kind::RANDOM);
   }
-  expect_padded_fft_matches(1u << 16, 17, 24000, Kind::kSilent);
+  expect_padded_fft_matches(1u << 16, 17, 24000, Kind::SILENT);
 }
 
 // ---- Voice band ---------------------------------------------------------------
@@ -131,10 +131,10 @@ TEST(VoiceBandGainsBitIdentity, EveryBinAtEverySizeGetsTheGainOfItsFrequency) {
   // 1 and -0 show the gain and that a zero gain still multiplies.
   for (std::uint64_t n = 1; n <= (1u << 21); n *= 2) {
     std::vector<Complex> work(n, Complex{1.0, -0.0});
-    voice_band_apply_gains(work.data(), n);
+    detail::voice_band_apply_gains(work.data(), n);
     for (std::uint64_t i = 0; i < n; ++i) {
       const std::uint64_t k = i <= n / 2 ? i : n - i;
-      const double g = voice_band_gain((static_cast<double>(k) * 48000.0) / static_cast<double>(n));
+      const double g = detail::voice_band_gain((static_cast<double>(k) * 48000.0) / static_cast<double>(n));
       const Complex expected{1.0 * g, -0.0 * g};
       ASSERT_EQ(std::memcmp(&work[i], &expected, sizeof expected), 0) << "n " << n << " bin " << i;
     }
@@ -143,7 +143,7 @@ TEST(VoiceBandGainsBitIdentity, EveryBinAtEverySizeGetsTheGainOfItsFrequency) {
 
 TEST_P(VoiceBandBitIdentity, ShortAndOddLengthsOfEveryKind) {
   for (std::uint64_t count : {0u, 1u, 5u, 4095u, 4097u, 8193u, 17537u, 65536u}) {
-    for (Kind kind : {Kind::kRandom, Kind::kTonal, Kind::kExtreme, Kind::kSilent}) {
+    for (Kind kind : {Kind::RANDOM, Kind::TONAL, Kind::EXTREME, Kind::SILENT}) {
       std::vector<float> expected = make_values(count, kind, count);
       std::vector<float> actual = expected;
       ASSERT_TRUE(reference::reference_voice_band_filter(expected));
@@ -155,7 +155,7 @@ TEST_P(VoiceBandBitIdentity, ShortAndOddLengthsOfEveryKind) {
 
 TEST_P(VoiceBandBitIdentity, ThirtySecondsInTheLargestWorkArray) {
   const std::uint64_t count = 30 * 48000;  // 2^21 elements with the padding
-  std::vector<float> expected = make_values(count, Kind::kRandom, 30);
+  std::vector<float> expected = make_values(count, Kind::RANDOM, 30);
   std::vector<float> actual = expected;
   ASSERT_TRUE(reference::reference_voice_band_filter(expected));
   ASSERT_EQ(voice_band_filter(actual.data(), count), 0);
@@ -182,12 +182,12 @@ TEST_P(FmDemodulateBitIdentity, LengthsAroundEveryEdgeOfTheFilterAndTheOscillato
   // where the discriminator carries the last baseband value to the next block.
   for (std::uint64_t pairs : {5u, 6u, 7u, 8u, 9u, 10u, 162u, 163u, 4095u, 4096u, 4097u, 8191u, 8192u, 8193u,
                               10239u, 10240u, 10245u, 12347u, 20011u, 20480u}) {
-    expect_demodulation_matches(make_values(2 * pairs, Kind::kRandom, pairs), 25000);
+    expect_demodulation_matches(make_values(2 * pairs, Kind::RANDOM, pairs), 25000);
   }
 }
 
 TEST_P(FmDemodulateBitIdentity, OffsetsAcrossTheWholeRange) {
-  const std::vector<float> noise = make_values(2 * 12347, Kind::kRandom, 3);
+  const std::vector<float> noise = make_values(2 * 12347, Kind::RANDOM, 3);
   for (std::int32_t offset_hz : {-100000, -99999, -25000, -1, 0, 1, 10000, 25000, 99999, 100000}) {
     expect_demodulation_matches(noise, offset_hz);
   }
@@ -198,7 +198,7 @@ TEST_P(FmDemodulateBitIdentity, OffsetsAcrossTheWholeRange) {
 
 TEST_P(FmDemodulateBitIdentity, TonalExtremeAndSilentCaptures) {
   expect_demodulation_matches(dsp_test::make_fm_capture(60013, 25000.0, 3000.0, 1000.0), 25000);
-  for (Kind kind : {Kind::kExtreme, Kind::kSilent}) {
+  for (Kind kind : {Kind::EXTREME, Kind::SILENT}) {
     for (std::uint64_t pairs : {7u, 4097u, 30001u}) {
       expect_demodulation_matches(make_values(2 * pairs, kind, pairs), -60000);
     }
@@ -220,7 +220,7 @@ TEST_P(FmDemodulateBitIdentity, MixerAndFilterGiveTheReferenceBaseband) {
   design_channel_filter(taps);
   std::vector<double> window(DECIMATOR_WINDOW_DOUBLES);
   for (std::uint64_t pairs : {5u, 9u, 81u, 82u, 86u, 163u, 167u, 10239u, 10240u, 10241u, 10403u, 41011u}) {
-    for (Kind kind : {Kind::kRandom, Kind::kExtreme}) {
+    for (Kind kind : {Kind::RANDOM, Kind::EXTREME}) {
       const std::vector<float> iq = make_values(2 * pairs, kind, pairs);
       for (std::int32_t offset_hz : {-100000, 0, 31337}) {
         std::vector<float> mixed(2 * pairs);
@@ -229,7 +229,7 @@ TEST_P(FmDemodulateBitIdentity, MixerAndFilterGiveTheReferenceBaseband) {
         std::vector<Complex> expected(count);
         std::vector<Complex> actual(count);
         reference::reference_fm_channel_decimate(mixed.data(), pairs, taps, expected.data());
-        mix_and_decimate(iq.data(), pairs, offset_hz, taps, window.data(), actual.data());
+        detail::mix_and_decimate(iq.data(), pairs, offset_hz, taps, window.data(), actual.data());
         EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count)
             << "pairs " << pairs << " offset " << offset_hz;
       }
@@ -238,7 +238,7 @@ TEST_P(FmDemodulateBitIdentity, MixerAndFilterGiveTheReferenceBaseband) {
 }
 
 TEST_P(FmDemodulateBitIdentity, DiscriminatorAgreesWithItsReference) {
-  const std::vector<float> iq = make_values(2 * 8193, Kind::kRandom, 5);
+  const std::vector<float> iq = make_values(2 * 8193, Kind::RANDOM, 5);
   const std::uint64_t count = 8193 / 5;
   std::vector<Complex> baseband(count);
   for (std::uint64_t m = 0; m < count; ++m) baseband[m] = Complex{iq[2 * m], iq[2 * m + 1]};
@@ -247,7 +247,7 @@ TEST_P(FmDemodulateBitIdentity, DiscriminatorAgreesWithItsReference) {
   std::vector<float> expected(count);
   std::vector<float> actual(count);
   reference::reference_fm_discriminate(baseband.data(), count, expected.data());
-  fm_discriminate(baseband.data(), count, actual.data());
+  detail::fm_discriminate(baseband.data(), count, actual.data());
   EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count);
 }
 
@@ -266,31 +266,31 @@ void expect_shift_matches(const std::vector<float>& in, std::uint32_t shift_hz) 
 
 TEST_P(FrequencyShiftBitIdentity, LengthsAroundTheOscillatorReductions) {
   for (std::uint64_t count : {1u, 2u, 5u, 10u, 4095u, 4096u, 4097u, 8191u, 8192u, 8193u, 12347u}) {
-    expect_shift_matches(make_values(count, Kind::kTonal, count), 300);
+    expect_shift_matches(make_values(count, Kind::TONAL, count), 300);
   }
 }
 
 TEST_P(FrequencyShiftBitIdentity, ShiftsAcrossTheWholeRangeAndEveryKindOfInput) {
-  const std::vector<float> noise = make_values(9001, Kind::kRandom, 9);
+  const std::vector<float> noise = make_values(9001, Kind::RANDOM, 9);
   for (std::uint32_t shift_hz : {0u, 1u, 300u, 2999u, 5000u, 9999u, 10000u}) expect_shift_matches(noise, shift_hz);
   std::mt19937 rng(13);
   std::uniform_int_distribution<std::uint32_t> any_shift(0, 10000);
   for (int i = 0; i < 4; ++i) expect_shift_matches(noise, any_shift(rng));
-  for (Kind kind : {Kind::kExtreme, Kind::kSilent}) expect_shift_matches(make_values(8193, kind, 2), 700);
+  for (Kind kind : {Kind::EXTREME, Kind::SILENT}) expect_shift_matches(make_values(8193, kind, 2), 700);
 }
 
 TEST_P(FrequencyShiftBitIdentity, MixDownAgreesWithItsReferenceAcrossStretchesAndReductions) {
   // Lengths around the oscillator's stretches (256) and reductions (4096),
   // with extreme values in the analytic signal.
   for (std::uint64_t count : {1u, 255u, 256u, 257u, 4095u, 4096u, 4097u, 9000u}) {
-    const std::vector<float> values = make_values(2 * count, Kind::kExtreme, count);
+    const std::vector<float> values = make_values(2 * count, Kind::EXTREME, count);
     std::vector<Complex> analytic(count);
     for (std::uint64_t i = 0; i < count; ++i) analytic[i] = Complex{values[2 * i], values[2 * i + 1]};
     for (std::uint32_t shift_hz : {0u, 1u, 7777u, 10000u}) {
       std::vector<float> expected(count);
       std::vector<float> actual(count);
       reference::reference_shift_mix_down(analytic.data(), count, shift_hz, expected.data());
-      shift_mix_down(analytic.data(), count, shift_hz, actual.data());
+      detail::shift_mix_down(analytic.data(), count, shift_hz, actual.data());
       EXPECT_EQ(first_difference(actual.data(), expected.data(), count), count)
           << "count " << count << " shift " << shift_hz;
     }
@@ -298,7 +298,7 @@ TEST_P(FrequencyShiftBitIdentity, MixDownAgreesWithItsReferenceAcrossStretchesAn
 }
 
 TEST_P(FrequencyShiftBitIdentity, ThirtySecondsInTheLargestWorkArray) {
-  expect_shift_matches(make_values(30 * 48000, Kind::kTonal, 31), 2500);
+  expect_shift_matches(make_values(30 * 48000, Kind::TONAL, 31), 2500);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lanes, FftBitIdentity, testing::Bool(), lane_name);

@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "base/numbers.h"
+
 namespace kdsp {
 
 namespace {
@@ -86,7 +88,7 @@ TEST(FftSpectrum, ComplexToneLandsInTheBinOfItsFrequency) {
   for (int sign : {+1, -1}) {
     std::vector<Complex> x(n);
     for (std::uint64_t m = 0; m < n; ++m) {
-      const double angle = sign * 2.0 * 3.141592653589793 * 5.0 * static_cast<double>(m) / 64.0;
+      const double angle = sign * TWO_PI * 5.0 * static_cast<double>(m) / 64.0;
       x[m] = Complex{std::cos(angle), std::sin(angle)};
     }
     fft_radix2(x.data(), n, false);

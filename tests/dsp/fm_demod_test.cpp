@@ -10,6 +10,7 @@
 #include "base/memory.h"
 #include "dsp/channel_decimator.h"
 #include "dsp/channel_filter.h"
+#include "dsp/detail.h"
 #include "reference_signal.h"
 #include "signal_test_util.h"
 
@@ -31,9 +32,9 @@ std::vector<float> discriminator_output(const std::vector<float>& iq, std::int32
   design_channel_filter(taps);
   std::vector<double> window(DECIMATOR_WINDOW_DOUBLES);
   std::vector<Complex> baseband(audio_count);
-  mix_and_decimate(iq.data(), pair_count, offset_hz, taps, window.data(), baseband.data());
+  detail::mix_and_decimate(iq.data(), pair_count, offset_hz, taps, window.data(), baseband.data());
   std::vector<float> audio(audio_count, -1.0f);
-  fm_discriminate(baseband.data(), audio_count, audio.data());
+  detail::fm_discriminate(baseband.data(), audio_count, audio.data());
   return audio;
 }
 
@@ -84,7 +85,7 @@ TEST(FmMixer, PhaseReductionFirstTouchesPair4096) {
   reference::reference_fm_mix_down(iq.data(), 4096, offset_hz, short_mix.data());
   reference::reference_fm_mix_down(iq.data(), 4097, offset_hz, long_mix.data());
   for (std::size_t i = 0; i < short_mix.size(); ++i) ASSERT_EQ(long_mix[i], short_mix[i]) << i;
-  const double exact_phase = -2.0 * dsp_test::kPi * offset_hz * 4096.0 / 240000.0;
+  const double exact_phase = -TWO_PI * offset_hz * 4096.0 / 240000.0;
   EXPECT_NEAR(long_mix[2 * 4096], 0.5 * std::cos(exact_phase), 1e-6);
   EXPECT_NEAR(long_mix[2 * 4096 + 1], 0.5 * std::sin(exact_phase), 1e-6);
 }
@@ -172,7 +173,7 @@ TEST(FmDemodulate, SteadyCarrierOffTheChannelCentreLeavesNoAudio) {
 // the audio comes out scaled by sin(x) / x with x = pi f_hz / 48000 (0.99929
 // at 1 kHz).
 double discriminator_droop(double f_hz) {
-  const double x = dsp_test::kPi * f_hz / 48000.0;
+  const double x = PI * f_hz / 48000.0;
   return std::sin(x) / x;
 }
 

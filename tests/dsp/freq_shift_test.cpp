@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "dsp/detail.h"
 #include "dsp/voice_band.h"
 #include "signal_test_util.h"
 
@@ -16,14 +17,13 @@ namespace kdsp {
 namespace {
 
 using dsp_test::AudioBufferPtr;
-using dsp_test::kPi;
 using dsp_test::make_tone;
 using dsp_test::max_abs;
 using dsp_test::tone_amplitude;
 
-constexpr std::uint64_t kCount = 48000;  // one second
-constexpr std::uint64_t kBegin = 12000;  // measure away from both ends
-constexpr std::uint64_t kEnd = 36000;
+constexpr std::uint64_t SIGNAL_COUNT = 48000;  // one second
+constexpr std::uint64_t MEASURE_BEGIN = 12000;  // measure away from both ends
+constexpr std::uint64_t MEASURE_END = 36000;
 
 AudioBufferPtr shift(std::vector<float>& samples, std::uint32_t shift_hz) {
   const AudioBuffer in{samples.data(), samples.size(), AUDIO_SAMPLE_RATE};
@@ -33,35 +33,35 @@ AudioBufferPtr shift(std::vector<float>& samples, std::uint32_t shift_hz) {
 }
 
 TEST(FrequencyShift, MovesAToneDownByTheShift) {
-  std::vector<float> tone = make_tone(kCount, 1000.0, 0.5);
+  std::vector<float> tone = make_tone(SIGNAL_COUNT, 1000.0, 0.5);
   const AudioBufferPtr out = shift(tone, 300);
-  ASSERT_EQ(out->count, kCount);
+  ASSERT_EQ(out->count, SIGNAL_COUNT);
   EXPECT_EQ(out->sample_rate, 48000u);
-  EXPECT_NEAR(tone_amplitude(out->samples, kBegin, kEnd, 700.0), 0.5, 1e-4);
-  EXPECT_LT(tone_amplitude(out->samples, kBegin, kEnd, 1000.0), 1e-4);
-  EXPECT_LT(tone_amplitude(out->samples, kBegin, kEnd, 1300.0), 1e-4);  // single sideband only
+  EXPECT_NEAR(tone_amplitude(out->samples, MEASURE_BEGIN, MEASURE_END, 700.0), 0.5, 1e-4);
+  EXPECT_LT(tone_amplitude(out->samples, MEASURE_BEGIN, MEASURE_END, 1000.0), 1e-4);
+  EXPECT_LT(tone_amplitude(out->samples, MEASURE_BEGIN, MEASURE_END, 1300.0), 1e-4);  // single sideband only
 }
 
 TEST(FrequencyShift, ToneShiftedBelowTheVoiceBandIsRemoved) {
-  std::vector<float> tone = make_tone(kCount, 1000.0, 0.5);
+  std::vector<float> tone = make_tone(SIGNAL_COUNT, 1000.0, 0.5);
   const AudioBufferPtr out = shift(tone, 900);  // lands at 100 Hz
-  EXPECT_LT(max_abs(out->samples, kBegin, kEnd), 1e-4);
+  EXPECT_LT(max_abs(out->samples, MEASURE_BEGIN, MEASURE_END), 1e-4);
 }
 
 TEST(FrequencyShift, ToneBelowTheShiftComesOutMirrored) {
-  std::vector<float> tone = make_tone(kCount, 1000.0, 0.5);
+  std::vector<float> tone = make_tone(SIGNAL_COUNT, 1000.0, 0.5);
   const AudioBufferPtr out = shift(tone, 1500);  // 1000 - 1500 -> mirrored at 500
-  EXPECT_NEAR(tone_amplitude(out->samples, kBegin, kEnd, 500.0), 0.5, 1e-4);
-  EXPECT_LT(tone_amplitude(out->samples, kBegin, kEnd, 1000.0), 1e-4);
+  EXPECT_NEAR(tone_amplitude(out->samples, MEASURE_BEGIN, MEASURE_END, 500.0), 0.5, 1e-4);
+  EXPECT_LT(tone_amplitude(out->samples, MEASURE_BEGIN, MEASURE_END, 1000.0), 1e-4);
 }
 
 TEST(FrequencyShift, ZeroShiftIsTheVoiceBandOfTheInput) {
-  std::vector<float> tone = make_tone(kCount, 1000.0, 0.3);
-  for (std::uint64_t i = 0; i < kCount; ++i) tone[i] += static_cast<float>(0.2 * std::cos(2.0 * kPi * 5000.0 * static_cast<double>(i) / 48000.0));
+  std::vector<float> tone = make_tone(SIGNAL_COUNT, 1000.0, 0.3);
+  for (std::uint64_t i = 0; i < SIGNAL_COUNT; ++i) tone[i] += static_cast<float>(0.2 * std::cos(TWO_PI * 5000.0 * static_cast<double>(i) / 48000.0));
   std::vector<float> expected = tone;
   ASSERT_EQ(voice_band_filter(expected.data(), expected.size()), 0);
   const AudioBufferPtr out = shift(tone, 0);
-  for (std::uint64_t i = 0; i < kCount; ++i) ASSERT_NEAR(out->samples[i], expected[i], 1e-6) << i;
+  for (std::uint64_t i = 0; i < SIGNAL_COUNT; ++i) ASSERT_NEAR(out->samples[i], expected[i], 1e-6) << i;
 }
 
 TEST(FrequencyShift, LeavesTheInputUnchanged) {
@@ -80,13 +80,13 @@ TEST(FrequencyShift, OscillatorHasNoPhaseJumpAtItsReductions) {
   const std::uint64_t count = 12288;
   std::vector<Complex> analytic(count);
   for (std::uint64_t i = 0; i < count; ++i) {
-    const double w = 2.0 * kPi * 1000.0 * static_cast<double>(i) / 48000.0;
+    const double w = TWO_PI * 1000.0 * static_cast<double>(i) / 48000.0;
     analytic[i] = Complex{std::cos(w), std::sin(w)};
   }
   std::vector<float> out(count);
-  shift_mix_down(analytic.data(), count, 300, out.data());
+  detail::shift_mix_down(analytic.data(), count, 300, out.data());
   for (std::uint64_t i = 0; i < count; ++i) {
-    const double expected = std::cos(2.0 * kPi * 700.0 * static_cast<double>(i) / 48000.0);
+    const double expected = std::cos(TWO_PI * 700.0 * static_cast<double>(i) / 48000.0);
     ASSERT_NEAR(out[i], expected, 1e-6) << i;
   }
 }
@@ -100,7 +100,7 @@ TEST(FrequencyShift, WholeShifterIsContinuousAcrossSamples4096And8192) {
   const AudioBufferPtr out = shift(tone, 300);
   for (std::uint64_t centre : {4096u, 8192u}) {
     for (std::uint64_t i = centre - 8; i < centre + 8; ++i) {
-      const double expected = 0.5 * std::cos(2.0 * kPi * 700.0 * static_cast<double>(i) / 48000.0);
+      const double expected = 0.5 * std::cos(TWO_PI * 700.0 * static_cast<double>(i) / 48000.0);
       ASSERT_NEAR(out->samples[i], expected, 3e-4) << i;
     }
   }
@@ -111,7 +111,7 @@ TEST(FrequencyShift, AnalyticSpectrumKeepsOnlyNonNegativeFrequencies) {
   // carries all of it in bin 3, keeps DC and the Nyquist bin as they are.
   const std::uint64_t n = 16;
   std::vector<Complex> spectrum(n, Complex{1.0, -1.0});
-  shift_make_analytic(spectrum.data(), n);
+  detail::shift_make_analytic(spectrum.data(), n);
   for (std::uint64_t i = 0; i < n; ++i) {
     const double expected = (i == 0 || i == n / 2) ? 1.0 : (i < n / 2 ? 2.0 : 0.0);
     EXPECT_EQ(spectrum[i].re, expected) << i;

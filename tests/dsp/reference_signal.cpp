@@ -3,20 +3,19 @@
 #include <cmath>
 #include <utility>
 
+#include "base/numbers.h"
 #include "dsp/channel_decimator.h"
-#include "dsp/oscillator.h"
-#include "formats/iq_capture.h"
 #include "dsp/channel_filter.h"
+#include "dsp/detail.h"
+#include "dsp/oscillator.h"
 #include "dsp/voice_band.h"
+#include "formats/iq_capture.h"
 
 namespace kdsp {
 
 namespace reference {
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 
 void bit_reverse_permute(Complex* x, std::uint64_t n) {
   std::uint64_t j = 0;
@@ -79,7 +78,7 @@ void make_analytic(std::vector<Complex>& work) {
 void reference_fft_radix2(Complex* x, std::uint64_t n, bool inverse) {
   if (n < 2) return;
   bit_reverse_permute(x, n);
-  const double base = inverse ? 2.0 * kPi : -2.0 * kPi;
+  const double base = inverse ? TWO_PI : -TWO_PI;
   for (std::uint64_t len = 2; len <= n; len *= 2) {
     double s = 0.0;
     double c = 0.0;
@@ -104,7 +103,7 @@ bool reference_voice_band_filter(std::vector<float>& x) {
   for (std::uint64_t i = 0; i < n; ++i) {
     const std::uint64_t k = i <= n / 2 ? i : n - i;
     const double f_hz = (static_cast<double>(k) * static_cast<double>(AUDIO_SAMPLE_RATE)) / static_cast<double>(n);
-    const double g = voice_band_gain(f_hz);
+    const double g = detail::voice_band_gain(f_hz);
     work[i].re = work[i].re * g;
     work[i].im = work[i].im * g;
   }
@@ -115,7 +114,7 @@ bool reference_voice_band_filter(std::vector<float>& x) {
 
 void reference_fm_mix_down(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
                            float* mixed) {
-  const double step = (static_cast<double>(offset_hz) * -kTwoPi) / static_cast<double>(IQ_SAMPLE_RATE);
+  const double step = (static_cast<double>(offset_hz) * -TWO_PI) / static_cast<double>(IQ_SAMPLE_RATE);
   double phase = 0.0;
   double cosine = 1.0;
   double sine = 0.0;
@@ -125,7 +124,7 @@ void reference_fm_mix_down(const float* iq_samples, std::uint64_t pair_count, st
     mixed[2 * n] = static_cast<float>(i_value * cosine - q_value * sine);
     mixed[2 * n + 1] = static_cast<float>(i_value * sine + q_value * cosine);
     phase = phase + step;
-    if (n % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, kTwoPi);
+    if (n % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, TWO_PI);
     if (n + 1 < pair_count) ::sincos(phase, &sine, &cosine);
   }
 }
@@ -179,7 +178,7 @@ std::vector<float> reference_fm_demodulate(const float* iq_samples, std::uint64_
 
 void reference_shift_mix_down(const Complex* analytic, std::uint64_t count, std::uint32_t shift_hz,
                               float* out) {
-  const double a = static_cast<double>(shift_hz) * kTwoPi;
+  const double a = static_cast<double>(shift_hz) * TWO_PI;
   const double sample_rate = static_cast<double>(AUDIO_SAMPLE_RATE);
   const double phase_step = a / sample_rate;
   double phase = (static_cast<double>(FFT_PAD_OFFSET) * a) / sample_rate;
@@ -189,7 +188,7 @@ void reference_shift_mix_down(const Complex* analytic, std::uint64_t count, std:
     ::sincos(phase, &s, &c);
     out[i] = static_cast<float>(c * analytic[i].re + s * analytic[i].im);
     phase = phase + phase_step;
-    if (i % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, kTwoPi);
+    if (i % PHASE_WRAP_INTERVAL == PHASE_WRAP_INTERVAL - 1) phase = std::remainder(phase, TWO_PI);
   }
 }
 

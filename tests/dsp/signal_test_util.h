@@ -8,14 +8,13 @@
 #include <memory>
 #include <vector>
 
+#include "base/numbers.h"
 #include "dsp/complex.h"
 #include "formats/audio_buffer.h"
 
 namespace kdsp {
 
 namespace dsp_test {
-
-inline constexpr double kPi = 3.14159265358979323846;
 
 // Owns an AudioBuffer returned by a signal function.
 struct AudioBufferDeleter {
@@ -28,7 +27,7 @@ inline std::vector<float> make_tone(std::uint64_t count, double f_hz, double amp
                                     double rate_hz = 48000.0, double phase = 0.0) {
   std::vector<float> x(count);
   for (std::uint64_t i = 0; i < count; ++i) {
-    x[i] = static_cast<float>(amplitude * std::cos(2.0 * kPi * f_hz * static_cast<double>(i) / rate_hz + phase));
+    x[i] = static_cast<float>(amplitude * std::cos(TWO_PI * f_hz * static_cast<double>(i) / rate_hz + phase));
   }
   return x;
 }
@@ -45,8 +44,8 @@ inline std::vector<float> make_fm_capture(std::uint64_t pair_count, double carri
     const double t = static_cast<double>(n) / rate;
     // Carrier phase reduced exactly in cycles before scaling, so long captures stay accurate.
     const double carrier_cycles = std::fmod(carrier_hz * t, 1.0);
-    const double phase = 2.0 * kPi * carrier_cycles +
-                         (deviation_hz / audio_hz) * std::sin(2.0 * kPi * audio_hz * t);
+    const double phase = TWO_PI * carrier_cycles +
+                         (deviation_hz / audio_hz) * std::sin(TWO_PI * audio_hz * t);
     iq[2 * n] = static_cast<float>(amplitude * std::cos(phase));
     iq[2 * n + 1] = static_cast<float>(amplitude * std::sin(phase));
   }
@@ -61,7 +60,7 @@ inline double tone_amplitude(const float* x, std::uint64_t begin, std::uint64_t 
   double m[3][3] = {};
   double v[3] = {};
   for (std::uint64_t i = begin; i < end; ++i) {
-    const double w = 2.0 * kPi * f_hz * static_cast<double>(i) / rate_hz;
+    const double w = TWO_PI * f_hz * static_cast<double>(i) / rate_hz;
     const double basis[3] = {std::cos(w), std::sin(w), 1.0};
     for (int r = 0; r < 3; ++r) {
       for (int c = 0; c < 3; ++c) m[r][c] += basis[r] * basis[c];

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "dsp/detail.h"
 #include "signal_test_util.h"
 
 namespace kdsp {
@@ -19,12 +20,12 @@ using dsp_test::tone_amplitude;
 
 // One second at 48 kHz; measurements keep a quarter second away from both
 // ends, where the abrupt start and stop of a test tone spread over the band.
-constexpr std::uint64_t kCount = 48000;
-constexpr std::uint64_t kBegin = 12000;
-constexpr std::uint64_t kEnd = 36000;
+constexpr std::uint64_t SIGNAL_COUNT = 48000;
+constexpr std::uint64_t MEASURE_BEGIN = 12000;
+constexpr std::uint64_t MEASURE_END = 36000;
 
 std::vector<float> filtered_tone(double f_hz, double amplitude) {
-  std::vector<float> x = make_tone(kCount, f_hz, amplitude);
+  std::vector<float> x = make_tone(SIGNAL_COUNT, f_hz, amplitude);
   EXPECT_EQ(voice_band_filter(x.data(), x.size()), 0);
   return x;
 }
@@ -52,42 +53,42 @@ TEST(FftSizeFor, FailsWithoutTouchingTheSizeWhenNoPowerOfTwoIsLargeEnough) {
 }
 
 TEST(VoiceBandGain, PassesThreeHundredToThirtyThreeHundredWithCosineEdges) {
-  EXPECT_EQ(voice_band_gain(0.0), 0.0);
-  EXPECT_EQ(voice_band_gain(200.0), 0.0);
-  EXPECT_NEAR(voice_band_gain(250.0), 0.5, 1e-15);
-  EXPECT_EQ(voice_band_gain(300.0), 1.0);
-  EXPECT_EQ(voice_band_gain(1000.0), 1.0);
-  EXPECT_EQ(voice_band_gain(3300.0), 1.0);
-  EXPECT_NEAR(voice_band_gain(3350.0), 0.5, 1e-15);
-  EXPECT_EQ(voice_band_gain(3400.0), 0.0);
-  EXPECT_EQ(voice_band_gain(24000.0), 0.0);
+  EXPECT_EQ(detail::voice_band_gain(0.0), 0.0);
+  EXPECT_EQ(detail::voice_band_gain(200.0), 0.0);
+  EXPECT_NEAR(detail::voice_band_gain(250.0), 0.5, 1e-15);
+  EXPECT_EQ(detail::voice_band_gain(300.0), 1.0);
+  EXPECT_EQ(detail::voice_band_gain(1000.0), 1.0);
+  EXPECT_EQ(detail::voice_band_gain(3300.0), 1.0);
+  EXPECT_NEAR(detail::voice_band_gain(3350.0), 0.5, 1e-15);
+  EXPECT_EQ(detail::voice_band_gain(3400.0), 0.0);
+  EXPECT_EQ(detail::voice_band_gain(24000.0), 0.0);
   // Continuous at every edge and rising / falling monotonically in between.
-  EXPECT_LT(voice_band_gain(200.001), 1e-8);
-  EXPECT_GT(voice_band_gain(299.999), 1.0 - 1e-8);
-  EXPECT_GT(voice_band_gain(3300.001), 1.0 - 1e-8);
-  EXPECT_LT(voice_band_gain(3399.999), 1e-8);
-  for (double f = 200.5; f < 300.0; f += 1.0) EXPECT_LT(voice_band_gain(f), voice_band_gain(f + 0.5));
-  for (double f = 3300.5; f < 3400.0; f += 1.0) EXPECT_GT(voice_band_gain(f), voice_band_gain(f + 0.5));
+  EXPECT_LT(detail::voice_band_gain(200.001), 1e-8);
+  EXPECT_GT(detail::voice_band_gain(299.999), 1.0 - 1e-8);
+  EXPECT_GT(detail::voice_band_gain(3300.001), 1.0 - 1e-8);
+  EXPECT_LT(detail::voice_band_gain(3399.999), 1e-8);
+  for (double f = 200.5; f < 300.0; f += 1.0) EXPECT_LT(detail::voice_band_gain(f), detail::voice_band_gain(f + 0.5));
+  for (double f = 3300.5; f < 3400.0; f += 1.0) EXPECT_GT(detail::voice_band_gain(f), detail::voice_band_gain(f + 0.5));
 }
 
 TEST(VoiceBandFilter, KeepsAVoiceToneUnchanged) {
-  const std::vector<float> original = make_tone(kCount, 1000.0, 0.5);
+  const std::vector<float> original = make_tone(SIGNAL_COUNT, 1000.0, 0.5);
   const std::vector<float> x = filtered_tone(1000.0, 0.5);
-  EXPECT_NEAR(tone_amplitude(x.data(), kBegin, kEnd, 1000.0), 0.5, 1e-5);
-  for (std::uint64_t i = kBegin; i < kEnd; ++i) ASSERT_NEAR(x[i], original[i], 2e-5) << i;
+  EXPECT_NEAR(tone_amplitude(x.data(), MEASURE_BEGIN, MEASURE_END, 1000.0), 0.5, 1e-5);
+  for (std::uint64_t i = MEASURE_BEGIN; i < MEASURE_END; ++i) ASSERT_NEAR(x[i], original[i], 2e-5) << i;
 }
 
 TEST(VoiceBandFilter, HalvesTonesInTheMiddleOfEitherTransition) {
   for (double f_hz : {250.0, 3350.0}) {
     const std::vector<float> x = filtered_tone(f_hz, 0.5);
-    EXPECT_NEAR(tone_amplitude(x.data(), kBegin, kEnd, f_hz), 0.25, 2e-3) << f_hz << " Hz";
+    EXPECT_NEAR(tone_amplitude(x.data(), MEASURE_BEGIN, MEASURE_END, f_hz), 0.25, 2e-3) << f_hz << " Hz";
   }
 }
 
 TEST(VoiceBandFilter, RemovesDcAndTonesOutsideTheBand) {
   for (double f_hz : {0.0, 100.0, 5000.0, 20000.0}) {
     const std::vector<float> x = filtered_tone(f_hz, 0.5);
-    EXPECT_LT(max_abs(x.data(), kBegin, kEnd), 1e-4) << f_hz << " Hz";
+    EXPECT_LT(max_abs(x.data(), MEASURE_BEGIN, MEASURE_END), 1e-4) << f_hz << " Hz";
   }
 }
 

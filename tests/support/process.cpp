@@ -2,24 +2,43 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <stdexcept>
 
 namespace kdsp {
 
 namespace {
 
-// Reads both pipes to their end without letting either fill up.
-void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds to wait in poll: until the kill is due, or for ever (-1).
+int poll_timeout_ms(pid_t pid, bool& kill_pending, Clock::time_point kill_at) {
+  if (!kill_pending) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(kill_at - Clock::now()).count();
+  if (left > 0) return static_cast<int>(left);
+  ::kill(pid, SIGKILL);
+  kill_pending = false;
+  return -1;
+}
+
+// Reads both pipes to their end without letting either fill up; kills the
+// program when `kill_pending` and `kill_at` has come.
+void drain(int out_fd, int err_fd, std::string& out, std::string& err, pid_t pid, bool kill_pending,
+           Clock::time_point kill_at) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open_count = (out_fd >= 0) + (err_fd >= 0);
   if (out_fd < 0) fds[0].fd = -1;
   char buffer[65536];
   while (open_count > 0) {
-    if (::poll(fds, 2, -1) < 0) break;
+    const int ready = ::poll(fds, 2, poll_timeout_ms(pid, kill_pending, kill_at));
+    if (ready < 0) break;
+    if (ready == 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
@@ -37,6 +56,10 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 [[noreturn]] void exec_child(const std::string& program, const std::vector<std::string>& args,
                              const ProcessOptions& options, int out_pipe[2], int err_pipe[2]) {
   if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(126);
+  if (options.file_size_limit != 0) {
+    const rlimit limit = {options.file_size_limit, options.file_size_limit};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+  }
   if (options.close_stdout) {
     ::close(STDOUT_FILENO);
   } else if (!options.stdout_path.empty()) {
@@ -67,13 +90,15 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   int out_pipe[2];
   int err_pipe[2];
   if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+  const Clock::time_point kill_at = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                       std::chrono::duration<double>(options.kill_after_seconds));
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) exec_child(program, args, options, out_pipe, err_pipe);
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
   ProcessResult result;
-  drain(out_pipe[0], err_pipe[0], result.out, result.err);
+  drain(out_pipe[0], err_pipe[0], result.out, result.err, pid, options.kill_after_seconds > 0, kill_at);
   int wait_status = 0;
   ::waitpid(pid, &wait_status, 0);
   if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);

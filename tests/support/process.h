@@ -1,6 +1,7 @@
 // Running a built program as a separate process and collecting what it did.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ struct ProcessOptions {
   std::string stdout_path;        // non-empty: standard output goes to this file instead
   bool close_stdout = false;      // start the program with standard output closed
   bool no_argv0 = false;          // start it with an empty argument vector
+  std::uint64_t file_size_limit = 0;  // bytes; non-zero: the program runs under this RLIMIT_FSIZE
+  double kill_after_seconds = 0;      // positive: SIGKILL the program after this long, if still running
 };
 
 // Runs `program` with `args` (argument 0 is `program` itself).

@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
+#include "base/numbers.h"
+
 namespace kdsp {
 
 namespace {
@@ -75,6 +77,13 @@ Bytes read_file(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+void write_text(const std::string& path, const std::string& text) { write_file(path, Bytes(text.begin(), text.end())); }
+
+std::string read_text(const std::string& path) {
+  const Bytes bytes = read_file(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 bool file_exists(const std::string& path) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;
@@ -103,14 +112,13 @@ Bytes capture_file(const std::vector<float>& values) {
 }
 
 Bytes fm_capture_file(std::uint64_t pair_count, double carrier_hz, double audio_hz, double deviation_hz) {
-  constexpr double kTwoPi = 6.283185307179586;
-  constexpr double kRate = 240000.0;
+  constexpr double PAIR_RATE = 240000.0;
   std::vector<float> values;
   values.reserve(2 * pair_count);
   for (std::uint64_t n = 0; n < pair_count; ++n) {
-    const double t = static_cast<double>(n) / kRate;
-    double phase = kTwoPi * carrier_hz * t;
-    if (audio_hz > 0) phase += deviation_hz / audio_hz * std::sin(kTwoPi * audio_hz * t);
+    const double t = static_cast<double>(n) / PAIR_RATE;
+    double phase = TWO_PI * carrier_hz * t;
+    if (audio_hz > 0) phase += deviation_hz / audio_hz * std::sin(TWO_PI * audio_hz * t);
     values.push_back(static_cast<float>(0.5 * std::cos(phase)));
     values.push_back(static_cast<float>(0.5 * std::sin(phase)));
   }

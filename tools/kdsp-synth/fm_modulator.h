@@ -3,19 +3,19 @@
 #pragma once
 
 #include <complex>
-#include <cstdint>
+
+#include "dsp/oscillator.h"
 
 namespace kdsp {
 
 struct FmOscillator {
-  double phase;           // radians, kept small by periodic reduction
-  double carrier_step;    // radians per pair for the offset
-  double deviation_step;  // radians per pair for audio of 1.0
+  PhaseAccumulator phase;  // that of the next pair, accumulated as the core's oscillators are
+  double carrier_step;     // radians per pair for the offset
+  double deviation_step;   // radians per pair for audio of 1.0
   double amplitude;
-  std::uint64_t pair_index;
 };
 
-FmOscillator make_fm_oscillator(double offset_hz, double deviation_hz, double amplitude, double start_phase);
+FmOscillator make_fm_oscillator(double offset_hz, double deviation_hz, double amplitude, double first_phase);
 
 // The pair for the oscillator's current phase, then the phase advanced by
 // one pair modulated with `audio`.
