@@ -1,7 +1,9 @@
 #include "common/command_line.h"
 
 #include <cstdio>
+#include <exception>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -87,6 +89,19 @@ bool parse_tool_command_line(CLI::App& app, int argc, char** argv, int* exit_sta
     *exit_status = report_usage_error(app, error.what());
   }
   return false;
+}
+
+int run_tool_main(const char* program, int (*run_program)(int, char**), int argc, char** argv) noexcept {
+  try {
+    return run_program(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: out of memory\n", program);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s: %s\n", program, error.what());
+  } catch (...) {
+    std::fprintf(stderr, "%s: unexpected failure\n", program);
+  }
+  return EXIT_TOOL_FAILED;
 }
 
 int report_usage_error(const CLI::App& app, const std::string& message) {

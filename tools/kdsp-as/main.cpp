@@ -106,4 +106,4 @@ int run_program(int argc, char** argv) {
 
 }  // namespace kdsp
 
-int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }
+int main(int argc, char** argv) { return kdsp::run_tool_main("kdsp-as", kdsp::run_program, argc, argv); }
