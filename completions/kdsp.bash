@@ -53,7 +53,7 @@ _kdsp_option_value() {
 
 _kdsp_options() {
   case "$1" in
-    kdsp-as) echo '-o -D -h --help --version' ;;
+    kdsp-as) echo '-o -h --help --version' ;;
     kdsp-dis) echo '-h --help --version' ;;
     kdsp-scan) echo '--png --threshold --max -h --help --version' ;;
     kdsp-synth)
@@ -61,7 +61,7 @@ _kdsp_options() {
         '--second-level --seed --audio-out -h --help --version' ;;
     kdsp-rx)
       echo '-o --format --rate --center --offset --freq --bandwidth --kernel -D --deemphasis' \
-        '--squelch --normalize -j --keep-pieces -q --quiet -h --help --version' ;;
+        '--squelch --normalize -j -q --quiet -h --help --version' ;;
   esac
 }
 
