@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # The first run: from a fresh machine to a WAV you can play.
-# Installs what is missing, builds everything, synthesizes the bundled default
+# Installs what the programs need if it is missing, builds the programs alone
+# (no tests: scripts/test.sh builds those), synthesizes the bundled default
 # capture (a spoken-like voice at +25 kHz, an interfering tone channel at
 # -40 kHz, noise at 30 dB CNR), assembles the bundled example kernel, runs
 # kdsp on them and says where the result is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default
+bash scripts/install-deps.sh programs
+cmake --preset programs >/dev/null
+cmake --build --preset programs
 
-bin=build/default
+bin=build/programs
 demo=build/demo
 mkdir -p "$demo"
 

@@ -1,18 +1,36 @@
 #!/usr/bin/env bash
-# Installs what the build and the test suite need, from Debian's packages,
-# only when something is missing. Runs as root (CI) or through sudo.
+# Installs Debian's packages that kdsp needs, only when something is missing.
+# Runs as root (CI) or through sudo.
+#   scripts/install-deps.sh programs   what building and running the programs needs
+#   scripts/install-deps.sh [all]      that, and what the tests, fuzzing,
+#                                      benchmarks, manual pages and package need
 set -euo pipefail
 
-packages=(
+# Building the programs, and the libraries they run with.
+programs=(
   build-essential cmake pkg-config
+  libsndfile1-dev libsoxr-dev libpng-dev
+  libcli11-dev libliquid-dev nlohmann-json3-dev
+)
+
+# The test suite and everything CI runs beside it.
+development=(
   libgtest-dev libbenchmark-dev libfftw3-dev time
   clang libclang-rt-14-dev llvm
   binutils valgrind
-  sox python3
-  libsndfile1-dev libsoxr-dev libpng-dev
-  libliquid-dev nlohmann-json3-dev codec2-examples
-  parallel
+  sox python3 codec2-examples
+  parallel rsync openssh-server openssh-client
+  scdoc man-db dpkg-dev
 )
+
+case "${1:-all}" in
+  programs) packages=("${programs[@]}") ;;
+  all) packages=("${programs[@]}" "${development[@]}") ;;
+  *)
+    echo "usage: $0 [programs|all]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -19,7 +19,7 @@ mkdir -p "$logs"
 valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --suppressions=tests/sanitizers/valgrind.supp \
   --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect \
   --trace-children=yes \
-  --trace-children-skip='*python*,*sox*,*perl*,*parallel*,*/sh,*/bash,*/unshare,*/mount,*/cat,*/ls,*/printf' \
+  --trace-children-skip='*python*,*sox*,*perl*,*parallel*,*ssh*,*rsync*,*/sh,*/bash,*/unshare,*/mount,*/cat,*/ls,*/printf' \
   --log-file="$logs/%p.log" \
   build/default/tests/kdsp_tests --gtest_filter="$filter" --gtest_brief=1 || status=$?
 status=${status:-0}

@@ -15,7 +15,8 @@ namespace kdsp {
 // Transforms x[0 .. n-1] in place.
 //   x       : n complex values, read and overwritten
 //   n       : element count; a power of two, or 0 or 1 (then nothing changes).
-//             Not checked: every caller passes a size from fft_size_for.
+//             Not checked: the core passes sizes from fft_size_for, kdsp-scan
+//             a power-of-two constant.
 //   inverse : false = forward (exponent -), true = inverse (exponent +, then / n)
 //
 // Bit-exact by construction: one sincos call per stage, twiddles walked by

@@ -75,6 +75,7 @@ ResultCode parse_kernel_image(const std::uint8_t* bytes, std::uint64_t length, K
   image->memory = memory.release();
   image->code_count = header.code_count;
   image->entry = header.entry;
+  image->data_size = header.data_size;
   return ResultCode::OK;
 }
 

@@ -32,6 +32,7 @@ struct KernelImage {
   std::uint64_t code_count;
   std::uint32_t entry;
   std::uint8_t* memory;    // DATA_MEMORY_SIZE bytes, data section at 0, rest zero
+  std::uint32_t data_size; // bytes of the data section the file carried
 };
 
 // The header fields, as read from a file.

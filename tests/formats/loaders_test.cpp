@@ -98,6 +98,7 @@ TEST(KernelLoader, AcceptsValidImagesAndCopiesWordsAndData) {
   EXPECT_EQ(image.code_count, 1u);
   EXPECT_EQ(image.code[0], 0xFF000000u);
   EXPECT_EQ(image.entry, 0u);
+  EXPECT_EQ(image.data_size, 0u);
   release_kernel_image(&image);
 
   ASSERT_EQ(load_kernel_bytes(dir, kernel_file({0x01200001u, 0x12345678u, 0xFF000000u}, {9, 8, 7}, 2), &image),
@@ -107,6 +108,7 @@ TEST(KernelLoader, AcceptsValidImagesAndCopiesWordsAndData) {
   EXPECT_EQ(image.memory[0], 9);
   EXPECT_EQ(image.memory[2], 7);
   EXPECT_EQ(image.memory[3], 0);
+  EXPECT_EQ(image.data_size, 3u);  // the trailing zeros of memory are not data
   EXPECT_EQ(image.memory[DATA_MEMORY_SIZE - 1], 0);
   release_kernel_image(&image);
 
@@ -114,6 +116,7 @@ TEST(KernelLoader, AcceptsValidImagesAndCopiesWordsAndData) {
   Bytes full_data(DATA_MEMORY_SIZE, 0x5A);
   ASSERT_EQ(load_kernel_bytes(dir, kernel_file({0}, full_data), &image), ResultCode::OK);
   EXPECT_EQ(image.memory[DATA_MEMORY_SIZE - 1], 0x5A);
+  EXPECT_EQ(image.data_size, DATA_MEMORY_SIZE);
   release_kernel_image(&image);
 }
 

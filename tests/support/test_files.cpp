@@ -77,6 +77,13 @@ Bytes read_file(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+void write_text(const std::string& path, const std::string& text) { write_file(path, Bytes(text.begin(), text.end())); }
+
+std::string read_text(const std::string& path) {
+  const Bytes bytes = read_file(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 bool file_exists(const std::string& path) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;

@@ -38,6 +38,9 @@ class ScratchDir {
 void write_file(const std::string& path, const Bytes& bytes);
 Bytes read_file(const std::string& path);
 bool file_exists(const std::string& path);
+// The same for text; a file that cannot be read reads as empty.
+void write_text(const std::string& path, const std::string& text);
+std::string read_text(const std::string& path);
 
 // A kernel image file: header, words, data section.
 Bytes kernel_file(const std::vector<std::uint32_t>& words, const Bytes& data = {}, std::uint32_t entry = 0);

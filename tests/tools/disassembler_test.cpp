@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/memory.h"
 #include "formats/kernel_image.h"
 #include "kdsp-as/assembler.h"
 #include "vm/isa.h"
@@ -131,6 +132,17 @@ TEST(Disassembler, RefusesMalformedImagesWithTheLoadersReason) {
     ASSERT_NE(loader_reason, nullptr);
     std::string text = "untouched";
     EXPECT_STREQ(disassemble_kernel_file(file.data(), file.size(), &text), loader_reason);
+    EXPECT_EQ(text, "untouched");
+  }
+
+  // A valid image the loader has no memory for is not listed either; the
+  // loader's blocks are released (LeakSanitizer checks).
+  for (std::uint64_t request = 1; request <= 2; ++request) {
+    std::string text = "untouched";
+    mem_fail_request(request);
+    const char* reason = disassemble_kernel_file(valid.data(), valid.size(), &text);
+    mem_fail_request(0);
+    EXPECT_STREQ(reason, "not enough memory to load the image") << request;
     EXPECT_EQ(text, "untouched");
   }
 }

@@ -2,6 +2,7 @@
 // itself, and that a bad command line leaves nothing behind.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -192,6 +193,25 @@ TEST(SynthOptions, FailureWhileMakingKeepsTheOldOutput) {
 
   EXPECT_EQ(read_file(dir.file("old.iq")), old_bytes);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"nan.wav", "not-audio.wav", "old.iq"}));
+}
+
+// An audio file that is a FIFO would block the run until some writer came;
+// like kdsp's own inputs it is refused at once. The run is bounded by
+// timeout(1) so that a regression fails instead of hanging the suite.
+TEST(SynthOptions, RefusesAFifoAsAudioAtOnce) {
+  ScratchDir dir;
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  write_pairs(dir.file("old.iq"), {{1.0f, 2.0f}});
+  for (const char* option : {"--audio", "--second-audio"}) {
+    std::vector<std::string> args = {"30", tool_path("kdsp-synth"), option, "file:" + dir.file("fifo")};
+    if (std::string(option) == "--second-audio") args.insert(args.end(), {"--second-offset", "20000"});
+    args.push_back(dir.file("old.iq"));
+    const ToolRun run = run_tool("/usr/bin/timeout", args);
+    EXPECT_EQ(run.status, 1) << option << ": " << run.err;
+    EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(read_pairs(dir.file("old.iq")).size(), 1u);
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"fifo", "old.iq"}));
 }
 
 }  // namespace kdsp

@@ -1,7 +1,8 @@
 #include "kdsp-as/assembler.h"
 
 #include <algorithm>
-#include <map>
+#include <deque>
+#include <functional>
 #include <optional>
 
 #include "vm/vm_state.h"
@@ -101,10 +102,59 @@ bool looks_numeric(std::string_view text) {
 enum class Section { TEXT, DATA, CONSTANT };
 
 struct Symbol {
-  Section section;
   std::int64_t value;  // word index in the code, byte address in the data
   std::uint32_t line;
+  Section section;
 };
+
+// Labels by name. A generated source may hold millions of labels, so each
+// costs little, about 40 bytes: its name is a view into the source text
+// (which outlives the assembly), its entry sits in a deque (never copied as
+// it grows), and an open-addressing table of entry numbers finds it.
+struct SymbolEntry {
+  std::string_view name;
+  Symbol symbol;
+};
+
+struct SymbolTable {
+  std::deque<SymbolEntry> entries;
+  std::vector<std::uint32_t> slots;  // 1 + an entry's index, 0 when free; a power-of-two count, at most half used
+};
+
+constexpr std::size_t MIN_SYMBOL_SLOTS = 64;
+
+std::size_t name_hash(std::string_view name) { return std::hash<std::string_view>{}(name); }
+
+void place_entry(std::vector<std::uint32_t>& slots, std::size_t hash, std::uint32_t slot) {
+  const std::size_t mask = slots.size() - 1;
+  std::size_t i = hash & mask;
+  while (slots[i] != 0) i = (i + 1) & mask;
+  slots[i] = slot;
+}
+
+const Symbol* find_symbol(const SymbolTable& table, std::string_view name) {
+  if (table.slots.empty()) return nullptr;
+  const std::size_t mask = table.slots.size() - 1;
+  for (std::size_t i = name_hash(name) & mask; table.slots[i] != 0; i = (i + 1) & mask) {
+    const SymbolEntry& entry = table.entries[table.slots[i] - 1];
+    if (entry.name == name) return &entry.symbol;
+  }
+  return nullptr;
+}
+
+// Adds a name that is not in the table yet. A label takes at least two bytes
+// of source ("a:"), so the entry numbers fit 32 bits for any source below 8 GB.
+void add_symbol(SymbolTable& table, std::string_view name, const Symbol& symbol) {
+  if (2 * (table.entries.size() + 1) > table.slots.size()) {
+    std::vector<std::uint32_t> slots(std::max(MIN_SYMBOL_SLOTS, 2 * table.slots.size()), 0);
+    for (std::size_t i = 0; i < table.entries.size(); ++i) {
+      place_entry(slots, name_hash(table.entries[i].name), static_cast<std::uint32_t>(i + 1));
+    }
+    table.slots = std::move(slots);
+  }
+  table.entries.push_back(SymbolEntry{name, symbol});
+  place_entry(table.slots, name_hash(name), static_cast<std::uint32_t>(table.entries.size()));
+}
 
 // A number, a label, or a label plus or minus a number.
 struct ValueExpr {
@@ -141,7 +191,7 @@ struct Statement {
 
 struct Assembly {
   std::vector<AsmDiagnostic> diagnostics;
-  std::map<std::string, Symbol, std::less<>> symbols;
+  SymbolTable symbols;
   std::vector<Statement> statements;
   Section section = Section::TEXT;
   std::uint64_t code_words = 0;
@@ -343,19 +393,18 @@ void define_label(Assembly& as, std::uint32_t line, Span name) {
     report(as, line, name.column, "a register name cannot be a label: " + quoted(name.text));
     return;
   }
-  const auto found = as.symbols.find(name.text);
-  if (found != as.symbols.end() && found->second.section == Section::CONSTANT) {
-    report(as, line, name.column, "label " + quoted(name.text) + " is also given as a constant with -D");
-    return;
-  }
-  if (found != as.symbols.end()) {
+  if (const Symbol* first = find_symbol(as.symbols, name.text)) {
+    if (first->section == Section::CONSTANT) {
+      report(as, line, name.column, "label " + quoted(name.text) + " is also given as a constant with -D");
+      return;
+    }
     report(as, line, name.column,
-           "duplicate label " + quoted(name.text) + " (first defined on line " + std::to_string(found->second.line) + ")");
+           "duplicate label " + quoted(name.text) + " (first defined on line " + std::to_string(first->line) + ")");
     return;
   }
   const bool text = as.section == Section::TEXT;
   const std::int64_t value = static_cast<std::int64_t>(text ? as.code_words : as.data_bytes);
-  as.symbols.emplace(std::string(name.text), Symbol{as.section, value, line});
+  add_symbol(as.symbols, name.text, Symbol{value, line, as.section});
 }
 
 // Reserves `count` code words or data bytes for a statement; false (reported
@@ -528,13 +577,13 @@ bool resolve(Assembly& as, std::uint32_t line, const Operand& operand, std::int6
     *value = expr.addend;
     return true;
   }
-  const auto found = as.symbols.find(expr.label);
-  if (found == as.symbols.end()) {
+  const Symbol* found = find_symbol(as.symbols, expr.label);
+  if (found == nullptr) {
     report(as, line, operand.column, "undefined label " + quoted(expr.label));
     return false;
   }
-  *value = found->second.value + expr.addend;
-  if (section != nullptr) *section = found->second.section;
+  *value = found->value + expr.addend;
+  if (section != nullptr) *section = found->section;
   return true;
 }
 
@@ -704,9 +753,12 @@ int parse_asm_definition(std::string_view text, AsmDefinition* definition, std::
 int assemble_text(std::string_view text, AsmProgram* program, std::vector<AsmDiagnostic>* diagnostics,
                   std::span<const AsmDefinition> definitions) {
   Assembly as;
-  // A later definition of the same name wins, as on a compiler's command line.
-  for (const AsmDefinition& definition : definitions) {
-    as.symbols.insert_or_assign(definition.name, Symbol{Section::CONSTANT, definition.value, 0});
+  // A later definition of the same name wins, as on a compiler's command
+  // line: taken from the last, each name once. The names stay in the
+  // caller's definitions, which outlive the assembly as the source does.
+  for (auto definition = definitions.rbegin(); definition != definitions.rend(); ++definition) {
+    if (find_symbol(as.symbols, definition->name) != nullptr) continue;
+    add_symbol(as.symbols, definition->name, Symbol{definition->value, 0, Section::CONSTANT});
   }
   std::uint32_t line = 0;
   std::size_t start = 0;

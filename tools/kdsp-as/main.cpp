@@ -3,17 +3,19 @@
 //   kdsp-as [-D NAME=VALUE ...] source.kasm -o kernel.kdsp
 //
 // Exit status 0 when the image was written; 1 when the source has errors
-// (each printed as file:line:column: message) or a file could not be read or
-// written, and then no output file exists; 2 for a usage error.
+// (each printed as file:line:column: message), a file could not be read or
+// written, or memory ran out, and then the output file is left as it was; 2
+// for a usage error.
 #include <cstdio>
-#include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "base/memory.h"
-#include "common/atomic_output.h"
 #include "base/file_read.h"
+#include "base/memory.h"
+#include "base/output_file.h"
+#include "common/command_line.h"
 #include "kdsp-as/assembler.h"
 
 namespace kdsp {
@@ -24,54 +26,28 @@ namespace {
 // keeps a mistaken path (a capture, say) from being read whole.
 constexpr std::uint64_t MAX_SOURCE_SIZE = 64ull << 20;
 
+constexpr ToolHelp AS_HELP{
+    "kdsp-as", "[-D NAME=VALUE ...] SOURCE.kasm -o KERNEL.kdsp",
+    "Assembles kernel source text into a kernel image for kdsp. Errors are\n"
+    "printed as file:line:column: message. -D gives the source a constant it\n"
+    "may use wherever a number may stand.",
+    "Exit status: 0 the image was written; 1 the source has errors, a file\n"
+    "cannot be read or written, or memory ran out (the output file is then left\n"
+    "as it was); 2 a usage error.",
+};
+
 struct Arguments {
-  const char* source = nullptr;
-  const char* output = nullptr;
+  std::string source;
+  std::string output;
   std::vector<AsmDefinition> definitions;
 };
 
-bool parse_arguments(int argc, char** argv, Arguments* args) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc && args->output == nullptr) {
-      args->output = argv[++i];
-    } else if (std::strncmp(argv[i], "-D", 2) == 0 && (argv[i][2] != '\0' || i + 1 < argc)) {
-      const char* text = argv[i][2] != '\0' ? argv[i] + 2 : argv[++i];
-      AsmDefinition definition;
-      std::string error;
-      if (parse_asm_definition(text, &definition, &error) != 0) {
-        std::fprintf(stderr, "kdsp-as: -D %s\n", error.c_str());
-        return false;
-      }
-      args->definitions.push_back(std::move(definition));
-    } else if (argv[i][0] != '-' && args->source == nullptr) {
-      args->source = argv[i];
-    } else {
-      return false;
-    }
-  }
-  return args->source != nullptr && args->output != nullptr;
-}
-
-// The image appears whole at `path` or not at all.
-bool write_image(const char* path, const std::vector<std::uint8_t>& bytes) {
-  AtomicOutput out;
-  return atomic_output_open(path, &out) == 0 && atomic_output_write(out, bytes) == 0 &&
-         atomic_output_commit(out) == 0;
-}
-
-}  // namespace
-
-int run_program(int argc, char** argv) {
-  Arguments args;
-  if (!parse_arguments(argc, argv, &args)) {
-    std::fprintf(stderr, "usage: %s [-D NAME=VALUE ...] source.kasm -o kernel.kdsp\n", argc > 0 ? argv[0] : "kdsp-as");
-    return 2;
-  }
+int assemble_file(const Arguments& args) {
   std::uint8_t* raw = nullptr;
   std::uint64_t length = 0;
-  if (read_whole_file(args.source, &raw, &length, MAX_SOURCE_SIZE) != 0) {
-    std::fprintf(stderr, "%s: cannot read the source file\n", args.source);
-    return 1;
+  if (read_whole_file(args.source.c_str(), &raw, &length, MAX_SOURCE_SIZE) != 0) {
+    std::fprintf(stderr, "%s: cannot read the source file\n", args.source.c_str());
+    return EXIT_TOOL_FAILED;
   }
   const MemPtr<std::uint8_t> source(raw);
 
@@ -80,15 +56,51 @@ int run_program(int argc, char** argv) {
   const std::string_view text(reinterpret_cast<const char*>(source.get()), length);
   if (assemble_text(text, &program, &diagnostics, args.definitions) != 0) {
     for (const AsmDiagnostic& d : diagnostics) {
-      std::fprintf(stderr, "%s:%u:%u: %s\n", args.source, d.line, d.column, d.message.c_str());
+      std::fprintf(stderr, "%s:%u:%u: %s\n", args.source.c_str(), d.line, d.column, d.message.c_str());
     }
-    return 1;
+    return EXIT_TOOL_FAILED;
   }
-  if (!write_image(args.output, kernel_file_bytes(program))) {
-    std::fprintf(stderr, "%s: cannot write the kernel image\n", args.output);
-    return 1;
+  // The image appears whole at the output path or not at all.
+  const std::vector<std::uint8_t> image = kernel_file_bytes(program);
+  if (write_output(args.output.c_str(), image.data(), image.size()) != 0) {
+    std::fprintf(stderr, "%s: cannot write the kernel image\n", args.output.c_str());
+    return EXIT_TOOL_FAILED;
   }
   return 0;
+}
+
+}  // namespace
+
+int run_program(int argc, char** argv) {
+  CLI::App app;
+  configure_tool_app(app, AS_HELP);
+  Arguments args;
+  add_path_option(app, "SOURCE.kasm", &args.source)->required()->type_name("")->description("the kernel source");
+  add_path_option(app, "-o", &args.output)
+      ->required()
+      ->type_name("KERNEL.kdsp")
+      ->description("the kernel image to write")
+      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  std::vector<std::string> definitions;
+  app.add_option("-D", definitions)
+      ->type_name("NAME=VALUE")
+      ->description("a constant for the source, a number within 32 bits (repeatable)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  int exit_status = 0;
+  if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
+  for (const std::string& text : definitions) {
+    AsmDefinition definition;
+    std::string error;
+    if (parse_asm_definition(text, &definition, &error) != 0) return report_usage_error(app, "-D: " + error);
+    args.definitions.push_back(std::move(definition));
+  }
+  try {
+    return assemble_file(args);
+  } catch (const std::bad_alloc&) {
+    // Nothing has been written yet: the output file is as it was.
+    std::fprintf(stderr, "kdsp-as: out of memory while assembling '%s'\n", args.source.c_str());
+    return EXIT_TOOL_FAILED;
+  }
 }
 
 }  // namespace kdsp

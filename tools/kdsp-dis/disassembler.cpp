@@ -5,9 +5,9 @@
 #include <optional>
 #include <set>
 #include <span>
-#include <vector>
 
 #include "base/byte_order.h"
+#include "base/result_code.h"
 #include "formats/kernel_image.h"
 #include "vm/isa.h"
 
@@ -111,6 +111,15 @@ void append_code(std::string* text, const Code& code) {
   }
 }
 
+// Releases the loaded image on every path, a thrown bad_alloc included.
+struct LoadedKernel {
+  KernelImage image{};
+  LoadedKernel() = default;
+  LoadedKernel(const LoadedKernel&) = delete;
+  LoadedKernel& operator=(const LoadedKernel&) = delete;
+  ~LoadedKernel() { release_kernel_image(&image); }
+};
+
 std::size_t zero_run(std::span<const std::uint8_t> data, std::size_t from) {
   std::size_t end = from;
   while (end < data.size() && data[end] == 0) ++end;
@@ -157,15 +166,11 @@ void append_data(std::string* text, std::span<const std::uint8_t> data) {
 
 }  // namespace
 
-const char* disassemble_kernel_file(const std::uint8_t* bytes, std::uint64_t length, std::string* text) {
-  KernelHeader header{};
-  if (const char* reason = check_kernel_file(bytes, length, &header)) return reason;
+std::string disassemble_kernel(const KernelImage& image) {
+  const std::span<const std::uint32_t> words(image.code, image.code_count);
+  const std::span<const std::uint8_t> data(image.memory, image.data_size);
 
-  std::vector<std::uint32_t> words(header.code_count);
-  for (std::uint32_t i = 0; i < header.code_count; ++i) words[i] = read_le32(bytes + KERNEL_HEADER_SIZE + 4ull * i);
-  const std::span<const std::uint8_t> data(bytes + KERNEL_HEADER_SIZE + 4ull * header.code_count, header.data_size);
-
-  Code code{words, {header.entry}};
+  Code code{words, {image.entry}};
   for (std::uint64_t index = 0; index < words.size(); ++index) {
     if (const std::optional<std::uint64_t> target = branch_target(words[index], index, words.size())) {
       code.labels.insert(*target);
@@ -173,14 +178,24 @@ const char* disassemble_kernel_file(const std::uint8_t* bytes, std::uint64_t len
   }
 
   std::string listing;
-  listing += "; kernel image: magic \"KDSP\", version " + std::to_string(header.version) + ", header " +
-             std::to_string(header.header_size) + " bytes\n";
-  listing += "; " + std::to_string(header.code_count) + " code words, " + std::to_string(header.data_size) +
-             " data bytes, entry word " + std::to_string(header.entry) + "\n";
-  listing += ".entry " + label_for(header.entry) + "\n\n";
+  listing += "; kernel image: magic \"KDSP\", version " + std::to_string(KERNEL_VERSION) + ", header " +
+             std::to_string(KERNEL_HEADER_SIZE) + " bytes\n";
+  listing += "; " + std::to_string(image.code_count) + " code words, " + std::to_string(image.data_size) +
+             " data bytes, entry word " + std::to_string(image.entry) + "\n";
+  listing += ".entry " + label_for(image.entry) + "\n\n";
   append_code(&listing, code);
   append_data(&listing, data);
-  *text = std::move(listing);
+  return listing;
+}
+
+const char* disassemble_kernel_file(const std::uint8_t* bytes, std::uint64_t length, std::string* text) {
+  // The reason comes from the loader's own check; the words and data from
+  // the loader itself, so that the listing shows what kdsp would run.
+  KernelHeader header{};
+  if (const char* reason = check_kernel_file(bytes, length, &header)) return reason;
+  LoadedKernel loaded;
+  if (parse_kernel_image(bytes, length, &loaded.image) != ResultCode::OK) return "not enough memory to load the image";
+  *text = disassemble_kernel(loaded.image);
   return nullptr;
 }
 

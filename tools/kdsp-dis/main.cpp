@@ -2,39 +2,71 @@
 //
 //   kdsp-dis kernel.kdsp
 //
-// Exit status 0 with the listing; 2 (the status kdsp gives the same file)
-// with "BAD_KERNEL: reason" on standard error when the file is not a kernel
-// image the loader accepts; 1 for a usage error or a failed write.
+// Exit status 0 with the listing; 1 with "BAD_KERNEL: reason" on standard
+// error when the file is not a kernel image kdsp would accept (or cannot be
+// read), and 1 too when the listing cannot be written; 2 for a usage error.
 #include <cstdio>
+#include <new>
+#include <string>
 
-#include "formats/kernel_image.h"
-#include "base/memory.h"
 #include "base/file_read.h"
+#include "base/memory.h"
+#include "base/output_file.h"
 #include "base/result_code.h"
+#include "common/command_line.h"
+#include "formats/kernel_image.h"
 #include "kdsp-dis/disassembler.h"
 
 namespace kdsp {
 
-int run_program(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s kernel.kdsp\n", argc > 0 ? argv[0] : "kdsp-dis");
-    return 1;
-  }
+namespace {
+
+constexpr ToolHelp DIS_HELP{
+    "kdsp-dis", "KERNEL.kdsp",
+    "Prints a kernel image as kdsp-as source on standard output; assembling\n"
+    "the listing gives back the image byte for byte.",
+    "Exit status: 0 the listing was written; 1 the file is not a kernel image\n"
+    "that kdsp accepts (\"BAD_KERNEL: reason\" on standard error) or the listing\n"
+    "cannot be written; 2 a usage error.",
+};
+
+int refuse_kernel(const char* reason) {
+  std::fprintf(stderr, "%s: %s\n", result_name(ResultCode::BAD_KERNEL), reason);
+  return EXIT_TOOL_FAILED;
+}
+
+int disassemble_file(const std::string& path) {
   std::uint8_t* raw = nullptr;
   std::uint64_t length = 0;
-  if (read_whole_file(argv[1], &raw, &length, KERNEL_MAX_FILE_SIZE) != 0) {
-    std::fprintf(stderr, "%s: cannot read the file, or it is larger than any kernel image\n",
-                 result_name(ResultCode::BAD_KERNEL));
-    return exit_status(ResultCode::BAD_KERNEL);
+  if (read_whole_file(path.c_str(), &raw, &length, KERNEL_MAX_FILE_SIZE) != 0) {
+    return refuse_kernel("cannot read the file, or it is larger than any kernel image");
   }
   const MemPtr<std::uint8_t> file(raw);
   std::string listing;
-  if (const char* reason = disassemble_kernel_file(file.get(), length, &listing)) {
-    std::fprintf(stderr, "%s: %s\n", result_name(ResultCode::BAD_KERNEL), reason);
-    return exit_status(ResultCode::BAD_KERNEL);
+  if (const char* reason = disassemble_kernel_file(file.get(), length, &listing)) return refuse_kernel(reason);
+  if (write_output(nullptr, reinterpret_cast<const std::uint8_t*>(listing.data()), listing.size()) != 0) {
+    std::fprintf(stderr, "kdsp-dis: cannot write the listing\n");
+    return EXIT_TOOL_FAILED;
   }
-  const bool written = std::fwrite(listing.data(), 1, listing.size(), stdout) == listing.size();
-  return written && std::fflush(stdout) == 0 ? 0 : 1;
+  return 0;
+}
+
+}  // namespace
+
+int run_program(int argc, char** argv) {
+  CLI::App app;
+  configure_tool_app(app, DIS_HELP);
+  std::string kernel_path;
+  add_path_option(app, "KERNEL.kdsp", &kernel_path)->required()->type_name("")->description(
+      "the kernel image to list");
+  int exit_status = 0;
+  if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
+  try {
+    return disassemble_file(kernel_path);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "kdsp-dis: out of memory\n");
+    return EXIT_TOOL_FAILED;
+  }
 }
 
 }  // namespace kdsp

@@ -2,19 +2,18 @@
 // so that a user knows which offset to give a kernel; optionally draws a
 // spectrogram.
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <span>
 #include <string>
 
-#include "channel_finder.h"
-#include "common/atomic_output.h"
-#include "common/capture_file.h"
-#include "formats/iq_capture.h"
+#include "base/output_file.h"
 #include "base/result_code.h"
-#include "common/option_value.h"
+#include "channel_finder.h"
+#include "common/command_line.h"
+#include "formats/iq_capture.h"
 #include "png_encode.h"
 #include "spectrogram_image.h"
 #include "spectrum.h"
@@ -23,8 +22,6 @@ namespace kdsp {
 
 namespace {
 
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_BAD_OPTIONS = 2;
 constexpr std::int64_t DEFAULT_MAX_CHANNELS = 10;
 
 struct ScanOptions {
@@ -34,98 +31,77 @@ struct ScanOptions {
   std::int64_t max_channels = DEFAULT_MAX_CHANNELS;
 };
 
-const char* scan_usage() {
-  return R"(usage: kdsp-scan [options] CAPTURE.iq
+constexpr ToolHelp SCAN_HELP{
+    "kdsp-scan", "[options] CAPTURE.iq",
+    "Lists the strongest narrowband FM channels in a capture (float32 I/Q pairs at\n"
+    "240000 pairs per second), strongest first, one line each:\n"
+    "  offset_hz  offset from the capture's centre, to give a kernel\n"
+    "  level_db   strongest spectral bin over the noise floor\n"
+    "  cnr_db     channel power over the noise in 27 kHz\n"
+    "  width_hz   bandwidth holding 99 % of the channel's power\n"
+    "  spectrum   sketch from -16 to +16 kHz around the channel, 1 kHz a character\n"
+    "Lines starting with '#' are comments.",
+    "Exit status: 0 success (also when nothing is found); 1 unreadable or invalid\n"
+    "capture, or the report or picture cannot be written; 2 a usage error.",
+};
 
-Lists the strongest narrowband FM channels in a capture (float32 I/Q pairs at
-240000 pairs per second), strongest first, one line each:
-  offset_hz  offset from the capture's centre, to give a kernel
-  level_db   strongest spectral bin over the noise floor
-  cnr_db     channel power over the noise in 27 kHz
-  width_hz   bandwidth holding 99 % of the channel's power
-  spectrum   sketch from -16 to +16 kHz around the channel, 1 kHz a character
-Lines starting with '#' are comments.
-
-Options:
-  --png FILE        also write a spectrogram: time down, frequency across
-  --threshold DB    how far above the noise floor a channel must reach,
-                    3 to 60 (default 10)
-  --max N           list at most N channels, 1 to 100 (default 10)
-  -h, --help        show this text
-
-Exit status: 0 success (also when nothing is found), 1 unreadable or invalid
-capture or unwritable picture, 2 bad options.
-)";
+void add_scan_options(CLI::App& app, ScanOptions* options) {
+  add_path_option(app, "CAPTURE.iq", &options->capture_path)
+      ->required()
+      ->type_name("")
+      ->description("the capture to scan");
+  add_path_option(app, "--png", &options->png_path)
+      ->type_name("FILE")
+      ->description("also write a spectrogram: time down,\nfrequency across");
+  add_real_option(app, "--threshold", &options->threshold_db, 3.0, 60.0, "dB from 3 to 60")
+      ->type_name("DB")
+      ->description("how far above the noise floor a channel must reach,\n3 to 60 (default 10)");
+  add_integer_option(app, "--max", &options->max_channels, 1, 100, "a count from 1 to 100")
+      ->type_name("N")
+      ->description("list at most N channels, 1 to 100 (default 10)");
 }
 
-enum ScanParseResult : int { SCAN_PARSE_OK = 0, SCAN_PARSE_HELP = 1, SCAN_PARSE_ERROR = 2 };
-
-int parse_scan_options(int argc, char** argv, ScanOptions* options, std::string* error) {
-  ScanOptions parsed;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) return SCAN_PARSE_HELP;
-    bool takes_value = std::strcmp(arg, "--png") == 0 || std::strcmp(arg, "--threshold") == 0 ||
-                       std::strcmp(arg, "--max") == 0;
-    if (takes_value) {
-      if (i + 1 >= argc) {
-        *error = std::string("option ") + arg + " needs a value";
-        return SCAN_PARSE_ERROR;
-      }
-      const char* value = argv[++i];
-      bool good = true;
-      if (std::strcmp(arg, "--png") == 0) {
-        parsed.png_path = value;
-        good = value[0] != '\0';
-      } else if (std::strcmp(arg, "--threshold") == 0) {
-        good = parse_real_option(value, 3.0, 60.0, &parsed.threshold_db) == 0;
-      } else {
-        good = parse_integer_option(value, 1, 100, &parsed.max_channels) == 0;
-      }
-      if (!good) {
-        *error = std::string("bad value '") + value + "' for " + arg;
-        return SCAN_PARSE_ERROR;
-      }
-    } else if (arg[0] == '-' || arg[0] == '\0') {
-      *error = std::string("unknown option '") + arg + "'";
-      return SCAN_PARSE_ERROR;
-    } else if (!parsed.capture_path.empty()) {
-      *error = "more than one capture given";
-      return SCAN_PARSE_ERROR;
-    } else {
-      parsed.capture_path = arg;
-    }
+// printf onto the end of `text`.
+__attribute__((format(printf, 2, 3))) void append_printf(std::string* text, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length > 0) {
+    const std::size_t old_size = text->size();
+    text->resize(old_size + static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(text->data() + old_size, static_cast<std::size_t>(length) + 1, format, args);
+    text->resize(old_size + static_cast<std::size_t>(length));
   }
-  if (parsed.capture_path.empty()) {
-    *error = "no capture given";
-    return SCAN_PARSE_ERROR;
-  }
-  *options = std::move(parsed);
-  return SCAN_PARSE_OK;
+  va_end(args);
 }
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "kdsp-scan: %s\n", message.c_str());
-  return EXIT_FAILED;
+  return EXIT_TOOL_FAILED;
 }
 
-void print_channels(const ScanOptions& options, std::size_t pair_count, const CaptureSpectrum& spectrum,
-                    double floor_power, const std::vector<FoundChannel>& channels) {
-  std::printf("# %s: %.3f s (%zu pairs), noise floor %.1f dB per %.1f Hz bin, threshold %.1f dB\n",
-              options.capture_path.c_str(), static_cast<double>(pair_count) / IQ_SAMPLE_RATE, pair_count,
-              10.0 * std::log10(floor_power), spectrum.bin_hz, options.threshold_db);
+std::string channel_report(const ScanOptions& options, std::size_t pair_count, const CaptureSpectrum& spectrum,
+                           double floor_power, const std::vector<FoundChannel>& channels) {
+  std::string report;
+  append_printf(&report, "# %s: %.3f s (%zu pairs), noise floor %.1f dB per %.1f Hz bin, threshold %.1f dB\n",
+                options.capture_path.c_str(), static_cast<double>(pair_count) / IQ_SAMPLE_RATE, pair_count,
+                10.0 * std::log10(floor_power), spectrum.bin_hz, options.threshold_db);
   if (channels.empty()) {
-    std::printf("# no channel found %.1f dB above the noise floor\n", options.threshold_db);
-    return;
+    append_printf(&report, "# no channel found %.1f dB above the noise floor\n", options.threshold_db);
+    return report;
   }
-  std::printf("# offset_hz  level_db  cnr_db  width_hz  spectrum -%d..+%d kHz\n", SKETCH_HALF_WIDTH_KHZ,
-              SKETCH_HALF_WIDTH_KHZ);
+  append_printf(&report, "# offset_hz  level_db  cnr_db  width_hz  spectrum -%d..+%d kHz\n", SKETCH_HALF_WIDTH_KHZ,
+                SKETCH_HALF_WIDTH_KHZ);
   std::size_t shown = std::min(channels.size(), static_cast<std::size_t>(options.max_channels));
   for (std::size_t i = 0; i < shown; ++i) {
     const FoundChannel& channel = channels[i];
-    std::printf("%11ld  %8.1f  %6.1f  %8.0f  |%s|\n", std::lround(channel.offset_hz), channel.level_db, channel.cnr_db,
-                channel.bandwidth_hz, channel_sketch(spectrum, floor_power, channel).c_str());
+    append_printf(&report, "%11ld  %8.1f  %6.1f  %8.0f  |%s|\n", std::lround(channel.offset_hz), channel.level_db,
+                  channel.cnr_db, channel.bandwidth_hz, channel_sketch(spectrum, floor_power, channel).c_str());
   }
+  return report;
 }
 
 int write_png(const std::string& path, const CaptureSpectrum& spectrum, double floor_power,
@@ -133,11 +109,7 @@ int write_png(const std::string& path, const CaptureSpectrum& spectrum, double f
   std::string error;
   std::vector<std::uint8_t> png;
   if (encode_png(render_spectrogram(spectrum, floor_power, channels), &png, &error) != 0) return fail(error);
-  AtomicOutput out;
-  int failure = atomic_output_open(path.c_str(), &out);
-  if (failure == 0) failure = atomic_output_write(out, png);
-  if (failure == 0) failure = atomic_output_commit(out);
-  if (failure != 0) return fail("cannot write '" + path + "': " + std::strerror(failure));
+  if (write_output(path.c_str(), png.data(), png.size()) != 0) return fail("cannot write '" + path + "'");
   return 0;
 }
 
@@ -167,8 +139,11 @@ int run(const ScanOptions& options) {
   loaded.reset();  // the samples are not needed past the spectrum
   double floor_power = noise_floor_power(spectrum.average_power);
   std::vector<FoundChannel> channels = find_channels(spectrum, floor_power, options.threshold_db);
-  print_channels(options, pair_count, spectrum, floor_power, channels);
-  std::fflush(stdout);
+  // A report lost on the way (a full disk behind standard output) is a failure, not a success.
+  const std::string report = channel_report(options, pair_count, spectrum, floor_power, channels);
+  if (write_output(nullptr, reinterpret_cast<const std::uint8_t*>(report.data()), report.size()) != 0) {
+    return fail("cannot write the report");
+  }
   if (!options.png_path.empty()) return write_png(options.png_path, spectrum, floor_power, channels);
   return 0;
 }
@@ -176,15 +151,12 @@ int run(const ScanOptions& options) {
 }  // namespace
 
 int run_program(int argc, char** argv) {
+  CLI::App app;
+  configure_tool_app(app, SCAN_HELP);
   ScanOptions options;
-  std::string error;
-  switch (parse_scan_options(argc, argv, &options, &error)) {
-    case SCAN_PARSE_HELP: std::fputs(scan_usage(), stdout); return 0;
-    case SCAN_PARSE_OK: break;
-    default:
-      std::fprintf(stderr, "kdsp-scan: %s\nTry 'kdsp-scan --help'.\n", error.c_str());
-      return EXIT_BAD_OPTIONS;
-  }
+  add_scan_options(app, &options);
+  int exit_status = 0;
+  if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
   try {
     return run(options);
   } catch (const std::bad_alloc&) {

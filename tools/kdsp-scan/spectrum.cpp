@@ -3,8 +3,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "dsp/complex.h"
+#include "dsp/fft.h"
 #include "formats/iq_capture.h"
-#include "fft.h"
 
 namespace kdsp {
 
@@ -19,9 +20,11 @@ std::vector<double> hann_window(std::size_t size) {
 }
 
 // Adds the frame's bin powers, lowest frequency first, to `sum`.
-void accumulate_shifted(std::span<const std::complex<double>> bins, double scale, double* sum) {
+void accumulate_shifted(std::span<const Complex> bins, double scale, double* sum) {
   const std::size_t size = bins.size();
-  for (std::size_t k = 0; k < size; ++k) sum[(k + size / 2) % size] += std::norm(bins[k]) * scale;
+  for (std::size_t k = 0; k < size; ++k) {
+    sum[(k + size / 2) % size] += (bins[k].re * bins[k].re + bins[k].im * bins[k].im) * scale;
+  }
 }
 
 }  // namespace
@@ -49,12 +52,11 @@ CaptureSpectrum analyse_capture(std::span<const float> iq_values, double sample_
   for (double w : window) window_energy += w * w;
   const double scale = 1.0 / (static_cast<double>(size) * window_energy);
 
-  FftPlan plan = make_fft_plan(size);
-  std::vector<std::complex<double>> bins(size);
+  std::vector<Complex> bins(size);
   for (std::size_t frame = 0; frame < frame_count; ++frame) {
     const float* pairs = iq_values.data() + 2 * frame * hop;
     for (std::size_t n = 0; n < size; ++n) bins[n] = {pairs[2 * n] * window[n], pairs[2 * n + 1] * window[n]};
-    fft_forward(plan, bins);
+    fft_radix2(bins.data(), size, false);
     std::size_t row = frame * spectrum.row_count / frame_count;
     accumulate_shifted(bins, scale, spectrum.average_power.data());
     accumulate_shifted(bins, scale, spectrum.row_power.data() + row * size);

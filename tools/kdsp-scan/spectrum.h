@@ -22,6 +22,7 @@ struct CaptureSpectrum {
 };
 
 inline constexpr std::size_t SCAN_FFT_SIZE = 2048;
+static_assert((SCAN_FFT_SIZE & (SCAN_FFT_SIZE - 1)) == 0, "the transform takes powers of two only");
 // Enough frames that an averaged noise bin rarely strays far from the floor.
 inline constexpr std::size_t MIN_SCAN_PAIRS = 8 * SCAN_FFT_SIZE;
 inline constexpr std::size_t MAX_SPECTROGRAM_ROWS = 600;

@@ -1,13 +1,17 @@
 #include "audio_source.h"
 
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <numbers>
 
+#include "base/file_read.h"
 #include "common/option_value.h"
 #include "speech_like.h"
 
@@ -112,8 +116,7 @@ int parse_audio_request(const char* text, AudioRequest* request, std::string* er
     status = -1;
   }
   if (status != 0) {
-    *error = std::string("bad audio source '") + text +
-             "': expected tone[:HZ], two-tone[:HZ,HZ], sweep[:HZ,HZ], voice or file:PATH, with HZ from 1 to 20000";
+    *error = std::string("bad audio source '") + text + "': expected " + AUDIO_SOURCE_FORMS;
     return -1;
   }
   *request = std::move(parsed);
@@ -135,8 +138,19 @@ SourceAudio make_builtin_audio(const AudioRequest& request, double duration_s) {
 }
 
 int read_audio_file(const std::string& path, double max_duration_s, SourceAudio* audio, std::string* error) {
+  // Through the core's check, as kdsp opens its inputs: anything but a
+  // regular file (a FIFO would block until a writer came) is refused at once.
+  StreamPtr stream;
+  std::uint64_t length = 0;
+  if (open_measured_file(path.c_str(), std::numeric_limits<std::uint64_t>::max(), &stream, &length) != 0) {
+    *error = "cannot read audio file '" + path + "': it cannot be opened or is not a regular file";
+    return -1;
+  }
+  // Measuring may have left the descriptor anywhere (stdio reads ahead), and
+  // libsndfile takes the descriptor's position as the start of the audio file.
+  const int fd = ::fileno(stream.get());
   SF_INFO info{};
-  SndfilePtr file(sf_open(path.c_str(), SFM_READ, &info));
+  SndfilePtr file(::lseek(fd, 0, SEEK_SET) == 0 ? sf_open_fd(fd, SFM_READ, &info, SF_FALSE) : nullptr);
   if (!file) {
     *error = "cannot read audio file '" + path + "': " + sf_strerror(nullptr);
     return -1;

@@ -30,6 +30,10 @@ inline constexpr std::uint32_t BUILTIN_AUDIO_RATE = 48000;
 inline constexpr double BUILTIN_MIN_HZ = 1.0;
 inline constexpr double BUILTIN_MAX_HZ = 20000.0;
 
+// The forms a SOURCE argument takes, for messages.
+inline constexpr const char* AUDIO_SOURCE_FORMS =
+    "tone[:HZ], two-tone[:HZ,HZ], sweep[:HZ,HZ], voice or file:PATH, with HZ from 1 to 20000";
+
 // Parses "tone[:HZ]", "two-tone[:HZ,HZ]", "sweep[:HZ,HZ]", "voice" or
 // "file:PATH". 0 with `*request` filled, else -1 with `*error` set.
 int parse_audio_request(const char* text, AudioRequest* request, std::string* error);

@@ -22,7 +22,7 @@ double noise_power_for_cnr(double amplitude, double cnr_db) {
   return noise_in_band * (IQ_SAMPLE_RATE / CNR_BANDWIDTH_HZ);
 }
 
-int write_synthesized_capture(const CapturePlan& plan, AtomicOutput& out) {
+std::vector<std::uint8_t> synthesize_capture_bytes(const CapturePlan& plan) {
   // Both start phases are drawn whether or not there is a second channel, so
   // that adding one leaves the first channel and the noise as they were.
   RandomStream random = make_random_stream(plan.seed);
@@ -33,8 +33,8 @@ int write_synthesized_capture(const CapturePlan& plan, AtomicOutput& out) {
   FmOscillator second =
       make_fm_oscillator(plan.second.offset_hz, plan.second.deviation_hz, plan.second.amplitude, second_phase);
 
+  std::vector<std::uint8_t> bytes(plan.pair_count * IQ_PAIR_BYTES);
   std::vector<float> values(2 * PAIRS_PER_BLOCK);
-  std::vector<std::uint8_t> bytes(values.size() * 4);
   for (std::uint64_t start = 0; start < plan.pair_count; start += PAIRS_PER_BLOCK) {
     std::uint64_t count = std::min(PAIRS_PER_BLOCK, plan.pair_count - start);
     for (std::uint64_t i = 0; i < count; ++i) {
@@ -45,12 +45,9 @@ int write_synthesized_capture(const CapturePlan& plan, AtomicOutput& out) {
       values[2 * i] = static_cast<float>(pair.real());
       values[2 * i + 1] = static_cast<float>(pair.imag());
     }
-    std::span<const float> block(values.data(), 2 * count);
-    encode_float32_le(block, bytes.data());
-    int error = atomic_output_write(out, std::span<const std::uint8_t>(bytes.data(), block.size() * 4));
-    if (error != 0) return error;
+    encode_float32_le(std::span<const float>(values.data(), 2 * count), bytes.data() + start * IQ_PAIR_BYTES);
   }
-  return 0;
+  return bytes;
 }
 
 }  // namespace kdsp

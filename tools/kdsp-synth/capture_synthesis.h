@@ -1,11 +1,10 @@
-// Assembles a capture from modulated channels and noise and streams it into
-// an output file.
+// Assembles a capture from modulated channels and noise, as the bytes of a
+// capture file.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "common/atomic_output.h"
 
 namespace kdsp {
 
@@ -32,7 +31,8 @@ inline constexpr double FIRST_CARRIER_AMPLITUDE = 0.5;
 // with the noise measured in CNR_BANDWIDTH_HZ.
 double noise_power_for_cnr(double amplitude, double cnr_db);
 
-// Writes the capture's pairs to `out`. 0, or the errno value of a failed write.
-int write_synthesized_capture(const CapturePlan& plan, AtomicOutput& out);
+// The capture's pairs as file bytes (8 per pair; at most 57.6 MB for the
+// longest capture), built whole so that the file is written in one step.
+std::vector<std::uint8_t> synthesize_capture_bytes(const CapturePlan& plan);
 
 }  // namespace kdsp

@@ -2,11 +2,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <string>
 
 #include "audio_source.h"
+#include "base/output_file.h"
 #include "formats/iq_capture.h"
 #include "capture_synthesis.h"
 #include "reference_wav.h"
@@ -17,12 +17,9 @@ namespace kdsp {
 
 namespace {
 
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_BAD_OPTIONS = 2;
-
 int fail(const std::string& message) {
   std::fprintf(stderr, "kdsp-synth: %s\n", message.c_str());
-  return EXIT_FAILED;
+  return EXIT_TOOL_FAILED;
 }
 
 // The first channel's audio fixes the duration when none was given: a file's
@@ -48,12 +45,9 @@ int plan_channel(const SourceAudio& audio, std::uint64_t pair_count, double offs
 }
 
 int write_capture(const CapturePlan& plan, const std::string& path, std::string* error) {
-  AtomicOutput out;
-  int failure = atomic_output_open(path.c_str(), &out);
-  if (failure == 0) failure = write_synthesized_capture(plan, out);
-  if (failure == 0) failure = atomic_output_commit(out);
-  if (failure != 0) {
-    *error = "cannot write '" + path + "': " + std::strerror(failure);
+  const std::vector<std::uint8_t> bytes = synthesize_capture_bytes(plan);
+  if (write_output(path.c_str(), bytes.data(), bytes.size()) != 0) {
+    *error = "cannot write '" + path + "'";
     return -1;
   }
   return 0;
@@ -96,19 +90,18 @@ int run(const SynthOptions& options) {
 }  // namespace
 
 int run_program(int argc, char** argv) {
+  CLI::App app;
+  configure_tool_app(app, SYNTH_HELP);
   SynthOptions options;
-  std::string error;
-  switch (parse_synth_options(argc, argv, &options, &error)) {
-    case SYNTH_PARSE_HELP: std::fputs(synth_usage(), stdout); return 0;
-    case SYNTH_PARSE_OK: break;
-    default:
-      std::fprintf(stderr, "kdsp-synth: %s\nTry 'kdsp-synth --help'.\n", error.c_str());
-      return EXIT_BAD_OPTIONS;
-  }
+  add_synth_options(app, &options);
+  int exit_status = 0;
+  if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
+  const std::string conflict = complete_synth_options(app, &options);
+  if (!conflict.empty()) return report_usage_error(app, conflict);
   try {
     return run(options);
   } catch (const std::bad_alloc&) {
-    // Every file in progress is removed by its owner while unwinding.
+    // Nothing is written before the bytes are whole: the old output stays.
     return fail("out of memory");
   }
 }

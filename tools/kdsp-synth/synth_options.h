@@ -5,6 +5,7 @@
 #include <string>
 
 #include "audio_source.h"
+#include "common/command_line.h"
 
 namespace kdsp {
 
@@ -32,13 +33,16 @@ inline constexpr double MIN_CNR_DB = -30.0;
 inline constexpr double MAX_CNR_DB = 100.0;
 inline constexpr double MAX_SECOND_LEVEL_DB = 40.0;
 
-enum SynthParseResult : int { SYNTH_PARSE_OK = 0, SYNTH_PARSE_HELP = 1, SYNTH_PARSE_ERROR = 2 };
+// What kdsp-synth says about itself in --help.
+extern const ToolHelp SYNTH_HELP;
 
-// Reads argv into `*options`. SYNTH_PARSE_OK, SYNTH_PARSE_HELP for --help,
-// or SYNTH_PARSE_ERROR with `*error` saying what is wrong.
-int parse_synth_options(int argc, char** argv, SynthOptions* options, std::string* error);
+// Declares kdsp-synth's options on `app`, each writing into `*options` as it
+// is parsed.
+void add_synth_options(CLI::App& app, SynthOptions* options);
 
-// The --help text.
-const char* synth_usage();
+// Once `app` has parsed: sets what follows from which options were given
+// (noise, a second channel) and checks the options that relate to each
+// other. Empty when they fit together, else what is wrong.
+std::string complete_synth_options(const CLI::App& app, SynthOptions* options);
 
 }  // namespace kdsp
