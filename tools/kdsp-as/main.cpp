@@ -85,6 +85,7 @@ int run_program(int argc, char** argv) {
   app.add_option("-D", definitions)
       ->type_name("NAME=VALUE")
       ->description("a constant for the source, a number within 32 bits (repeatable)")
+      ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   int exit_status = 0;
   if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;

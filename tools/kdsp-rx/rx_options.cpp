@@ -87,6 +87,7 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
   app.add_option("-D", options->definitions)
       ->type_name("NAME=VALUE")
       ->description("a constant for the --kernel source (repeatable)")
+      ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   add_real_option(app, "--deemphasis", &options->after.deemphasis_us, 1e-3, MAX_DEEMPHASIS_US,
                   "a time constant in microseconds above 0 up to 10000, such as 750")
