@@ -26,7 +26,7 @@ _kdsp_any_file() {
 _kdsp_option_value() {
   local program=$1 prev=$2 cur=$3
   case "$program:$prev" in
-    kdsp-as:-o | kdsp-scan:--png | kdsp-rx:-o)
+    kdsp-as:-o | kdsp-scan:--png | kdsp-rx:-o | kdsp-rx:--keep-pieces)
       _kdsp_any_file "$cur" ;;
     kdsp-synth:--audio-out)
       _kdsp_files "$cur" wav ;;
@@ -40,9 +40,6 @@ _kdsp_option_value() {
       COMPREPLY=($(compgen -W '25k 12.5k' -- "$cur")) ;;
     kdsp-rx:--kernel)
       _kdsp_files "$cur" kdsp kasm ;;
-    kdsp-rx:--keep-pieces)
-      compopt -o filenames 2>/dev/null
-      COMPREPLY=($(compgen -d -- "$cur")) ;;
     kdsp-scan:--threshold | kdsp-scan:--max | kdsp-synth:--offset | kdsp-synth:--deviation | \
       kdsp-synth:--duration | kdsp-synth:--cnr | kdsp-synth:--second-offset | \
       kdsp-synth:--second-level | kdsp-synth:--seed | kdsp-rx:--rate | kdsp-rx:--center | \
@@ -64,7 +61,7 @@ _kdsp_options() {
         '--second-level --seed --audio-out -h --help --version' ;;
     kdsp-rx)
       echo '-o --format --rate --center --offset --freq --bandwidth --kernel -D --deemphasis' \
-        '--normalize -j --keep-pieces -q --quiet -h --help' ;;
+        '--normalize -j --keep-pieces -q --quiet -h --help --version' ;;
   esac
 }
 

@@ -159,8 +159,11 @@ std::uint64_t run_and_check(const std::uint8_t* data, std::size_t size, const Iq
   if (check_kernel_file(data, size, &header) != nullptr) return 0;
   std::vector<std::uint32_t> code(header.code_count);
   for (std::uint32_t i = 0; i < header.code_count; ++i) code[i] = read_le32(data + KERNEL_HEADER_SIZE + 4ull * i);
-  KernelImage kernel{code.data(), header.code_count, header.entry,
-                     memory.fill(data + KERNEL_HEADER_SIZE + 4ull * header.code_count, header.data_size)};
+  KernelImage kernel{.code = code.data(),
+                     .code_count = header.code_count,
+                     .entry = header.entry,
+                     .memory = memory.fill(data + KERNEL_HEADER_SIZE + 4ull * header.code_count, header.data_size),
+                     .data_size = header.data_size};
   Ledger ledger;
   ledger.capture = &capture;
   current = &ledger;

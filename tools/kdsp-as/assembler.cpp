@@ -754,12 +754,11 @@ int assemble_text(std::string_view text, AsmProgram* program, std::vector<AsmDia
                   std::span<const AsmDefinition> definitions) {
   Assembly as;
   // A later definition of the same name wins, as on a compiler's command
-  // line: taken from the last, each name is entered once. The names stay in
-  // `definitions`, which outlives the assembly.
-  for (auto it = definitions.rbegin(); it != definitions.rend(); ++it) {
-    if (find_symbol(as.symbols, it->name) == nullptr) {
-      add_symbol(as.symbols, it->name, Symbol{it->value, 0, Section::CONSTANT});
-    }
+  // line: taken from the last, each name once. The names stay in the
+  // caller's definitions, which outlive the assembly as the source does.
+  for (auto definition = definitions.rbegin(); definition != definitions.rend(); ++definition) {
+    if (find_symbol(as.symbols, definition->name) != nullptr) continue;
+    add_symbol(as.symbols, definition->name, Symbol{definition->value, 0, Section::CONSTANT});
   }
   std::uint32_t line = 0;
   std::size_t start = 0;

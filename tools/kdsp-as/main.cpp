@@ -29,9 +29,8 @@ constexpr std::uint64_t MAX_SOURCE_SIZE = 64ull << 20;
 constexpr ToolHelp AS_HELP{
     "kdsp-as", "[-D NAME=VALUE ...] SOURCE.kasm -o KERNEL.kdsp",
     "Assembles kernel source text into a kernel image for kdsp. Errors are\n"
-    "printed as file:line:column: message. -D NAME=VALUE defines a constant\n"
-    "that the source may use wherever a number may stand (one kernel source\n"
-    "for a whole batch); a later -D of the same name wins.",
+    "printed as file:line:column: message. -D gives the source a constant it\n"
+    "may use wherever a number may stand.",
     "Exit status: 0 the image was written; 1 the source has errors, a file\n"
     "cannot be read or written, or memory ran out (the output file is then left\n"
     "as it was); 2 a usage error.",
@@ -85,14 +84,15 @@ int run_program(int argc, char** argv) {
   std::vector<std::string> definitions;
   app.add_option("-D", definitions)
       ->type_name("NAME=VALUE")
-      ->description("define a constant that the source may use as a number")
-      ->allow_extra_args(false);
+      ->description("a constant for the source, a number within 32 bits (repeatable)")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   int exit_status = 0;
   if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
   for (const std::string& text : definitions) {
     AsmDefinition definition;
     std::string error;
-    if (parse_asm_definition(text, &definition, &error) != 0) return report_usage_error(app, "-D " + error);
+    if (parse_asm_definition(text, &definition, &error) != 0) return report_usage_error(app, "-D: " + error);
     args.definitions.push_back(std::move(definition));
   }
   try {

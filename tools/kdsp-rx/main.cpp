@@ -20,15 +20,13 @@ namespace kdsp {
 
 namespace {
 
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_BAD_OPTIONS = 2;
 // A channel needs this much of the recording's band on either side of its
 // centre: half the widest channel the voice chain passes.
 constexpr double CHANNEL_HALF_WIDTH_HZ = 12500.0;
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "kdsp-rx: %s\n", message.c_str());
-  return EXIT_FAILED;
+  return EXIT_TOOL_FAILED;
 }
 
 std::string hz_text(double hz) {
@@ -109,7 +107,8 @@ int run(const RxOptions& options) {
     return fail(error);
   }
   job.pieces_dir = options.pieces_dir;
-  job.threads = options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+  job.threads = options.threads != 0 ? static_cast<unsigned>(options.threads)
+                                     : std::max(1u, std::thread::hardware_concurrency());
 
   ReceiveProgress progress;
   std::vector<std::uint8_t> wav;
@@ -133,15 +132,14 @@ int run(const RxOptions& options) {
 }  // namespace
 
 int run_program(int argc, char** argv) {
+  CLI::App app;
+  configure_tool_app(app, RX_HELP);
   RxOptions options;
-  std::string error;
-  switch (parse_rx_options(argc, argv, &options, &error)) {
-    case RxParse::HELP: std::fputs(rx_usage(), stdout); return 0;
-    case RxParse::OK: break;
-    case RxParse::ERROR:
-      std::fprintf(stderr, "kdsp-rx: %s\nTry 'kdsp-rx --help'.\n", error.c_str());
-      return EXIT_BAD_OPTIONS;
-  }
+  add_rx_options(app, &options);
+  int exit_status = 0;
+  if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
+  const std::string conflict = complete_rx_options(app, options);
+  if (!conflict.empty()) return report_usage_error(app, conflict);
   try {
     return run(options);
   } catch (const std::bad_alloc&) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.h"
 #include "kdsp-rx/after_demod.h"
 #include "kdsp-rx/recording.h"
 
@@ -13,27 +14,27 @@ namespace kdsp {
 
 struct RxOptions {
   RecordingRequest recording;
-  std::optional<double> offset_hz;    // --offset
-  std::optional<double> frequency_hz; // --freq
-  double channel_width_hz = 0.0;      // --bandwidth; 0: the voice chain alone
-  std::string kernel_path;            // empty: the built-in kernel
+  std::optional<double> offset_hz;     // --offset
+  std::optional<double> frequency_hz;  // --freq
+  double channel_width_hz = 0.0;       // --bandwidth; 0: the voice chain alone
+  std::string kernel_path;             // empty: the built-in kernel
   std::vector<std::string> definitions;  // -D NAME=VALUE, in order
-  unsigned threads = 0;               // 0: one per core
-  AfterDemod after;                   // --deemphasis, --normalize
+  std::int64_t threads = 0;            // 0: one per core
+  AfterDemod after;                    // --deemphasis, --normalize
   bool quiet = false;
-  std::string output_path;            // "-": standard output
-  std::string pieces_dir;             // --keep-pieces: each piece's capture and WAV
+  std::string output_path;             // "-": standard output
+  std::string pieces_dir;              // --keep-pieces: each piece's capture and WAV
 };
 
 inline constexpr std::int64_t MAX_THREADS = 256;
 
-enum class RxParse { OK, HELP, ERROR };
+extern const ToolHelp RX_HELP;
 
-// Reads argv into `*options`: OK, HELP for --help, or ERROR with `*error`
-// saying what is wrong.
-RxParse parse_rx_options(int argc, char** argv, RxOptions* options, std::string* error);
+// Declares every option on `app`, each writing into `*options`.
+void add_rx_options(CLI::App& app, RxOptions* options);
 
-// The --help text.
-const char* rx_usage();
+// Checks that relate several options, once all are read: an empty string,
+// or the usage error.
+std::string complete_rx_options(const CLI::App& app, const RxOptions& options);
 
 }  // namespace kdsp

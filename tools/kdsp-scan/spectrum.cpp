@@ -30,7 +30,8 @@ void accumulate_shifted(std::span<const Complex> bins, double scale, double* sum
 }  // namespace
 
 double bin_offset_hz(const CaptureSpectrum& spectrum, std::size_t bin) {
-  return (static_cast<double>(bin) - static_cast<double>(spectrum.fft_size / 2)) * spectrum.bin_hz;
+  const std::size_t centre_bin = spectrum.fft_size / 2;  // the size is even
+  return (static_cast<double>(bin) - static_cast<double>(centre_bin)) * spectrum.bin_hz;
 }
 
 CaptureSpectrum analyse_capture(std::span<const float> iq_values, double sample_rate, std::size_t fft_size) {
