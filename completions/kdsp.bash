@@ -26,7 +26,7 @@ _kdsp_any_file() {
 _kdsp_option_value() {
   local program=$1 prev=$2 cur=$3
   case "$program:$prev" in
-    kdsp-as:-o | kdsp-scan:--png | kdsp-rx:-o)
+    kdsp-as:-o | kdsp-scan:--png | kdsp-rx:-o | kdsp-rx:--keep-pieces)
       _kdsp_any_file "$cur" ;;
     kdsp-synth:--audio-out)
       _kdsp_files "$cur" wav ;;
@@ -43,7 +43,7 @@ _kdsp_option_value() {
     kdsp-scan:--threshold | kdsp-scan:--max | kdsp-synth:--offset | kdsp-synth:--deviation | \
       kdsp-synth:--duration | kdsp-synth:--cnr | kdsp-synth:--second-offset | \
       kdsp-synth:--second-level | kdsp-synth:--seed | kdsp-rx:--rate | kdsp-rx:--center | \
-      kdsp-rx:--offset | kdsp-rx:--freq | kdsp-rx:-D | kdsp-rx:--deemphasis | kdsp-rx:--squelch | \
+      kdsp-rx:--offset | kdsp-rx:--freq | kdsp-rx:-D | kdsp-rx:--deemphasis | \
       kdsp-rx:-j)
       COMPREPLY=() ;;
     *) return 1 ;;
@@ -53,14 +53,15 @@ _kdsp_option_value() {
 
 _kdsp_options() {
   case "$1" in
-    kdsp-as) echo '-o' ;;
-    kdsp-scan) echo '--png --threshold --max -h --help' ;;
+    kdsp-as) echo '-o -D -h --help --version' ;;
+    kdsp-dis) echo '-h --help --version' ;;
+    kdsp-scan) echo '--png --threshold --max -h --help --version' ;;
     kdsp-synth)
       echo '--audio --offset --deviation --duration --cnr --second-offset --second-audio' \
-        '--second-level --seed --audio-out -h --help' ;;
+        '--second-level --seed --audio-out -h --help --version' ;;
     kdsp-rx)
       echo '-o --format --rate --center --offset --freq --bandwidth --kernel -D --deemphasis' \
-        '--squelch --normalize -j -q --quiet -h --help --version' ;;
+        '--normalize -j --keep-pieces -q --quiet -h --help --version' ;;
   esac
 }
 

@@ -109,7 +109,7 @@ def main():
     parser.add_argument("--markdown")
     args = parser.parse_args()
 
-    kdsp = os.path.join(args.build, "src", "kdsp")
+    kdsp = os.path.join(args.build, "kdsp")
     synth = os.path.join(args.build, "tools", "kdsp-synth", "kdsp-synth")
     with tempfile.TemporaryDirectory(prefix="kdsp-bench-") as tmp:
         capture = os.path.join(tmp, "capture.iq")

@@ -16,7 +16,7 @@ filter=${1:-*-DriverCli.WrongArgumentCountPrintsUsageAndOpensNothing:DriverOutpu
 logs=$(pwd)/build/default/valgrind-logs
 rm -rf "$logs"
 mkdir -p "$logs"
-valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
+valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --suppressions=tests/sanitizers/valgrind.supp \
   --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect \
   --trace-children=yes \
   --trace-children-skip='*python*,*sox*,*perl*,*parallel*,*ssh*,*rsync*,*/sh,*/bash,*/unshare,*/mount,*/cat,*/ls,*/printf' \

@@ -284,4 +284,35 @@ TEST(Assembler, SurvivesArbitraryText) {
 
 }  // namespace
 
+TEST(Assembler, DefinitionsFromOutsideAreConstantsWhereverANumberMayStand) {
+  AsmDefinition offset;
+  AsmDefinition negative;
+  std::string error;
+  ASSERT_EQ(parse_asm_definition("OFFSET_HZ=25000", &offset, &error), 0) << error;
+  ASSERT_EQ(parse_asm_definition("low=-0x10", &negative, &error), 0) << error;
+  EXPECT_EQ(negative.value, -16);
+  const std::vector<AsmDefinition> definitions = {offset, negative};
+  AsmProgram program;
+  std::vector<AsmDiagnostic> diagnostics;
+  ASSERT_EQ(assemble_text("LI r4, OFFSET_HZ\nADDI r1, r1, low+1\nHALT\n.data\n.word OFFSET_HZ\n", &program,
+                          &diagnostics, definitions),
+            0);
+  EXPECT_EQ(program.code[0], 0x014061A8u);
+  EXPECT_EQ(program.code[1], 0x0311FFF1u);
+  EXPECT_EQ(program.data, (std::vector<std::uint8_t>{0xA8, 0x61, 0, 0}));
+
+  // A branch needs a code label, and a label may not take a defined name.
+  diagnostics.clear();
+  EXPECT_EQ(assemble_text("JMP OFFSET_HZ\nOFFSET_HZ: HALT\n", &program, &diagnostics, definitions), -1);
+  ASSERT_EQ(diagnostics.size(), 2u);
+  EXPECT_NE(diagnostics[0].message.find("not a code label"), std::string::npos);
+  EXPECT_NE(diagnostics[1].message.find("also given as a constant with -D"), std::string::npos);
+
+  for (const char* bad : {"NAME", "=5", "9lives=1", "r4=1", ".x=1", "a-b=1", "X=", "X=0x100000000", "X=five"}) {
+    AsmDefinition untouched{"keep", 7};
+    EXPECT_EQ(parse_asm_definition(bad, &untouched, &error), -1) << bad;
+    EXPECT_EQ(untouched.value, 7) << bad;
+  }
+}
+
 }  // namespace kdsp

@@ -1,7 +1,9 @@
 #include "common/command_line.h"
 
 #include <cstdio>
+#include <exception>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -56,13 +58,15 @@ std::string unexpected_or(const CLI::App& app, const std::string& message) {
 
 }  // namespace
 
+std::string tool_version_line(const char* program) { return std::string(program) + " " + KDSP_VERSION; }
+
 void configure_tool_app(CLI::App& app, const ToolHelp& help) {
   app.name(help.program);
   app.description(help.description);
   app.footer(help.footer);
   app.formatter(std::make_shared<ToolFormatter>(std::string("usage: ") + help.program + " " + help.synopsis));
   app.set_help_flag("-h,--help", "show this text and exit");
-  app.set_version_flag("--version", std::string(help.program) + " " + KDSP_VERSION,
+  app.set_version_flag("--version", tool_version_line(help.program),
                        "show the program's name and version and exit");
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
@@ -85,6 +89,19 @@ bool parse_tool_command_line(CLI::App& app, int argc, char** argv, int* exit_sta
     *exit_status = report_usage_error(app, error.what());
   }
   return false;
+}
+
+int run_tool_main(const char* program, int (*run_program)(int, char**), int argc, char** argv) noexcept {
+  try {
+    return run_program(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: out of memory\n", program);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s: %s\n", program, error.what());
+  } catch (...) {
+    std::fprintf(stderr, "%s: unexpected failure\n", program);
+  }
+  return EXIT_TOOL_FAILED;
 }
 
 int report_usage_error(const CLI::App& app, const std::string& message) {

@@ -31,6 +31,10 @@ struct ToolHelp {
   const char* footer;       // after the options: exit statuses, notes
 };
 
+// "<program> <project version>": what --version prints, for a companion
+// that reads its own command line.
+std::string tool_version_line(const char* program);
+
 // Sets `app` up as the companion described by `help`: the help layout,
 // -h/--help, --version, and the last value winning when a value option is
 // given more than once (an option may override this one by one).
@@ -41,6 +45,11 @@ void configure_tool_app(CLI::App& app, const ToolHelp& help);
 // printed on standard output (`*exit_status` 0), or a usage error on standard
 // error (`*exit_status` EXIT_USAGE).
 bool parse_tool_command_line(CLI::App& app, int argc, char** argv, int* exit_status);
+
+// Runs `run_program` as a companion's main: whatever it throws (memory
+// running out while the command line is set up, say) ends the program with
+// one line, "<program>: ...", and EXIT_TOOL_FAILED instead of an abort.
+int run_tool_main(const char* program, int (*run_program)(int, char**), int argc, char** argv) noexcept;
 
 // A usage error found after parsing, such as two options that exclude each
 // other: printed as a parse error is. Returns EXIT_USAGE.

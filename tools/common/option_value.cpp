@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace kdsp {
 
@@ -49,6 +51,28 @@ int parse_unsigned_option(const char* text, std::uint64_t* value) {
   if (errno != 0 || *end != '\0') return -1;
   *value = parsed;
   return 0;
+}
+
+int parse_frequency_option(const char* text, double min_value, double max_value, double* value) {
+  if (!starts_like_a_number(text)) return -1;
+  // The number's own characters only: strtod would also take "inf", "nan"
+  // and hex floats, none of which is a frequency.
+  const std::size_t number_length = std::strspn(text, "0123456789.eE+-");
+  const char* tail = text + number_length;
+  const char* exponent = "";
+  if (*tail == 'k' || *tail == 'K') exponent = "e3";
+  if (*tail == 'M') exponent = "e6";
+  if (*tail == 'G') exponent = "e9";
+  if (exponent[0] != '\0') ++tail;
+  if (*tail != '\0' && std::strcmp(tail, "Hz") != 0 && std::strcmp(tail, "hz") != 0) return -1;
+  std::string number(text, number_length);
+  // "2.4M" is read as "2.4e6", so that it rounds exactly as the written-out
+  // rate would; a multiplier after an exponent of its own is a mistake.
+  if (exponent[0] != '\0') {
+    if (number.find_first_of("eE") != std::string::npos) return -1;
+    number += exponent;
+  }
+  return parse_real_option(number.c_str(), min_value, max_value, value);
 }
 
 }  // namespace kdsp

@@ -19,4 +19,10 @@ int parse_integer_option(const char* text, std::int64_t min_value, std::int64_t 
 // 64 bits (no sign); -1 with `*value` untouched otherwise.
 int parse_unsigned_option(const char* text, std::uint64_t* value);
 
+// 0 with `*value` set when `text` is a frequency or rate within
+// [min_value, max_value]: a decimal number ("2400000", "2.4e6", "-12500")
+// optionally followed by a multiplier k, M or G ("240k", "2.4M") and
+// optionally by "Hz" ("145.5MHz"); -1 with `*value` untouched otherwise.
+int parse_frequency_option(const char* text, double min_value, double max_value, double* value);
+
 }  // namespace kdsp

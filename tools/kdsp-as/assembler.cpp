@@ -98,7 +98,8 @@ bool looks_numeric(std::string_view text) {
 
 // -------------------------------------------------------- program structure
 
-enum class Section { TEXT, DATA };
+// CONSTANT: a definition from outside the source, a plain value.
+enum class Section { TEXT, DATA, CONSTANT };
 
 struct Symbol {
   std::int64_t value;  // word index in the code, byte address in the data
@@ -393,6 +394,10 @@ void define_label(Assembly& as, std::uint32_t line, Span name) {
     return;
   }
   if (const Symbol* first = find_symbol(as.symbols, name.text)) {
+    if (first->section == Section::CONSTANT) {
+      report(as, line, name.column, "label " + quoted(name.text) + " is also given as a constant with -D");
+      return;
+    }
     report(as, line, name.column,
            "duplicate label " + quoted(name.text) + " (first defined on line " + std::to_string(first->line) + ")");
     return;
@@ -725,8 +730,36 @@ bool by_position(const AsmDiagnostic& a, const AsmDiagnostic& b) {
 
 }  // namespace
 
-int assemble_text(std::string_view text, AsmProgram* program, std::vector<AsmDiagnostic>* diagnostics) {
+int parse_asm_definition(std::string_view text, AsmDefinition* definition, std::string* error) {
+  const std::size_t equals = text.find('=');
+  const std::string_view name = text.substr(0, equals);
+  if (equals == std::string_view::npos || name.empty() || name_length(name) != name.size() || name[0] == '.' ||
+      is_digit(name[0]) ||
+      is_register_name(name)) {
+    *error = "expected NAME=VALUE with NAME written as a label, found " + quoted(text);
+    return -1;
+  }
+  const std::optional<std::int64_t> value = parse_number(text.substr(equals + 1));
+  if (!value || *value < WORD_MIN || *value > WORD_MAX) {
+    *error = "the value of " + quoted(name) + " must be a number within 32 bits, found " +
+             quoted(text.substr(equals + 1));
+    return -1;
+  }
+  definition->name = std::string(name);
+  definition->value = *value;
+  return 0;
+}
+
+int assemble_text(std::string_view text, AsmProgram* program, std::vector<AsmDiagnostic>* diagnostics,
+                  std::span<const AsmDefinition> definitions) {
   Assembly as;
+  // A later definition of the same name wins, as on a compiler's command
+  // line: taken from the last, each name once. The names stay in the
+  // caller's definitions, which outlive the assembly as the source does.
+  for (auto definition = definitions.rbegin(); definition != definitions.rend(); ++definition) {
+    if (find_symbol(as.symbols, definition->name) != nullptr) continue;
+    add_symbol(as.symbols, definition->name, Symbol{definition->value, 0, Section::CONSTANT});
+  }
   std::uint32_t line = 0;
   std::size_t start = 0;
   while (start <= text.size()) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -31,10 +32,26 @@ struct AsmProgram {
 // stops reporting, so that garbage input cannot flood the terminal.
 inline constexpr std::size_t ASM_MAX_DIAGNOSTICS = 50;
 
-// Assembles `text`. Returns 0 with `*program` filled, or -1 with one or more
-// diagnostics appended to `*diagnostics` in source order (and `*program`
-// untouched).
-int assemble_text(std::string_view text, AsmProgram* program, std::vector<AsmDiagnostic>* diagnostics);
+// A constant given from outside the source (`kdsp-as -D NAME=VALUE`): the
+// source uses NAME wherever it may use a number, so that one source serves a
+// batch of runs that differ in a value, such as a channel's offset.
+struct AsmDefinition {
+  std::string name;
+  std::int64_t value = 0;
+};
+
+// Reads "NAME=VALUE": NAME as a label is written (letters, digits, '_', not
+// starting with a digit, not a register), VALUE a number as the source
+// writes one, within 32 bits signed or unsigned. 0 with `*definition` set,
+// or -1 with `*error` saying what is wrong.
+int parse_asm_definition(std::string_view text, AsmDefinition* definition, std::string* error);
+
+// Assembles `text` with the `definitions` visible as constants. Returns 0
+// with `*program` filled, or -1 with one or more diagnostics appended to
+// `*diagnostics` in source order (and `*program` untouched). A label of the
+// same name as a definition is an error.
+int assemble_text(std::string_view text, AsmProgram* program, std::vector<AsmDiagnostic>* diagnostics,
+                  std::span<const AsmDefinition> definitions = {});
 
 // The complete kernel image file for a program: header, code words, data.
 std::vector<std::uint8_t> kernel_file_bytes(const AsmProgram& program);

@@ -1,6 +1,6 @@
 // kdsp-as: kernel assembly source to kernel image.
 //
-//   kdsp-as source.kasm -o kernel.kdsp
+//   kdsp-as [-D NAME=VALUE ...] source.kasm -o kernel.kdsp
 //
 // Exit status 0 when the image was written; 1 when the source has errors
 // (each printed as file:line:column: message), a file could not be read or
@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/file_read.h"
 #include "base/memory.h"
@@ -26,9 +27,10 @@ namespace {
 constexpr std::uint64_t MAX_SOURCE_SIZE = 64ull << 20;
 
 constexpr ToolHelp AS_HELP{
-    "kdsp-as", "SOURCE.kasm -o KERNEL.kdsp",
+    "kdsp-as", "[-D NAME=VALUE ...] SOURCE.kasm -o KERNEL.kdsp",
     "Assembles kernel source text into a kernel image for kdsp. Errors are\n"
-    "printed as file:line:column: message.",
+    "printed as file:line:column: message. -D gives the source a constant it\n"
+    "may use wherever a number may stand.",
     "Exit status: 0 the image was written; 1 the source has errors, a file\n"
     "cannot be read or written, or memory ran out (the output file is then left\n"
     "as it was); 2 a usage error.",
@@ -37,6 +39,7 @@ constexpr ToolHelp AS_HELP{
 struct Arguments {
   std::string source;
   std::string output;
+  std::vector<AsmDefinition> definitions;
 };
 
 int assemble_file(const Arguments& args) {
@@ -51,7 +54,7 @@ int assemble_file(const Arguments& args) {
   AsmProgram program;
   std::vector<AsmDiagnostic> diagnostics;
   const std::string_view text(reinterpret_cast<const char*>(source.get()), length);
-  if (assemble_text(text, &program, &diagnostics) != 0) {
+  if (assemble_text(text, &program, &diagnostics, args.definitions) != 0) {
     for (const AsmDiagnostic& d : diagnostics) {
       std::fprintf(stderr, "%s:%u:%u: %s\n", args.source.c_str(), d.line, d.column, d.message.c_str());
     }
@@ -78,8 +81,20 @@ int run_program(int argc, char** argv) {
       ->type_name("KERNEL.kdsp")
       ->description("the kernel image to write")
       ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  std::vector<std::string> definitions;
+  app.add_option("-D", definitions)
+      ->type_name("NAME=VALUE")
+      ->description("a constant for the source, a number within 32 bits (repeatable)")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   int exit_status = 0;
   if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
+  for (const std::string& text : definitions) {
+    AsmDefinition definition;
+    std::string error;
+    if (parse_asm_definition(text, &definition, &error) != 0) return report_usage_error(app, "-D: " + error);
+    args.definitions.push_back(std::move(definition));
+  }
   try {
     return assemble_file(args);
   } catch (const std::bad_alloc&) {

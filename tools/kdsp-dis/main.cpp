@@ -6,7 +6,6 @@
 // error when the file is not a kernel image kdsp would accept (or cannot be
 // read), and 1 too when the listing cannot be written; 2 for a usage error.
 #include <cstdio>
-#include <new>
 #include <string>
 
 #include "base/file_read.h"
@@ -61,14 +60,9 @@ int run_program(int argc, char** argv) {
       "the kernel image to list");
   int exit_status = 0;
   if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
-  try {
-    return disassemble_file(kernel_path);
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "kdsp-dis: out of memory\n");
-    return EXIT_TOOL_FAILED;
-  }
+  return disassemble_file(kernel_path);  // running out of memory is caught by run_tool_main
 }
 
 }  // namespace kdsp
 
-int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }
+int main(int argc, char** argv) { return kdsp::run_tool_main("kdsp-dis", kdsp::run_program, argc, argv); }

@@ -5,7 +5,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
-#include <new>
 #include <span>
 #include <string>
 
@@ -157,13 +156,9 @@ int run_program(int argc, char** argv) {
   add_scan_options(app, &options);
   int exit_status = 0;
   if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
-  try {
-    return run(options);
-  } catch (const std::bad_alloc&) {
-    return fail("out of memory");
-  }
+  return run(options);  // running out of memory is caught by run_tool_main
 }
 
 }  // namespace kdsp
 
-int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }
+int main(int argc, char** argv) { return kdsp::run_tool_main("kdsp-scan", kdsp::run_program, argc, argv); }

@@ -30,18 +30,19 @@ void accumulate_shifted(std::span<const Complex> bins, double scale, double* sum
 }  // namespace
 
 double bin_offset_hz(const CaptureSpectrum& spectrum, std::size_t bin) {
-  return (static_cast<double>(bin) - static_cast<double>(spectrum.fft_size / 2)) * spectrum.bin_hz;
+  const std::size_t centre_bin = spectrum.fft_size / 2;  // the size is even
+  return (static_cast<double>(bin) - static_cast<double>(centre_bin)) * spectrum.bin_hz;
 }
 
-CaptureSpectrum analyse_capture(std::span<const float> iq_values) {
-  const std::size_t size = SCAN_FFT_SIZE;
+CaptureSpectrum analyse_capture(std::span<const float> iq_values, double sample_rate, std::size_t fft_size) {
+  const std::size_t size = fft_size;
   const std::size_t hop = size / 2;
   const std::size_t pair_count = iq_values.size() / 2;
   const std::size_t frame_count = (pair_count - size) / hop + 1;
 
   CaptureSpectrum spectrum;
   spectrum.fft_size = size;
-  spectrum.bin_hz = static_cast<double>(IQ_SAMPLE_RATE) / static_cast<double>(size);
+  spectrum.bin_hz = sample_rate / static_cast<double>(size);
   spectrum.average_power.assign(size, 0.0);
   spectrum.row_count = std::min(frame_count, MAX_SPECTROGRAM_ROWS);
   spectrum.row_power.assign(spectrum.row_count * size, 0.0);
@@ -67,7 +68,7 @@ CaptureSpectrum analyse_capture(std::span<const float> iq_values) {
     for (std::size_t k = 0; k < size; ++k) spectrum.row_power[row * size + k] /= static_cast<double>(frames_in_row[row]);
   }
   spectrum.seconds_per_row =
-      static_cast<double>(frame_count * hop) / static_cast<double>(spectrum.row_count) / IQ_SAMPLE_RATE;
+      static_cast<double>(frame_count * hop) / static_cast<double>(spectrum.row_count) / sample_rate;
   return spectrum;
 }
 

@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "formats/iq_capture.h"
+
 namespace kdsp {
 
 // Powers are per bin, scaled so that the bins of one spectrum add up to the
@@ -29,7 +31,10 @@ inline constexpr std::size_t MAX_SPECTROGRAM_ROWS = 600;
 double bin_offset_hz(const CaptureSpectrum& spectrum, std::size_t bin);
 
 // Hann-windowed spectra, half-overlapping frames. `iq_values` holds
-// interleaved I, Q values, at least MIN_SCAN_PAIRS pairs.
-CaptureSpectrum analyse_capture(std::span<const float> iq_values);
+// interleaved I, Q values taken at `sample_rate` pairs per second, at least
+// 8 * fft_size pairs; `fft_size` is a power of two (a recording at a higher
+// rate takes a larger one for the same resolution).
+CaptureSpectrum analyse_capture(std::span<const float> iq_values, double sample_rate = IQ_SAMPLE_RATE,
+                                std::size_t fft_size = SCAN_FFT_SIZE);
 
 }  // namespace kdsp

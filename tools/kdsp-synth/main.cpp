@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <new>
 #include <string>
 
 #include "audio_source.h"
@@ -98,14 +97,11 @@ int run_program(int argc, char** argv) {
   if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
   const std::string conflict = complete_synth_options(app, &options);
   if (!conflict.empty()) return report_usage_error(app, conflict);
-  try {
-    return run(options);
-  } catch (const std::bad_alloc&) {
-    // Nothing is written before the bytes are whole: the old output stays.
-    return fail("out of memory");
-  }
+  // Running out of memory is caught by run_tool_main; nothing is written
+  // before the bytes are whole, so the old output stays.
+  return run(options);
 }
 
 }  // namespace kdsp
 
-int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }
+int main(int argc, char** argv) { return kdsp::run_tool_main("kdsp-synth", kdsp::run_program, argc, argv); }

@@ -1,0 +1,56 @@
+// Everything kdsp-rx takes from the core, in one place: running a kernel on a
+// capture held in memory exactly as kdsp runs it on a capture file, the WAV
+// image it returns, the atomic output writer, and the core's file readers.
+// Nothing else in the tool includes a core header, so that a change in the
+// core's interfaces is met here alone.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kdsp {
+
+// The core's fixed figures, as kdsp-rx needs them.
+extern const std::uint32_t CORE_PAIR_RATE;         // pairs per second of a capture
+extern const std::uint64_t CORE_MAX_PAIRS;         // the longest capture
+extern const std::uint64_t CORE_MIN_PAIRS;         // the shortest capture that gives audio
+extern const std::uint32_t CORE_AUDIO_RATE;        // samples per second of the WAV
+extern const std::uint32_t CORE_PAIRS_PER_SAMPLE;  // capture pairs per audio sample
+extern const std::int32_t CORE_MAX_OFFSET_HZ;      // the farthest channel a kernel reaches
+extern const std::uint64_t CORE_WAV_HEADER_BYTES;
+extern const std::uint64_t CORE_WAV_MAX_SAMPLES;
+
+// A kernel image file's bytes, checked once: 0, or -1 with `*reason` set to
+// the core's reason for refusing it.
+int check_kernel_bytes(std::span<const std::uint8_t> image, std::string* reason);
+
+// The kernel image of the built-in kernel: demodulate the channel at
+// `offset_hz` and emit it (GETIQ, LD the offset from data word 0, FMDEMOD,
+// EMIT, HALT).
+std::vector<std::uint8_t> builtin_kernel_bytes(std::int32_t offset_hz);
+
+// Runs the kernel image on a capture of `pair_count` interleaved I/Q pairs at
+// CORE_PAIR_RATE, as kdsp runs it on a capture file holding those floats.
+// 0 with `*wav` holding the WAV file kdsp would write, or -1 with `*error`
+// saying why the core refused the capture or the kernel failed.
+int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const float* iq_values,
+                          std::uint64_t pair_count, std::vector<std::uint8_t>* wav, std::string* error);
+
+// Rewrites the size fields of a core WAV header for `sample_count` samples.
+void set_wav_sample_count(std::uint8_t* header, std::uint64_t sample_count);
+
+// Writes `bytes` atomically to `path`, or to standard output when `path` is
+// null, with the core's writer. 0, or -1.
+int write_output_file(const char* path, std::span<const std::uint8_t> bytes);
+
+// Opens the regular file at `path` and measures it, refusing FIFOs and
+// devices without waiting: 0 with `*length` set, else -1.
+int measure_regular_file(const char* path, std::uint64_t* length);
+
+// Reads the regular file at `path` whole, refusing anything longer than
+// `max_length`: 0 with `*bytes` filled, else -1.
+int read_regular_file(const char* path, std::uint64_t max_length, std::vector<std::uint8_t>* bytes);
+
+}  // namespace kdsp

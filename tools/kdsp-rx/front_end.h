@@ -1,0 +1,56 @@
+// The front end: from a recording's pairs at its own rate to a capture at the
+// core's rate with the chosen channel where the kernel demodulates it.
+//
+// A recording already at the core's rate with the channel inside the core's
+// reach passes through untouched, so that a kdsp capture gives kdsp's own
+// bytes. Any other is translated (liquid-dsp nco_crcf) so that the channel
+// sits at 0 Hz, resampled (msresamp_crcf, any ratio) and, when a channel
+// width narrower than the voice chain's is asked for, filtered (a Kaiser
+// firfilt_crcf). Every stretch of the output is converted on its own, with
+// enough input before it for the filters to settle and their delays taken
+// out, so that stretches can be converted side by side; at the common rates
+// (any whole number of pairs per second) each output pair lands on the same
+// instant of the recording whichever stretch computes it.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <string>
+
+#include "kdsp-rx/recording.h"
+
+namespace kdsp {
+
+// Stop-band attenuation of the resampler and the channel filter.
+inline constexpr float FRONT_END_STOPBAND_DB = 60.0f;
+// Channel widths at or above this are left to the voice chain's own filter.
+inline constexpr double VOICE_CHAIN_CHANNEL_WIDTH_HZ = 25000.0;
+inline constexpr double MIN_CHANNEL_WIDTH_HZ = 5000.0;
+inline constexpr unsigned CHANNEL_FILTER_TAPS = 601;
+
+struct FrontEndPlan {
+  double input_rate = 0.0;
+  std::uint64_t input_pair_count = 0;
+  bool pass_through = false;
+  double shift_hz = 0.0;                 // moved to 0 Hz when not passing through
+  std::int32_t placed_offset_hz = 0;     // where the kernel finds the channel
+  double channel_width_hz = 0.0;         // 0: no channel filter
+  std::uint64_t output_pair_count = 0;   // the whole recording at the core's rate
+  // Output positions that are multiples of this fall exactly on an input
+  // sample (0: no such positions; the nearest input sample is taken).
+  std::uint64_t output_grid = 0;
+  std::uint64_t input_grid = 0;          // input samples per output_grid
+};
+
+// Plans the conversion of a recording with the channel at `offset_hz` from its
+// centre; `channel_width_hz` 0 or at least VOICE_CHAIN_CHANNEL_WIDTH_HZ means
+// no channel filter. The caller has checked that the channel lies in the band.
+FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, double offset_hz,
+                            double channel_width_hz);
+
+// Converts output pairs first_output .. first_output + count - 1 into `out`,
+// reading through `reader`. 0, or -1 with `*error` set.
+int convert_span(const FrontEndPlan& plan, RecordingReader& reader, std::uint64_t first_output, std::uint64_t count,
+                 std::complex<float>* out, std::string* error);
+
+}  // namespace kdsp

@@ -1,0 +1,162 @@
+#include "kdsp-rx/receive.h"
+
+#include <algorithm>
+#include <complex>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "common/capture_file.h"
+#include "kdsp-rx/core_run.h"
+
+namespace kdsp {
+
+namespace {
+
+struct PieceFailure {
+  std::size_t piece = 0;
+  std::string message;
+};
+
+// What the workers share: the next piece to take, the joined image they
+// fill, and the earliest failure.
+struct SharedRun {
+  const ReceiveJob* job = nullptr;
+  ReceiveProgress* progress = nullptr;
+  std::uint8_t* joined_samples = nullptr;  // 16-bit little-endian samples after the header
+  std::atomic<std::size_t> next_piece{0};
+  std::atomic<bool> failed{false};
+  std::mutex failure_lock;
+  std::vector<PieceFailure> failures;
+  std::mutex header_lock;
+  std::vector<std::uint8_t> first_header;
+};
+
+std::string seconds_text(std::uint64_t pairs) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(pairs) / CORE_PAIR_RATE);
+  return text;
+}
+
+void record_failure(SharedRun& run, std::size_t index, const std::string& cause) {
+  const Piece& piece = run.job->pieces[index];
+  std::string message = cause;
+  if (run.job->pieces.size() > 1) {
+    message = "piece " + std::to_string(index + 1) + " of " + std::to_string(run.job->pieces.size()) + " (" +
+              seconds_text(piece.first_pair) + " to " + seconds_text(piece.first_pair + piece.pair_count) +
+              "): " + cause;
+  }
+  const std::lock_guard<std::mutex> hold(run.failure_lock);
+  run.failures.push_back({index, message});
+  run.failed = true;
+}
+
+// Writes a piece's capture and WAV beside each other in the pieces folder.
+int keep_piece(const std::string& dir, std::size_t index, const std::complex<float>* capture, std::uint64_t pair_count,
+               const std::vector<std::uint8_t>& wav, std::string* cause) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/piece-%03zu", index + 1);
+  std::vector<std::uint8_t> bytes(8 * pair_count);
+  encode_float32_le(std::span<const float>(reinterpret_cast<const float*>(capture), 2 * pair_count), bytes.data());
+  if (write_output_file((dir + name + ".iq").c_str(), bytes) != 0 ||
+      write_output_file((dir + name + ".wav").c_str(), wav) != 0) {
+    *cause = "the piece could not be written to '" + dir + "'";
+    return -1;
+  }
+  return 0;
+}
+
+// Converts one piece, runs the core on it, and copies its kept audio into
+// the joined image. 0, or -1 with `*cause` set.
+int run_piece(SharedRun& run, RecordingReader& reader, std::size_t index, std::string* cause) {
+  const ReceiveJob& job = *run.job;
+  const Piece& piece = job.pieces[index];
+  std::unique_ptr<std::complex<float>[]> capture(new (std::nothrow) std::complex<float>[piece.pair_count]);
+  if (!capture) {
+    *cause = "out of memory";
+    return -1;
+  }
+  if (convert_span(job.front_end, reader, piece.first_pair, piece.pair_count, capture.get(), cause) != 0) return -1;
+  run.progress->pairs_done += piece.pair_count;
+  std::vector<std::uint8_t> wav;
+  if (run_kernel_on_capture(job.kernel_image, reinterpret_cast<const float*>(capture.get()), piece.pair_count, &wav,
+                            cause) != 0) {
+    return -1;
+  }
+  if (!job.pieces_dir.empty() &&
+      keep_piece(job.pieces_dir, index, capture.get(), piece.pair_count, wav, cause) != 0) {
+    return -1;
+  }
+  capture.reset();
+  const std::uint64_t expected = piece.pair_count / CORE_PAIRS_PER_SAMPLE;
+  if (wav.size() != CORE_WAV_HEADER_BYTES + 2 * expected) {
+    *cause = "the kernel emitted " + std::to_string((wav.size() - CORE_WAV_HEADER_BYTES) / 2) +
+             " audio samples instead of " + std::to_string(expected);
+    return -1;
+  }
+  const std::uint64_t local_begin = piece.keep_begin - piece.first_pair / CORE_PAIRS_PER_SAMPLE;
+  std::memcpy(run.joined_samples + 2 * piece.keep_begin, wav.data() + CORE_WAV_HEADER_BYTES + 2 * local_begin,
+              2 * (piece.keep_end - piece.keep_begin));
+  if (index == 0) {
+    const std::lock_guard<std::mutex> hold(run.header_lock);
+    run.first_header.assign(wav.begin(), wav.begin() + static_cast<std::ptrdiff_t>(CORE_WAV_HEADER_BYTES));
+  }
+  return 0;
+}
+
+void work(SharedRun& run) {
+  RecordingReader reader;
+  std::string cause;
+  if (open_recording_reader(*run.job->recording, &reader, &cause) != 0) {
+    record_failure(run, 0, cause);
+    return;
+  }
+  while (!run.failed) {
+    const std::size_t index = run.next_piece++;
+    if (index >= run.job->pieces.size()) return;
+    try {
+      if (run_piece(run, reader, index, &cause) != 0) record_failure(run, index, cause);
+    } catch (const std::bad_alloc&) {
+      record_failure(run, index, "out of memory");
+    }
+  }
+}
+
+}  // namespace
+
+int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, std::vector<std::uint8_t>* wav,
+                    std::string* error) {
+  const std::uint64_t total_samples = job.pieces.back().keep_end;
+  if (total_samples > CORE_WAV_MAX_SAMPLES) {
+    *error = "the recording is too long for one WAV file (at most " +
+             std::to_string(CORE_WAV_MAX_SAMPLES / CORE_AUDIO_RATE / 3600) + " hours of audio)";
+    return -1;
+  }
+  std::vector<std::uint8_t> joined(CORE_WAV_HEADER_BYTES + 2 * total_samples);
+  SharedRun run;
+  run.job = &job;
+  run.progress = progress;
+  run.joined_samples = joined.data() + CORE_WAV_HEADER_BYTES;
+  const unsigned threads = std::clamp<unsigned>(job.threads, 1, static_cast<unsigned>(job.pieces.size()));
+  std::vector<std::thread> workers;
+  for (unsigned t = 1; t < threads; ++t) workers.emplace_back(work, std::ref(run));
+  work(run);
+  for (std::thread& worker : workers) worker.join();
+  if (!run.failures.empty()) {
+    // Pieces fail independently; the earliest in the recording is reported,
+    // whichever thread met it first.
+    const auto first = std::min_element(run.failures.begin(), run.failures.end(),
+                                        [](const PieceFailure& a, const PieceFailure& b) { return a.piece < b.piece; });
+    *error = first->message;
+    return -1;
+  }
+  std::copy(run.first_header.begin(), run.first_header.end(), joined.begin());
+  set_wav_sample_count(joined.data(), total_samples);
+  *wav = std::move(joined);
+  return 0;
+}
+
+}  // namespace kdsp

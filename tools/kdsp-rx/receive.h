@@ -1,0 +1,39 @@
+// One channel of a recording to one WAV: the pieces are converted by the
+// front end and run through the core side by side, and their audio joined.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "kdsp-rx/front_end.h"
+#include "kdsp-rx/piece_plan.h"
+#include "kdsp-rx/recording.h"
+
+namespace kdsp {
+
+struct ReceiveJob {
+  const RecordingInfo* recording = nullptr;
+  FrontEndPlan front_end;
+  std::vector<std::uint8_t> kernel_image;
+  std::vector<Piece> pieces;
+  unsigned threads = 1;
+  // Non-empty: each piece's capture and WAV are also written there, as
+  // piece-NNN.iq and piece-NNN.wav, for checking a piece against kdsp.
+  std::string pieces_dir;
+};
+
+// Capture pairs converted so far, for a progress display on another thread.
+struct ReceiveProgress {
+  std::atomic<std::uint64_t> pairs_done{0};
+};
+
+// Runs every piece and joins the audio into one WAV image in `*wav`. The
+// result is the same for any number of threads. 0, or -1 with `*error`
+// naming the first failing piece (in recording order) and its cause.
+int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, std::vector<std::uint8_t>* wav,
+                    std::string* error);
+
+}  // namespace kdsp

@@ -1,0 +1,131 @@
+#include "kdsp-rx/rx_options.h"
+
+#include "common/option_value.h"
+#include "kdsp-rx/front_end.h"
+
+namespace kdsp {
+
+namespace {
+
+constexpr double MAX_FREQUENCY_HZ = 1e12;
+
+CLI::Option* add_frequency_option(CLI::App& app, const std::string& name, std::optional<double>* target,
+                                  const std::string& expected) {
+  return add_checked_option(app, name, [target, expected](const std::string& text) {
+    double value = 0.0;
+    if (parse_frequency_option(text.c_str(), -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ, &value) != 0) return expected;
+    *target = value;
+    return std::string();
+  });
+}
+
+}  // namespace
+
+void add_rx_options(CLI::App& app, RxOptions* options) {
+  add_path_option(app, "RECORDING", &options->recording.path)->required()->type_name("")->description(
+      "the recording: NAME.iq (a kdsp capture), NAME.cu8 .cs8\n"
+      ".cs16 .cf32 (raw I/Q; give --rate), NAME.wav (I left,\n"
+      "Q right), NAME.sigmf-meta or NAME.sigmf-data");
+  add_checked_option(app, "-o",
+                     [options](const std::string& text) {
+                       if (text.empty()) return std::string("a file name, or - for standard output");
+                       options->output_path = text;
+                       return std::string();
+                     })
+      ->required()
+      ->type_name("FILE")
+      ->description("the WAV to write (- for standard output); written\nwhole or not at all");
+  add_checked_option(app, "--format",
+                     [options](const std::string& text) {
+                       SampleFormat format;
+                       if (parse_sample_format(text, &format) != 0) return std::string("cu8, cs8, cs16 or cf32");
+                       options->recording.format = format;
+                       return std::string();
+                     })
+      ->type_name("F")
+      ->description("read RECORDING as raw I/Q of format F (cu8, cs8,\ncs16, cf32) whatever its name says");
+  add_checked_option(app, "--rate",
+                     [options](const std::string& text) {
+                       double rate = 0.0;
+                       if (parse_frequency_option(text.c_str(), -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ, &rate) != 0 ||
+                           rate <= 0.0) {
+                         return std::string("pairs per second above 0, such as 2400000, 2.4M, 2.4e6 or 240k");
+                       }
+                       options->recording.sample_rate = rate;
+                       return std::string();
+                     })
+      ->type_name("R")
+      ->description("pairs per second: 2400000, 2.4M, 2.4e6, 240k");
+  add_frequency_option(app, "--center", &options->recording.centre_hz, "a frequency in Hz such as 145.5M")
+      ->type_name("HZ")
+      ->description("the recording's centre frequency (for --freq)");
+  add_frequency_option(app, "--offset", &options->offset_hz, "Hz from the recording's centre, such as -12.5k")
+      ->type_name("HZ")
+      ->description("the channel, in Hz from the recording's centre");
+  add_frequency_option(app, "--freq", &options->frequency_hz, "a frequency in Hz such as 145.5125M")
+      ->type_name("HZ")
+      ->description(
+          "the channel's absolute frequency (needs the centre\nfrom the metadata or --center); with neither\n"
+          "--offset nor --freq, the strongest channel found");
+  add_checked_option(app, "--bandwidth",
+                     [options](const std::string& text) {
+                       if (parse_frequency_option(text.c_str(), MIN_CHANNEL_WIDTH_HZ, MAX_FREQUENCY_HZ,
+                                                  &options->channel_width_hz) != 0) {
+                         return std::string("a channel width of at least 5k, such as 12.5k or 25k");
+                       }
+                       return std::string();
+                     })
+      ->type_name("W")
+      ->description(
+          "channel width: 25k (default: the voice chain's own\nfilter) or narrower, such as 12.5k, which rejects a\n"
+          "neighbour 12.5 kHz away");
+  add_path_option(app, "--kernel", &options->kernel_path)
+      ->type_name("FILE")
+      ->description(
+          "run this kernel on every piece: an image, or .kasm\nsource assembled on the fly, which finds the\n"
+          "channel's placed offset as OFFSET_HZ (0 Hz, or the\n--offset itself for a 240000 pairs/s capture)");
+  app.add_option("-D", options->definitions)
+      ->type_name("NAME=VALUE")
+      ->description("a constant for the --kernel source (repeatable)")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  add_real_option(app, "--deemphasis", &options->after.deemphasis_us, 1e-3, MAX_DEEMPHASIS_US,
+                  "a time constant in microseconds above 0 up to 10000, such as 750")
+      ->type_name("US")
+      ->description("a one-pole de-emphasis with this time constant in\nmicroseconds (750 for narrowband FM voice)");
+  app.add_flag("--normalize", options->after.normalize,
+               "a fixed gain that brings the audio's peak to -1 dB\nof full scale");
+  add_integer_option(app, "-j", &options->threads, 1, MAX_THREADS, "a number of parallel pieces from 1 to 256")
+      ->type_name("N")
+      ->description("pieces run at once (default: one per processor\ncore); the output is the same for any N");
+  add_path_option(app, "--keep-pieces", &options->pieces_dir)
+      ->type_name("DIR")
+      ->description(
+          "also write each piece's capture and WAV to DIR\n(piece-001.iq, piece-001.wav, ...): kdsp run on a\n"
+          "piece's capture with the built-in kernel gives that\npiece's WAV");
+  app.add_flag("-q,--quiet", options->quiet, "no progress line, and no line about the chosen\nchannel");
+}
+
+std::string complete_rx_options(const CLI::App& app, const RxOptions& options) {
+  if (app.count("--offset") > 0 && app.count("--freq") > 0) return "--offset and --freq both choose the channel; give one";
+  if (!options.definitions.empty() && options.kernel_path.empty()) {
+    return "-D defines constants for a --kernel source; give --kernel FILE.kasm";
+  }
+  return "";
+}
+
+const ToolHelp RX_HELP{
+    "kdsp-rx", "[options] RECORDING -o OUTPUT.wav",
+    "Demodulates one FM channel of a radio recording into a voice WAV (16-bit\n"
+    "mono, 48 kHz), through the same core as kdsp. Any length: a recording longer\n"
+    "than 30 s is cut into overlapping pieces that run side by side, and their\n"
+    "audio is joined into one file. A raw file's rate must be given with --rate;\n"
+    "WAV files carry theirs, SigMF metadata the rate and the centre frequency.",
+    "A kdsp capture given with --offset and nothing else gives exactly the bytes\n"
+    "kdsp writes for it with the six-word kernel at that offset. --deemphasis and\n"
+    "--normalize change the core's audio and are off unless given.\n"
+    "Exit status: 0 success; 1 the recording, the kernel or the output failed (one\n"
+    "line on standard error names the file, the cause and the fix); 2 a usage error.",
+};
+
+}  // namespace kdsp

@@ -1,0 +1,40 @@
+// Command line of kdsp-rx.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/command_line.h"
+#include "kdsp-rx/after_demod.h"
+#include "kdsp-rx/recording.h"
+
+namespace kdsp {
+
+struct RxOptions {
+  RecordingRequest recording;
+  std::optional<double> offset_hz;     // --offset
+  std::optional<double> frequency_hz;  // --freq
+  double channel_width_hz = 0.0;       // --bandwidth; 0: the voice chain alone
+  std::string kernel_path;             // empty: the built-in kernel
+  std::vector<std::string> definitions;  // -D NAME=VALUE, in order
+  std::int64_t threads = 0;            // 0: one per core
+  AfterDemod after;                    // --deemphasis, --normalize
+  bool quiet = false;
+  std::string output_path;             // "-": standard output
+  std::string pieces_dir;              // --keep-pieces: each piece's capture and WAV
+};
+
+inline constexpr std::int64_t MAX_THREADS = 256;
+
+extern const ToolHelp RX_HELP;
+
+// Declares every option on `app`, each writing into `*options`.
+void add_rx_options(CLI::App& app, RxOptions* options);
+
+// Checks that relate several options, once all are read: an empty string,
+// or the usage error.
+std::string complete_rx_options(const CLI::App& app, const RxOptions& options);
+
+}  // namespace kdsp
