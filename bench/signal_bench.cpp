@@ -208,7 +208,9 @@ void register_all() {
   for (int log2_n : {16, 21}) {
     if (!full && log2_n == 21) continue;
     benchmark::RegisterBenchmark("fft_radix2_fwd_inv", BM_fft_radix2)->Arg(1 << log2_n)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("fftw_estimate_fwd_inv", BM_fftw_estimate)->Arg(1 << log2_n)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("fftw_estimate_fwd_inv", BM_fftw_estimate)
+        ->Arg(1 << log2_n)
+        ->Unit(benchmark::kMillisecond);
   }
   benchmark::RegisterBenchmark("fm_demodulate", BM_fm_demodulate)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("floor_sincos_per_pair", BM_floor_sincos_per_pair)->Unit(benchmark::kMillisecond);

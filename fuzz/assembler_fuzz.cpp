@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "kdsp-as/assembler.h"
 #include "base/memory.h"
 #include "formats/kernel_image.h"
+#include "kdsp-as/assembler.h"
 
 namespace kdsp {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "base/memory.h"
-#include "formats/kernel_image.h"
 #include "driver/driver.h"
+#include "formats/kernel_image.h"
 
 namespace kdsp {
 

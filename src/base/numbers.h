@@ -6,6 +6,6 @@
 namespace kdsp {
 
 inline constexpr double PI = std::numbers::pi;  // 3.141592653589793
-inline constexpr double TWO_PI = 2.0 * PI;       // 6.283185307179586, exact doubling
+inline constexpr double TWO_PI = 2.0 * PI;      // 6.283185307179586, exact doubling
 
 }  // namespace kdsp

@@ -66,8 +66,8 @@ constexpr TapPlace TAP_PLACES = make_tap_places();
 // Mixes `count` pairs with their oscillator values into the window from
 // (phase_index, row) on, and leaves both at the next place. Whole rows of
 // five go in one step, with the five phases' places fixed.
-void mix_stretch(const float* iq, const double* cosines, const double* sines, std::uint64_t count,
-                 const Window& window, std::uint64_t& phase_index, std::uint64_t& row) {
+void mix_stretch(const float* iq, const double* cosines, const double* sines, std::uint64_t count, const Window& window,
+                 std::uint64_t& phase_index, std::uint64_t& row) {
   std::uint64_t t = 0;
   for (; t < count && phase_index != 0; ++t) {  // up to the next row start
     mix_pair(iq + 2 * t, cosines[t], sines[t], window.re(phase_index) + row, window.im(phase_index) + row);
@@ -88,8 +88,8 @@ void mix_stretch(const float* iq, const double* cosines, const double* sines, st
 
 // Mixes the pairs from the oscillator's next one up to end-1 into the window
 // of the block at k0.
-void mix_into_window(const float* iq, std::uint64_t end, std::uint64_t k0, double step,
-                     PhaseAccumulator& oscillator, const Window& window) {
+void mix_into_window(const float* iq, std::uint64_t end, std::uint64_t k0, double step, PhaseAccumulator& oscillator,
+                     const Window& window) {
   double sines[OSCILLATOR_STRETCH];
   double cosines[OSCILLATOR_STRETCH];
   const std::uint64_t w = oscillator.index + LEAD - PHASES * k0;
@@ -179,15 +179,14 @@ __attribute__((target("avx2"))) std::uint64_t interior_outputs_avx2(const Window
   return interior_outputs_vector<Double4, 4, 4>(window, taps, begin, end, out);
 }
 
-std::uint64_t interior_outputs_sse2(const Window& window, const double* taps, std::uint64_t begin,
-                                    std::uint64_t end, Complex* out) {
+std::uint64_t interior_outputs_sse2(const Window& window, const double* taps, std::uint64_t begin, std::uint64_t end,
+                                    Complex* out) {
   return interior_outputs_vector<Double2, 2, 4>(window, taps, begin, end, out);
 }
 
-void interior_outputs(const Window& window, const double* taps, std::uint64_t begin, std::uint64_t end,
-                      Complex* out) {
+void interior_outputs(const Window& window, const double* taps, std::uint64_t begin, std::uint64_t end, Complex* out) {
   const std::uint64_t done = use_avx2_lanes() ? interior_outputs_avx2(window, taps, begin, end, out)
-                                      : interior_outputs_sse2(window, taps, begin, end, out);
+                                              : interior_outputs_sse2(window, taps, begin, end, out);
   interior_outputs_scalar(window, taps, done, end, out);
 }
 
@@ -201,8 +200,8 @@ void slide_window(const Window& window) {
 
 }  // namespace
 
-void decimator_start(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                     const double* taps, double* window, ChannelDecimator* decimator) {
+void decimator_start(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz, const double* taps,
+                     double* window, ChannelDecimator* decimator) {
   const double step = (static_cast<double>(offset_hz) * -TWO_PI) / static_cast<double>(IQ_SAMPLE_RATE);
   *decimator = ChannelDecimator{iq_samples, pair_count, taps, window, step, start_phase(0.0), 0};
 }

@@ -40,8 +40,8 @@ struct ChannelDecimator {
 // Prepares a run over the capture; nothing is read yet. The capture, the
 // taps and the window must outlive the run.
 //   window : DECIMATOR_WINDOW_DOUBLES of scratch, contents irrelevant
-void decimator_start(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                     const double* taps, double* window, ChannelDecimator* decimator);
+void decimator_start(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz, const double* taps,
+                     double* window, ChannelDecimator* decimator);
 
 // Writes the next outputs of the run (at most DECIMATOR_BLOCK_OUTPUTS) to
 // out[0 ..] and returns how many; 0 once all pair_count/5 are done. Output k

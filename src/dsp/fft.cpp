@@ -140,7 +140,8 @@ void bit_reverse_from_padded(const PaddedReal& source, Complex* x, std::uint64_t
   const std::uint64_t row_stride = std::uint64_t{1} << (mid_bits + TILE_BITS);
   Complex tile[TILE][TILE];
   for (std::uint64_t mid = 0; mid < (std::uint64_t{1} << mid_bits); ++mid) {
-    for (std::uint64_t hi = 0; hi < TILE; ++hi) gather_padded_row(source, hi * row_stride + (mid << TILE_BITS), tile[hi]);
+    for (std::uint64_t hi = 0; hi < TILE; ++hi)
+      gather_padded_row(source, hi * row_stride + (mid << TILE_BITS), tile[hi]);
     scatter_tile(x, row_stride, reverse_bits(mid, mid_bits) << TILE_BITS, tile);
   }
 }
@@ -360,8 +361,7 @@ void fft_radix2(Complex* x, std::uint64_t n, bool inverse) {
   run_stages(x, n, inverse);
 }
 
-void fft_radix2_padded_real(const float* x, std::uint64_t count, std::uint64_t offset, Complex* work,
-                            std::uint64_t n) {
+void fft_radix2_padded_real(const float* x, std::uint64_t count, std::uint64_t offset, Complex* work, std::uint64_t n) {
   const PaddedReal source{x, count, offset};
   if (n < 2) {
     for (std::uint64_t i = 0; i < n; ++i) work[i] = source.at(i);

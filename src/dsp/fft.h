@@ -31,7 +31,6 @@ void fft_radix2(Complex* x, std::uint64_t n, bool inverse);
 // separate pass that places the signal.
 //   x      : count float samples, read only; offset + count <= n
 //   work   : n complex values, contents irrelevant
-void fft_radix2_padded_real(const float* x, std::uint64_t count, std::uint64_t offset, Complex* work,
-                            std::uint64_t n);
+void fft_radix2_padded_real(const float* x, std::uint64_t count, std::uint64_t offset, Complex* work, std::uint64_t n);
 
 }  // namespace kdsp

@@ -74,8 +74,7 @@ void detail::fm_discriminate(const Complex* baseband, std::uint64_t count, float
   for (std::uint64_t m = 1; m < count; ++m) audio[m] = phase_step(baseband[m], baseband[m - 1]);
 }
 
-int fm_demodulate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                  AudioBuffer** result) {
+int fm_demodulate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz, AudioBuffer** result) {
   if (iq_samples == nullptr) return -1;
   if (result == nullptr) return -1;
   if (offset_hz < -FMDEMOD_MAX_OFFSET_HZ || offset_hz > FMDEMOD_MAX_OFFSET_HZ) return -1;

@@ -35,7 +35,6 @@ static_assert(FM_DISCRIMINATOR_SCALE == 1.5278874536821951);  // the bits every 
 //   offset_hz  : channel frequency relative to the capture centre, -100000 .. 100000
 //   result     : receives a new AudioBuffer of floor(N / 5) samples at 48 kHz
 // Returns 0, or -1 with *result untouched and nothing left allocated.
-int fm_demodulate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                  AudioBuffer** result);
+int fm_demodulate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz, AudioBuffer** result);
 
 }  // namespace kdsp

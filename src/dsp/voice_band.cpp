@@ -5,8 +5,8 @@
 #include "base/memory.h"
 #include "base/numbers.h"
 #include "dsp/detail.h"
-#include "formats/audio_buffer.h"
 #include "dsp/fft.h"
+#include "formats/audio_buffer.h"
 
 namespace kdsp {
 

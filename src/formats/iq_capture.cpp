@@ -4,9 +4,9 @@
 #include <cstring>
 #include <utility>
 
-#include "base/memory.h"
 #include "base/byte_order.h"
 #include "base/file_read.h"
+#include "base/memory.h"
 #include "base/result_code.h"
 
 namespace kdsp {

@@ -9,7 +9,7 @@
 namespace kdsp {
 
 inline constexpr std::uint32_t IQ_SAMPLE_RATE = 240000;  // pairs per second
-inline constexpr std::uint64_t IQ_MAX_PAIRS = 7200000;    // 30 s
+inline constexpr std::uint64_t IQ_MAX_PAIRS = 7200000;   // 30 s
 inline constexpr std::uint64_t IQ_PAIR_BYTES = 8;
 inline constexpr std::uint64_t IQ_MAX_FILE_SIZE = IQ_MAX_PAIRS * IQ_PAIR_BYTES;
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "base/memory.h"
 #include "base/byte_order.h"
 #include "base/file_read.h"
+#include "base/memory.h"
 #include "base/result_code.h"
 
 namespace kdsp {

@@ -24,15 +24,14 @@ inline constexpr std::uint32_t KERNEL_HEADER_SIZE = 32;
 inline constexpr std::uint32_t KERNEL_MAX_WORDS = 4096;
 inline constexpr std::uint32_t DATA_MEMORY_SIZE = 1048576;  // 1 MiB of kernel data memory
 // The largest valid image; a longer file is refused before it is read.
-inline constexpr std::uint64_t KERNEL_MAX_FILE_SIZE =
-    KERNEL_HEADER_SIZE + 4ull * KERNEL_MAX_WORDS + DATA_MEMORY_SIZE;
+inline constexpr std::uint64_t KERNEL_MAX_FILE_SIZE = KERNEL_HEADER_SIZE + 4ull * KERNEL_MAX_WORDS + DATA_MEMORY_SIZE;
 
 struct KernelImage {
-  std::uint32_t* code;     // code_count words, from mem_alloc
+  std::uint32_t* code;  // code_count words, from mem_alloc
   std::uint64_t code_count;
   std::uint32_t entry;
-  std::uint8_t* memory;    // DATA_MEMORY_SIZE bytes, data section at 0, rest zero
-  std::uint32_t data_size; // bytes of the data section the file carried
+  std::uint8_t* memory;     // DATA_MEMORY_SIZE bytes, data section at 0, rest zero
+  std::uint32_t data_size;  // bytes of the data section the file carried
 };
 
 // The header fields, as read from a file.

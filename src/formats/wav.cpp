@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "base/memory.h"
 #include "base/byte_order.h"
+#include "base/memory.h"
 
 namespace kdsp {
 

@@ -74,8 +74,7 @@ StepEnd exec_fmdemod(VmState& vm, std::uint32_t word, const SignalFunctions& sig
     return run_failed(ResultCode::BAD_PARAM);
   }
   AudioBuffer* created = nullptr;
-  const int status =
-      signals.demodulate(source->capture->samples, source->capture->pair_count, offset_hz, &created);
+  const int status = signals.demodulate(source->capture->samples, source->capture->pair_count, offset_hz, &created);
   return finish_creation(vm, f.rd, status, created);
 }
 

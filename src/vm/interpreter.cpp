@@ -95,8 +95,7 @@ RunOutcome run_kernel(KernelImage& kernel, const IqCapture& capture, const Signa
   VmState vm{};
   preset_handles(vm, capture);
   const RunContext run{&kernel, &signals};
-  const RunOutcome outcome =
-      kernel.entry < kernel.code_count ? run_loop(vm, run) : run_failed(ResultCode::BAD_OPCODE);
+  const RunOutcome outcome = kernel.entry < kernel.code_count ? run_loop(vm, run) : run_failed(ResultCode::BAD_OPCODE);
   release_audio_handles(vm);
   return outcome;
 }

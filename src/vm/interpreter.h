@@ -15,8 +15,7 @@ namespace kdsp {
 // a test or a fuzz harness may pass cheap stand-ins that keep the contracts.
 struct SignalFunctions {
   // FMDEMOD: 0 with *result a new buffer, or -1 (the run ends with BAD_PARAM).
-  int (*demodulate)(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                    AudioBuffer** result);
+  int (*demodulate)(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz, AudioBuffer** result);
   // FSHIFT: 0 with *out a new buffer, or -1 (BAD_PARAM).
   int (*shift)(const AudioBuffer* in, std::uint32_t shift_hz, AudioBuffer** out);
   // EMIT: takes the run's one audio signal with the output gain, at the
@@ -39,7 +38,7 @@ enum class RunEnd {
 
 struct RunOutcome {
   RunEnd end;
-  ResultCode failure;      // OK unless end == FAILED
+  ResultCode failure;       // OK unless end == FAILED
   std::uint32_t exit_code;  // 1..255 when end == KERNEL_EXIT, else 0
 };
 

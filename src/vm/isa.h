@@ -52,15 +52,15 @@ enum Opcode : std::uint8_t {
 // How an instruction names its operands; the assembler and disassembler
 // format and parse by it.
 enum class OperandForm : std::uint8_t {
-  NONE,           // NOP, EMIT, EXIT, HALT
-  RD_IMM20,       // LI, LUI
-  RD_RA_IMM16,    // ADDI (signed imm16)
-  RD_MEM,         // LD, ST: rd, imm16(ra)
-  RD_RA_RB,       // ADD, XOR, FMDEMOD, FSHIFT
-  RD_RA_SHIFT,    // SHL, SHR: count 0..31
-  RD_BRANCH,      // BEQZ, BLTZ: rd, word offset
-  BRANCH,         // JMP: word offset
-  RD,             // GETIQ
+  NONE,         // NOP, EMIT, EXIT, HALT
+  RD_IMM20,     // LI, LUI
+  RD_RA_IMM16,  // ADDI (signed imm16)
+  RD_MEM,       // LD, ST: rd, imm16(ra)
+  RD_RA_RB,     // ADD, XOR, FMDEMOD, FSHIFT
+  RD_RA_SHIFT,  // SHL, SHR: count 0..31
+  RD_BRANCH,    // BEQZ, BLTZ: rd, word offset
+  BRANCH,       // JMP: word offset
+  RD,           // GETIQ
 };
 
 // One row per instruction. A word is that instruction when its opcode byte is
@@ -161,8 +161,7 @@ const char* invalid_word_reason(std::uint32_t word);
 
 // Builds a word from fields; bits outside each field's width are dropped.
 // `low16` is imm16, or rb in its top four bits for the register forms.
-constexpr std::uint32_t encode_word(std::uint8_t opcode, std::uint32_t rd, std::uint32_t ra,
-                                    std::uint32_t low16) {
+constexpr std::uint32_t encode_word(std::uint8_t opcode, std::uint32_t rd, std::uint32_t ra, std::uint32_t low16) {
   return (std::uint32_t{opcode} << OPCODE_SHIFT) | ((rd & REGISTER_FIELD_MASK) << RD_SHIFT) |
          ((ra & REGISTER_FIELD_MASK) << RA_SHIFT) | (low16 & IMM16_MASK);
 }

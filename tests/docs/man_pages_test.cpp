@@ -98,15 +98,16 @@ TEST(ManPages, EveryOptionInHelpIsInThePageAndTheCompletion) {
     const std::vector<std::string> options = options_in_help(help.out);
     for (const char* always : {"-h", "--help", "--version"}) {
       EXPECT_NE(std::find(options.begin(), options.end(), always), options.end())
-          << program << ": " << always << " not found in\n" << help.out;
+          << program << ": " << always << " not found in\n"
+          << help.out;
     }
     const std::string page = read_text(man_source(program));
     ProcessResult offered = shell("source '" + completion + "' && _kdsp_options " + program);
     std::replace(offered.out.begin(), offered.out.end(), '\n', ' ');
     for (const std::string& option : options) {
       EXPECT_NE(page.find("*" + option + "*"), std::string::npos) << program << " " << option << " not in its page";
-      EXPECT_NE((" " + offered.out).find(" " + option + " "), std::string::npos) << program << " " << option
-                                                                                 << " not completed";
+      EXPECT_NE((" " + offered.out).find(" " + option + " "), std::string::npos)
+          << program << " " << option << " not completed";
     }
     ++checked;
   }

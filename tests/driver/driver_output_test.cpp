@@ -13,8 +13,8 @@
 #include "support/kernel_words.h"
 
 #include "base/memory.h"
-#include "driver/driver.h"
 #include "base/result_code.h"
+#include "driver/driver.h"
 #include "support/process.h"
 #include "support/test_files.h"
 #include "support/tone.h"
@@ -162,8 +162,8 @@ TEST(DriverOutput, EveryAllocationFailureGivesItsCodeOneLineAndNoOutput) {
   // The sanitizer build's leak checker sees any block a failure path drops.
   ScratchDir dir;
   write_file(dir.file("capture.iq"), fm_capture_file(4800, 25000.0, 1000.0, 2500.0));
-  write_file(dir.file("kernel.kdsp"), kernel_file({0x20200000u, 0x014061A8u, 0x21324000u, 0x0160012Cu,
-                                                   0x22136000u, 0x30000000u, 0xFF000000u}));
+  write_file(dir.file("kernel.kdsp"),
+             kernel_file({0x20200000u, 0x014061A8u, 0x21324000u, 0x0160012Cu, 0x22136000u, 0x30000000u, 0xFF000000u}));
   const std::string output = dir.file("out.wav");
   const std::vector<std::string> args = {"kdsp", dir.file("capture.iq"), dir.file("kernel.kdsp"), output};
   const std::string err_path = dir.file("stderr");
@@ -246,7 +246,8 @@ TEST(DriverOutput, KilledRunsLeaveNoTemporary) {
     const bool delivered = entries.size() == 3 && entries[2] == "out.wav";
     const std::vector<std::string> inputs = {"capture.iq", "kernel.kdsp"};
     const std::vector<std::string> with_output = {"capture.iq", "kernel.kdsp", "out.wav"};
-    EXPECT_EQ(entries, delivered ? with_output : inputs) << "run " << run << ", killed at " << options.kill_after_seconds;
+    EXPECT_EQ(entries, delivered ? with_output : inputs)
+        << "run " << run << ", killed at " << options.kill_after_seconds;
     if (delivered) {
       EXPECT_EQ(read_file(dir.file("out.wav")), whole) << "run " << run;
     }
@@ -339,14 +340,21 @@ TEST(DriverOutput, RealFullDiskIsAnIoErrorAndKeepsTheOldFile) {
   write_file(dir.file("kernel.kdsp"), kernel_file(words::SIX_WORD_KERNEL));
   const std::string disk = dir.file("disk");
   ASSERT_EQ(::mkdir(disk.c_str(), 0700), 0);
-  const std::string script =
-      "mount -t tmpfs -o size=64k tmpfs '" + disk + "' || exit 99\n"
-      "printf old > '" + disk + "/out.wav'\n"
-      "'" + KDSP_BINARY + "' '" + dir.file("capture.iq") + "' '" + dir.file("kernel.kdsp") + "' '" + disk +
-      "/out.wav' 2>&1\n"
-      "echo \"status $?\"\n"
-      "ls -A '" + disk + "'\n"
-      "cat '" + disk + "/out.wav'\n";
+  const std::string script = "mount -t tmpfs -o size=64k tmpfs '" + disk +
+                             "' || exit 99\n"
+                             "printf old > '" +
+                             disk +
+                             "/out.wav'\n"
+                             "'" +
+                             KDSP_BINARY + "' '" + dir.file("capture.iq") + "' '" + dir.file("kernel.kdsp") + "' '" +
+                             disk +
+                             "/out.wav' 2>&1\n"
+                             "echo \"status $?\"\n"
+                             "ls -A '" +
+                             disk +
+                             "'\n"
+                             "cat '" +
+                             disk + "/out.wav'\n";
   write_file(dir.file("full.sh"), Bytes(script.begin(), script.end()));
   const std::string report = shell_output("unshare -m sh '" + dir.file("full.sh") + "' 2>/dev/null; echo \"end $?\"");
   if (report.find("end 99") != std::string::npos || report.find("status") == std::string::npos) {

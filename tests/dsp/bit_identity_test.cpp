@@ -53,8 +53,13 @@ enum class Kind { RANDOM, TONAL, EXTREME, SILENT };
 std::vector<float> make_values(std::uint64_t count, Kind kind, std::uint64_t seed) {
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
-  const float extremes[] = {std::numeric_limits<float>::max(), -1e38f, std::numeric_limits<float>::denorm_min(),
-                            -0.0f, 0.0f, -std::numeric_limits<float>::max(), 1e38f,
+  const float extremes[] = {std::numeric_limits<float>::max(),
+                            -1e38f,
+                            std::numeric_limits<float>::denorm_min(),
+                            -0.0f,
+                            0.0f,
+                            -std::numeric_limits<float>::max(),
+                            1e38f,
                             -std::numeric_limits<float>::denorm_min() * 12345.0f};
   std::vector<float> x(count);
   for (std::uint64_t i = 0; i < count; ++i) {
@@ -116,7 +121,7 @@ void expect_padded_fft_matches(std::uint64_t n, std::uint64_t count, std::uint64
 
 TEST_P(FftBitIdentity, PaddedRealSignalsAtEverySizeAndPlace) {
   for (std::uint64_t n = 1; n <= (1u << 21); n *= 2) {
-    expect_padded_fft_matches(n, n / 3, n / 5, Kind::RANDOM);  // zeros on both sides
+    expect_padded_fft_matches(n, n / 3, n / 5, Kind::RANDOM);      // zeros on both sides
     expect_padded_fft_matches(n, n - n / 4, n / 4, Kind::RANDOM);  // the signal runs to the end
     expect_padded_fft_matches(n, n, 0, Kind::EXTREME);
     expect_padded_fft_matches(n, 0, 0, Kind::RANDOM);
@@ -180,8 +185,8 @@ TEST_P(FmDemodulateBitIdentity, LengthsAroundEveryEdgeOfTheFilterAndTheOscillato
   // reductions; 12347 is not a multiple of five; 20011 needs several blocks;
   // 10239 .. 10245 and 20480 end just before, at and after a block boundary,
   // where the discriminator carries the last baseband value to the next block.
-  for (std::uint64_t pairs : {5u, 6u, 7u, 8u, 9u, 10u, 162u, 163u, 4095u, 4096u, 4097u, 8191u, 8192u, 8193u,
-                              10239u, 10240u, 10245u, 12347u, 20011u, 20480u}) {
+  for (std::uint64_t pairs : {5u,    6u,    7u,    8u,    9u,     10u,    162u,   163u,   4095u,  4096u,
+                              4097u, 8191u, 8192u, 8193u, 10239u, 10240u, 10245u, 12347u, 20011u, 20480u}) {
     expect_demodulation_matches(make_values(2 * pairs, Kind::RANDOM, pairs), 25000);
   }
 }

@@ -61,7 +61,8 @@ TEST(ChannelFilterDesign, IsSymmetricWithUnitGainAtZeroHertz) {
 TEST(ChannelFilterDesign, HasTheStatedMagnitudeResponse) {
   const DesignedFilter filter;
   double passband_ripple = 0.0;
-  for (double f = 0.0; f <= 10000.0; f += 10.0) passband_ripple = std::fmax(passband_ripple, std::fabs(filter.gain_db(f)));
+  for (double f = 0.0; f <= 10000.0; f += 10.0)
+    passband_ripple = std::fmax(passband_ripple, std::fabs(filter.gain_db(f)));
   EXPECT_LE(passband_ripple, 0.005);
   EXPECT_NEAR(filter.gain_db(13500.0), -6.0, 0.05);
   for (double f = 18000.0; f <= 120000.0; f += 10.0) {

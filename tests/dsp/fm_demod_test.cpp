@@ -45,9 +45,7 @@ AudioBufferPtr demodulate(const std::vector<float>& iq, std::int32_t offset_hz) 
 }
 
 // Outputs whose 163-tap window lies wholly inside a capture of pair_count pairs.
-bool full_window(std::uint64_t k, std::uint64_t pair_count) {
-  return 5 * k >= 81 && 5 * k + 81 < pair_count;
-}
+bool full_window(std::uint64_t k, std::uint64_t pair_count) { return 5 * k >= 81 && 5 * k + 81 < pair_count; }
 
 // ---- Mixer ----------------------------------------------------------------
 // The library mixes inside the channel filter's window; the mixer's own
@@ -218,8 +216,7 @@ class FmDemodulateFailure : public ::testing::Test {
   AudioBuffer* result_ = &sentinel_;
 
   // Expects -1 with nothing requested from the allocator and result untouched.
-  void expect_refused(const float* iq, std::uint64_t pair_count, std::int32_t offset_hz,
-                      AudioBuffer** result) {
+  void expect_refused(const float* iq, std::uint64_t pair_count, std::int32_t offset_hz, AudioBuffer** result) {
     mem_fail_request(0);
     EXPECT_EQ(fm_demodulate(iq, pair_count, offset_hz, result), -1);
     EXPECT_EQ(mem_request_count(), 0u);

@@ -21,7 +21,7 @@ using dsp_test::make_tone;
 using dsp_test::max_abs;
 using dsp_test::tone_amplitude;
 
-constexpr std::uint64_t SIGNAL_COUNT = 48000;  // one second
+constexpr std::uint64_t SIGNAL_COUNT = 48000;   // one second
 constexpr std::uint64_t MEASURE_BEGIN = 12000;  // measure away from both ends
 constexpr std::uint64_t MEASURE_END = 36000;
 
@@ -57,7 +57,8 @@ TEST(FrequencyShift, ToneBelowTheShiftComesOutMirrored) {
 
 TEST(FrequencyShift, ZeroShiftIsTheVoiceBandOfTheInput) {
   std::vector<float> tone = make_tone(SIGNAL_COUNT, 1000.0, 0.3);
-  for (std::uint64_t i = 0; i < SIGNAL_COUNT; ++i) tone[i] += static_cast<float>(0.2 * std::cos(TWO_PI * 5000.0 * static_cast<double>(i) / 48000.0));
+  for (std::uint64_t i = 0; i < SIGNAL_COUNT; ++i)
+    tone[i] += static_cast<float>(0.2 * std::cos(TWO_PI * 5000.0 * static_cast<double>(i) / 48000.0));
   std::vector<float> expected = tone;
   ASSERT_EQ(voice_band_filter(expected.data(), expected.size()), 0);
   const AudioBufferPtr out = shift(tone, 0);

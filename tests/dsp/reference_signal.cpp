@@ -112,8 +112,7 @@ bool reference_voice_band_filter(std::vector<float>& x) {
   return true;
 }
 
-void reference_fm_mix_down(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz,
-                           float* mixed) {
+void reference_fm_mix_down(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz, float* mixed) {
   const double step = (static_cast<double>(offset_hz) * -TWO_PI) / static_cast<double>(IQ_SAMPLE_RATE);
   double phase = 0.0;
   double cosine = 1.0;
@@ -160,8 +159,7 @@ void reference_fm_discriminate(const Complex* baseband, std::uint64_t count, flo
   }
 }
 
-std::vector<float> reference_fm_demodulate(const float* iq_samples, std::uint64_t pair_count,
-                                           std::int32_t offset_hz) {
+std::vector<float> reference_fm_demodulate(const float* iq_samples, std::uint64_t pair_count, std::int32_t offset_hz) {
   std::vector<float> mixed(2 * pair_count);
   reference_fm_mix_down(iq_samples, pair_count, offset_hz, mixed.data());
   double taps[CHANNEL_FILTER_TAPS];
@@ -176,8 +174,7 @@ std::vector<float> reference_fm_demodulate(const float* iq_samples, std::uint64_
   return audio;
 }
 
-void reference_shift_mix_down(const Complex* analytic, std::uint64_t count, std::uint32_t shift_hz,
-                              float* out) {
+void reference_shift_mix_down(const Complex* analytic, std::uint64_t count, std::uint32_t shift_hz, float* out) {
   const double a = static_cast<double>(shift_hz) * TWO_PI;
   const double sample_rate = static_cast<double>(AUDIO_SAMPLE_RATE);
   const double phase_step = a / sample_rate;

@@ -23,8 +23,8 @@ struct AudioBufferDeleter {
 using AudioBufferPtr = std::unique_ptr<AudioBuffer, AudioBufferDeleter>;
 
 // amplitude * cos(2 pi f t + phase) sampled at `rate_hz`.
-inline std::vector<float> make_tone(std::uint64_t count, double f_hz, double amplitude,
-                                    double rate_hz = 48000.0, double phase = 0.0) {
+inline std::vector<float> make_tone(std::uint64_t count, double f_hz, double amplitude, double rate_hz = 48000.0,
+                                    double phase = 0.0) {
   std::vector<float> x(count);
   for (std::uint64_t i = 0; i < count; ++i) {
     x[i] = static_cast<float>(amplitude * std::cos(TWO_PI * f_hz * static_cast<double>(i) / rate_hz + phase));
@@ -35,17 +35,15 @@ inline std::vector<float> make_tone(std::uint64_t count, double f_hz, double amp
 // Interleaved I/Q capture at 240 kHz of a carrier at `carrier_hz` (relative to
 // the capture centre), frequency-modulated by a cosine of `audio_hz` with
 // peak deviation `deviation_hz` (0 gives a plain complex tone).
-inline std::vector<float> make_fm_capture(std::uint64_t pair_count, double carrier_hz,
-                                          double deviation_hz = 0.0, double audio_hz = 1000.0,
-                                          double amplitude = 0.5) {
+inline std::vector<float> make_fm_capture(std::uint64_t pair_count, double carrier_hz, double deviation_hz = 0.0,
+                                          double audio_hz = 1000.0, double amplitude = 0.5) {
   std::vector<float> iq(2 * pair_count);
   const double rate = 240000.0;
   for (std::uint64_t n = 0; n < pair_count; ++n) {
     const double t = static_cast<double>(n) / rate;
     // Carrier phase reduced exactly in cycles before scaling, so long captures stay accurate.
     const double carrier_cycles = std::fmod(carrier_hz * t, 1.0);
-    const double phase = TWO_PI * carrier_cycles +
-                         (deviation_hz / audio_hz) * std::sin(TWO_PI * audio_hz * t);
+    const double phase = TWO_PI * carrier_cycles + (deviation_hz / audio_hz) * std::sin(TWO_PI * audio_hz * t);
     iq[2 * n] = static_cast<float>(amplitude * std::cos(phase));
     iq[2 * n + 1] = static_cast<float>(amplitude * std::sin(phase));
   }
@@ -68,8 +66,7 @@ inline double tone_amplitude(const float* x, std::uint64_t begin, std::uint64_t 
     }
   }
   auto det3 = [](double a[3][3]) {
-    return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
-           a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+    return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
            a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
   };
   const double d = det3(m);

@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include "base/memory.h"
 #include "base/file_read.h"
+#include "base/memory.h"
+#include "base/result_code.h"
 #include "formats/iq_capture.h"
 #include "formats/kernel_image.h"
-#include "base/result_code.h"
 #include "support/kernel_words.h"
 #include "support/test_files.h"
 
@@ -132,16 +132,20 @@ TEST(KernelLoader, RefusesEveryMalformedHeader) {
       {},
       Bytes(good.begin(), good.begin() + 31),
       reversed_magic,
-      with_byte(good, 4, 2),                  // version 2
-      with_byte(good, 6, 33),                 // header size 33
-      kernel_file({}),                        // code_count 0
+      with_byte(good, 4, 2),   // version 2
+      with_byte(good, 6, 33),  // header size 33
+      kernel_file({}),         // code_count 0
       kernel_file(std::vector<std::uint32_t>(4097, 0)),
       data_too_big,
-      kernel_file({0, 0}, {}, 2),             // entry == code_count
-      with_byte(good, 20, 1), with_byte(good, 24, 1), with_byte(good, 28, 1), with_byte(good, 31, 0x80),
-      Bytes(good.begin(), good.end() - 1),    // one byte missing
+      kernel_file({0, 0}, {}, 2),  // entry == code_count
+      with_byte(good, 20, 1),
+      with_byte(good, 24, 1),
+      with_byte(good, 28, 1),
+      with_byte(good, 31, 0x80),
+      Bytes(good.begin(), good.end() - 1),  // one byte missing
   };
-  for (std::size_t i = 0; i < bad.size(); ++i) EXPECT_EQ(kernel_verdict(bad[i]), ResultCode::BAD_KERNEL) << "case " << i;
+  for (std::size_t i = 0; i < bad.size(); ++i)
+    EXPECT_EQ(kernel_verdict(bad[i]), ResultCode::BAD_KERNEL) << "case " << i;
 
   Bytes trailing = good;
   trailing.push_back(0);

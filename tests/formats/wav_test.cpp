@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "formats/wav.h"
 #include "base/memory.h"
+#include "formats/wav.h"
 
 namespace kdsp {
 

@@ -17,7 +17,9 @@ constexpr std::uint32_t rrr(Opcode op, int rd, int ra, int rb) {
 }
 
 constexpr std::uint32_t nop() { return 0; }
-constexpr std::uint32_t li(int rd, std::uint32_t imm20) { return encode_imm20(OP_LI, static_cast<std::uint32_t>(rd), imm20); }
+constexpr std::uint32_t li(int rd, std::uint32_t imm20) {
+  return encode_imm20(OP_LI, static_cast<std::uint32_t>(rd), imm20);
+}
 constexpr std::uint32_t lui(int rd, std::uint32_t imm20) {
   return encode_imm20(OP_LUI, static_cast<std::uint32_t>(rd), imm20);
 }

@@ -11,9 +11,7 @@
 namespace kdsp {
 
 // Failure messages name a result code instead of showing its bytes.
-inline void PrintTo(ResultCode code, std::ostream* os) {
-  *os << result_name(code) << " (" << exit_status(code) << ")";
-}
+inline void PrintTo(ResultCode code, std::ostream* os) { *os << result_name(code) << " (" << exit_status(code) << ")"; }
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -4,8 +4,8 @@
 
 namespace kdsp {
 
-double tone_amplitude(const std::vector<double>& samples, double sample_rate, double frequency_hz,
-                      std::size_t begin, std::size_t end) {
+double tone_amplitude(const std::vector<double>& samples, double sample_rate, double frequency_hz, std::size_t begin,
+                      std::size_t end) {
   const double omega = 2.0 * M_PI * frequency_hz / sample_rate;
   double in_phase = 0.0;
   double quadrature = 0.0;

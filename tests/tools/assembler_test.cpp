@@ -42,14 +42,29 @@ TEST(Assembler, EncodesEveryInstructionForm) {
     const char* source;
     std::uint32_t word;
   } cases[] = {
-      {"NOP", 0x00000000},           {"LI r4, 25000", 0x014061A8},     {"LI r15, 0xFFFFF", 0x01FFFFFF},
-      {"LUI r1, 0xFFFFF", 0x021FFFFF}, {"ADDI r2, r3, -1", 0x0323FFFF}, {"ADDI r1, r3, 0", 0x03130000},
-      {"ADDI r0, r0, 32767", 0x03007FFF}, {"ADDI r0, r0, -32768", 0x03008000},
-      {"LD r1, 8(r2)", 0x04120008},  {"LD r1, (r2)", 0x04120000},      {"ST r7, -4(r15)", 0x057FFFFC},
-      {"ADD r1, r2, r3", 0x06123000}, {"XOR r15, r14, r13", 0x07FED000}, {"SHL r1, r2, 31", 0x0812001F},
-      {"SHR r1, r2, 0", 0x09120000}, {"BEQZ r3, 0", 0x0A300000},       {"BLTZ r3, -2", 0x0B30FFFE},
-      {"JMP -1", 0x0C00FFFF},        {"GETIQ r2", 0x20200000},         {"FMDEMOD r3, r2, r4", 0x21324000},
-      {"FSHIFT r5, r3, r6", 0x22536000}, {"EMIT", 0x30000000},         {"EXIT", 0x30000001},
+      {"NOP", 0x00000000},
+      {"LI r4, 25000", 0x014061A8},
+      {"LI r15, 0xFFFFF", 0x01FFFFFF},
+      {"LUI r1, 0xFFFFF", 0x021FFFFF},
+      {"ADDI r2, r3, -1", 0x0323FFFF},
+      {"ADDI r1, r3, 0", 0x03130000},
+      {"ADDI r0, r0, 32767", 0x03007FFF},
+      {"ADDI r0, r0, -32768", 0x03008000},
+      {"LD r1, 8(r2)", 0x04120008},
+      {"LD r1, (r2)", 0x04120000},
+      {"ST r7, -4(r15)", 0x057FFFFC},
+      {"ADD r1, r2, r3", 0x06123000},
+      {"XOR r15, r14, r13", 0x07FED000},
+      {"SHL r1, r2, 31", 0x0812001F},
+      {"SHR r1, r2, 0", 0x09120000},
+      {"BEQZ r3, 0", 0x0A300000},
+      {"BLTZ r3, -2", 0x0B30FFFE},
+      {"JMP -1", 0x0C00FFFF},
+      {"GETIQ r2", 0x20200000},
+      {"FMDEMOD r3, r2, r4", 0x21324000},
+      {"FSHIFT r5, r3, r6", 0x22536000},
+      {"EMIT", 0x30000000},
+      {"EXIT", 0x30000001},
       {"HALT", 0xFF000000},
   };
   for (const Case& c : cases) {
@@ -97,9 +112,8 @@ TEST(Assembler, LaysOutTheDataSectionAndItsLabels) {
       "        LD r3, end-4(r0)\n"
       "        .word 0x00000001\n");
   ASSERT_EQ(a.result, 0);
-  const std::vector<std::uint8_t> expected = {0x44, 0x33, 0x22, 0x11, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0xFF, 0x80,
-                                              0,    0,    0,    0,    0,    0,    0,    0,    0,    9,    0,
-                                              0,    0,    16,   0,    0,    0};
+  const std::vector<std::uint8_t> expected = {0x44, 0x33, 0x22, 0x11, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0xFF, 0x80, 0, 0, 0,
+                                              0,    0,    0,    0,    0,    0,    9,    0,    0, 0,    16,   0, 0, 0};
   EXPECT_EQ(a.program.data, expected);
   EXPECT_EQ(a.program.entry, 1u);
   EXPECT_EQ(a.program.code[1], 0x01200010u);  // LI r2, 16
@@ -120,10 +134,10 @@ std::uint32_t run_load_constant(const std::vector<std::uint32_t>& code) {
 }
 
 TEST(Assembler, LoadConstantReachesEvery32BitValue) {
-  std::vector<std::int64_t> values = {0,          1,          -1,         0x7FF,      0x800,     0xFFF,
-                                      0x1000,     0x7FFF,     0x8000,     0xFFFF,     0x10000,   -0x800,
-                                      -0x801,     -0x1000,    0x7FFFF800, 0x7FFFFFFF, -2147483648LL,
-                                      0x80000800, 0xFFFFF800, 0xFFFFFFFF, 0xDEADBEEF, 0x00100000};
+  std::vector<std::int64_t> values = {0,          1,          -1,         0x7FF,      0x800,         0xFFF,
+                                      0x1000,     0x7FFF,     0x8000,     0xFFFF,     0x10000,       -0x800,
+                                      -0x801,     -0x1000,    0x7FFFF800, 0x7FFFFFFF, -2147483648LL, 0x80000800,
+                                      0xFFFFF800, 0xFFFFFFFF, 0xDEADBEEF, 0x00100000};
   std::uint32_t lcg = 12345;
   for (int i = 0; i < 2000; ++i) {
     lcg = lcg * 1664525u + 1013904223u;

@@ -57,9 +57,9 @@ void require_parallel() {
 void synthesize_captures(const std::string& folder, const std::vector<std::string>& names) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string offset_hz = std::to_string(20000 + 2500 * static_cast<int>(i));
-    const ToolRun synth = run_tool(tool_path("kdsp-synth"), {"--audio", "tone:800", "--offset", offset_hz, "--seed",
-                                                             std::to_string(i + 1), "--duration", "0.2",
-                                                             folder + "/" + names[i] + ".iq"});
+    const ToolRun synth = run_tool(tool_path("kdsp-synth"),
+                                   {"--audio", "tone:800", "--offset", offset_hz, "--seed", std::to_string(i + 1),
+                                    "--duration", "0.2", folder + "/" + names[i] + ".iq"});
     ASSERT_EQ(synth.status, 0) << synth.err;
   }
 }
@@ -74,8 +74,8 @@ TEST(BatchRun, ParallelRunsEveryCaptureAndCollectsEveryStatus) {
   ASSERT_EQ(::mkdir(captures.c_str(), 0700), 0);
   ASSERT_EQ(::mkdir(voices.c_str(), 0700), 0);
   for (const char* name : {"a", "b", "c"}) {
-    const ToolRun synth = run_tool(tool_path("kdsp-synth"), {"--audio", "tone:800", "--offset", "25000",
-                                                             "--duration", "0.2", captures + "/" + name + ".iq"});
+    const ToolRun synth = run_tool(tool_path("kdsp-synth"), {"--audio", "tone:800", "--offset", "25000", "--duration",
+                                                             "0.2", captures + "/" + name + ".iq"});
     ASSERT_EQ(synth.status, 0) << synth.err;
   }
   write_file(captures + "/broken.iq", Bytes(12, 0));  // not whole pairs
@@ -125,7 +125,8 @@ TEST(BatchRun, ParallelAcrossTwoMachinesOverSsh) {
   const std::string command = "cd '" + work + "' && PARALLEL_SSH='" + server.ssh_command() +
                               "' parallel --sshlogin 1/:,1/" + LoopbackSshServer::HOST +
                               " --basefile kernel.kdsp --transferfile {} --return {/.}.wav --cleanup"
-                              " --joblog jobs.log '" + KDSP_BINARY + "' {} kernel.kdsp {/.}.wav ::: captures/*.iq";
+                              " --joblog jobs.log '" +
+                              KDSP_BINARY + "' {} kernel.kdsp {/.}.wav ::: captures/*.iq";
   const ProcessResult batch = run_process("/bin/sh", {"-c", command});
   EXPECT_EQ(batch.status, 1) << batch.err;  // the one failed job
   EXPECT_EQ(batch.err, "BAD_IQ\n");

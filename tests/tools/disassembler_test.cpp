@@ -67,7 +67,8 @@ TEST(Disassembler, RoundTripsEveryOpcodeWithEveryFieldPattern) {
   }
   ASSERT_EQ(code.size(), KERNEL_MAX_WORDS);
   std::vector<std::uint8_t> data(1003);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = (i / 100) % 2 == 0 ? 0 : static_cast<std::uint8_t>(random.next() >> 24);
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = (i / 100) % 2 == 0 ? 0 : static_cast<std::uint8_t>(random.next() >> 24);
   expect_round_trip(image_file(code, data, 1234), "every opcode");
   expect_round_trip(image_file(code, {}, KERNEL_MAX_WORDS - 1), "every opcode, last word as entry");
 }
@@ -99,12 +100,12 @@ TEST(Disassembler, NamesBranchTargetsEntryDataAndWhyAWordIsInvalid) {
       0xFF000000,  // 5: HALT
   };
   const std::string listing = disassemble(image_file(code, {0x10, 0, 0, 0, 0x20}, 2));
-  for (const char* expected : {".entry L2\n", "L0:\n", "L2:\n", "BEQZ    r1, L2", "JMP     L0",
-                               "JMP     5", "target 9 is outside the code: BAD_OPCODE if taken",
-                               ".word   0x0000FFFF", "invalid: NOP with nonzero operand bits",
-                               "invalid: opcode 0x30 with a sub-function other than EMIT (0) or EXIT (1)",
-                               "6 code words, 5 data bytes, entry word 2", "\n.data\ndata:\n",
-                               ".word   0x00000010", ".byte   0x20"}) {
+  for (const char* expected :
+       {".entry L2\n", "L0:\n", "L2:\n", "BEQZ    r1, L2", "JMP     L0", "JMP     5",
+        "target 9 is outside the code: BAD_OPCODE if taken", ".word   0x0000FFFF",
+        "invalid: NOP with nonzero operand bits",
+        "invalid: opcode 0x30 with a sub-function other than EMIT (0) or EXIT (1)",
+        "6 code words, 5 data bytes, entry word 2", "\n.data\ndata:\n", ".word   0x00000010", ".byte   0x20"}) {
     EXPECT_NE(listing.find(expected), std::string::npos) << expected << "\n" << listing;
   }
   EXPECT_EQ(listing.find("L1:"), std::string::npos);  // no label nobody jumps to

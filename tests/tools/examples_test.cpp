@@ -27,7 +27,8 @@ bool read_expectation(const std::string& source, Expectation* expectation) {
   if (at == std::string::npos) return false;
   const std::string line = source.substr(at + marker.size(), source.find('\n', at) - at - marker.size());
   const std::size_t comma = line.find(", ");
-  *expectation = Expectation{std::stoi(line.substr(0, comma)), comma == std::string::npos ? "" : line.substr(comma + 2)};
+  *expectation =
+      Expectation{std::stoi(line.substr(0, comma)), comma == std::string::npos ? "" : line.substr(comma + 2)};
   return true;
 }
 

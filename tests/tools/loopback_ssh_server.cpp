@@ -70,11 +70,9 @@ std::string public_key(const std::string& path) {
 }
 
 std::string server_config(const std::string& folder, int port) {
-  return "ListenAddress 127.0.0.1:" + std::to_string(port) + "\n" +
-         "HostKey " + folder + "/host_key\n" +
-         "PidFile " + folder + "/sshd.pid\n" +
-         "AuthorizedKeysFile " + folder + "/authorized_keys\n" +
-         "AllowUsers " + user_name() + "\n" +
+  return "ListenAddress 127.0.0.1:" + std::to_string(port) + "\n" + "HostKey " + folder + "/host_key\n" + "PidFile " +
+         folder + "/sshd.pid\n" + "AuthorizedKeysFile " + folder + "/authorized_keys\n" + "AllowUsers " + user_name() +
+         "\n" +
          "AuthenticationMethods publickey\n"
          "PasswordAuthentication no\n"
          "KbdInteractiveAuthentication no\n"
@@ -88,12 +86,12 @@ std::string server_config(const std::string& folder, int port) {
 std::string client_config(const std::string& folder, int port) {
   return std::string("Host ") + LoopbackSshServer::HOST + "\n" +
          "  HostName 127.0.0.1\n"
-         "  Port " + std::to_string(port) + "\n" +
-         "  User " + user_name() + "\n" +
-         "  IdentityFile " + folder + "/user_key\n" +
+         "  Port " +
+         std::to_string(port) + "\n" + "  User " + user_name() + "\n" + "  IdentityFile " + folder + "/user_key\n" +
          "  IdentitiesOnly yes\n"
          "  IdentityAgent none\n"
-         "  UserKnownHostsFile " + folder + "/known_hosts\n" +
+         "  UserKnownHostsFile " +
+         folder + "/known_hosts\n" +
          "  GlobalKnownHostsFile /dev/null\n"
          "  StrictHostKeyChecking yes\n"
          "  BatchMode yes\n"

@@ -51,10 +51,9 @@ double best_correlation(const std::vector<double>& a, const std::vector<double>&
 
 TEST(EndToEndQuality, VoiceComesBackFaithfullyAtThirtyDecibels) {
   ScratchDir dir;
-  const std::vector<double> received =
-      demodulate(dir, {"--audio", "voice", "--offset", "25000", "--cnr", "30", "--seed", "3", "--duration", "2",
-                       "--second-offset", "-40000", "--second-audio", "tone:1500", "--audio-out",
-                       dir.file("source.wav")});
+  const std::vector<double> received = demodulate(
+      dir, {"--audio", "voice", "--offset", "25000", "--cnr", "30", "--seed", "3", "--duration", "2", "--second-offset",
+            "-40000", "--second-audio", "tone:1500", "--audio-out", dir.file("source.wav")});
   int rate = 0;
   std::vector<float> source = read_mono_wav(dir.file("source.wav"), &rate);
   ASSERT_EQ(rate, 48000);
@@ -73,8 +72,8 @@ TEST(EndToEndQuality, NeighbouringChannelIsNotHeard) {
   // the same level: the neighbour's tone must stay 40 dB below.
   ScratchDir dir;
   const std::vector<double> received =
-      demodulate(dir, {"--audio", "tone:1000", "--offset", "25000", "--cnr", "30", "--seed", "5", "--duration",
-                       "1", "--second-offset", "-15000", "--second-audio", "tone:1500"});
+      demodulate(dir, {"--audio", "tone:1000", "--offset", "25000", "--cnr", "30", "--seed", "5", "--duration", "1",
+                       "--second-offset", "-15000", "--second-audio", "tone:1500"});
   const double wanted = tone_amplitude(received, 48000, 1000, 4800, received.size() - 4800);
   const double neighbour = tone_amplitude(received, 48000, 1500, 4800, received.size() - 4800);
   EXPECT_GT(wanted, 0.1);

@@ -34,8 +34,8 @@ void synthesize(const SynthRecording& recording, const std::function<void(const 
         const SynthChannel& channel = recording.channels[c];
         pair += std::polar(channel.amplitude, phases[c]);
         const double hz = channel.offset_hz + channel.deviation_hz * audio_at(channel.audio, t);
-        phases[c] = std::remainder(phases[c] + 2.0 * std::numbers::pi * hz / recording.sample_rate,
-                                   2.0 * std::numbers::pi);
+        phases[c] =
+            std::remainder(phases[c] + 2.0 * std::numbers::pi * hz / recording.sample_rate, 2.0 * std::numbers::pi);
       }
       if (recording.noise_rms > 0.0) pair += Pair{normal(engine), normal(engine)};
       block[i] = pair;
@@ -138,14 +138,18 @@ void write_wav_recording(const std::string& path, int subtype, const SynthRecord
 
 void write_sigmf_recording(const std::string& base, const std::string& datatype, double centre_hz,
                            const SynthRecording& recording) {
-  const std::string format = datatype == "ci8" ? "cs8" : datatype == "ci16_le" ? "cs16" : datatype == "cu8" ? "cu8" : "cf32";
+  const std::string format = datatype == "ci8"       ? "cs8"
+                             : datatype == "ci16_le" ? "cs16"
+                             : datatype == "cu8"     ? "cu8"
+                                                     : "cf32";
   write_raw_recording(base + ".sigmf-data", format, recording);
   std::ofstream meta(base + ".sigmf-meta");
   char text[512];
-  std::snprintf(text, sizeof text,
-                "{\n  \"global\": {\"core:datatype\": \"%s\", \"core:sample_rate\": %.17g, \"core:version\": \"1.0.0\"},\n"
-                "  \"captures\": [{\"core:sample_start\": 0, \"core:frequency\": %.17g}],\n  \"annotations\": []\n}\n",
-                datatype.c_str(), recording.sample_rate, centre_hz);
+  std::snprintf(
+      text, sizeof text,
+      "{\n  \"global\": {\"core:datatype\": \"%s\", \"core:sample_rate\": %.17g, \"core:version\": \"1.0.0\"},\n"
+      "  \"captures\": [{\"core:sample_start\": 0, \"core:frequency\": %.17g}],\n  \"annotations\": []\n}\n",
+      datatype.c_str(), recording.sample_rate, centre_hz);
   meta << text;
 }
 

@@ -52,9 +52,9 @@ TEST(RxPiecePlan, PiecesCoverTheCaptureWithSettledJoins) {
 
 TEST(RxOptionValues, FrequenciesAndRatesInEveryUsualSpelling) {
   const std::pair<const char*, double> good[] = {
-      {"2400000", 2400000.0}, {"2.4M", 2400000.0}, {"2.4e6", 2400000.0}, {"240k", 240000.0},
-      {"12.5k", 12500.0},     {"-12.5K", -12500.0}, {"145.5125MHz", 145512500.0}, {"1.2G", 1.2e9},
-      {"96000Hz", 96000.0},
+      {"2400000", 2400000.0},       {"2.4M", 2400000.0}, {"2.4e6", 2400000.0},
+      {"240k", 240000.0},           {"12.5k", 12500.0},  {"-12.5K", -12500.0},
+      {"145.5125MHz", 145512500.0}, {"1.2G", 1.2e9},     {"96000Hz", 96000.0},
   };
   for (const auto& [text, expected] : good) {
     double value = 0.0;

@@ -22,16 +22,16 @@ namespace {
 ToolRun rx(std::vector<std::string> args) { return run_tool(tool_path("kdsp-rx"), args); }
 
 std::vector<std::uint32_t> offset_kernel_words() {
-  return {words::getiq(2), words::ld(4, 0, 0), words::fmdemod(3, 2, 4), words::addi(1, 3, 0), words::emit(),
-          words::halt()};
+  return {words::getiq(2),      words::ld(4, 0, 0), words::fmdemod(3, 2, 4),
+          words::addi(1, 3, 0), words::emit(),      words::halt()};
 }
 
 // A kernel image that demodulates the channel at `offset_hz` (from data).
 Bytes offset_kernel(std::int32_t offset_hz) {
   const auto bits = static_cast<std::uint32_t>(offset_hz);
-  return kernel_file(offset_kernel_words(), {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
-                                             static_cast<std::uint8_t>(bits >> 16),
-                                             static_cast<std::uint8_t>(bits >> 24)});
+  return kernel_file(offset_kernel_words(),
+                     {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
+                      static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)});
 }
 
 SynthRecording tone_recording(double rate, double offset_hz, double duration_s) {
@@ -47,7 +47,8 @@ SynthRecording tone_recording(double rate, double offset_hz, double duration_s) 
 // 0 to duration_s: what a perfect receiver would give.
 std::vector<double> band_limited_source(const ModulatingAudio& audio, double duration_s) {
   std::vector<float> source(static_cast<std::size_t>(duration_s * 48000.0));
-  for (std::size_t n = 0; n < source.size(); ++n) source[n] = static_cast<float>(audio_at(audio, static_cast<double>(n) / 48000.0));
+  for (std::size_t n = 0; n < source.size(); ++n)
+    source[n] = static_cast<float>(audio_at(audio, static_cast<double>(n) / 48000.0));
   EXPECT_EQ(voice_band_filter(source.data(), source.size()), 0);
   return {source.begin(), source.end()};
 }
@@ -206,8 +207,8 @@ TEST(RxKernel, KernelSourceIsAssembledWithTheOffsetAndDefinitions) {
       "        EMIT\n"
       "        HALT\n";
   write_file(dir.file("shift.kasm"), Bytes(source.begin(), source.end()));
-  const ToolRun run =
-      rx({capture, "--offset", "-20000", "--kernel", dir.file("shift.kasm"), "-D", "SHIFT_HZ=300", "-o", dir.file("rx.wav")});
+  const ToolRun run = rx({capture, "--offset", "-20000", "--kernel", dir.file("shift.kasm"), "-D", "SHIFT_HZ=300", "-o",
+                          dir.file("rx.wav")});
   ASSERT_EQ(run.status, 0) << run.err;
   const ToolRun assembled = run_tool(tool_path("kdsp-as"), {"-D", "OFFSET_HZ=-20000", "-DSHIFT_HZ=300",
                                                             dir.file("shift.kasm"), "-o", dir.file("shift.kdsp")});
@@ -217,16 +218,19 @@ TEST(RxKernel, KernelSourceIsAssembledWithTheOffsetAndDefinitions) {
 
   // The image itself runs the same; a source with a mistake is refused with
   // the assembler's diagnostic, and a kernel that fails names its result.
-  const ToolRun image = rx({capture, "--offset", "-20000", "--kernel", dir.file("shift.kdsp"), "-o", dir.file("image.wav")});
+  const ToolRun image =
+      rx({capture, "--offset", "-20000", "--kernel", dir.file("shift.kdsp"), "-o", dir.file("image.wav")});
   ASSERT_EQ(image.status, 0) << image.err;
   EXPECT_EQ(read_file(dir.file("image.wav")), read_file(dir.file("kdsp.wav")));
-  const ToolRun undefined = rx({capture, "--offset", "-20000", "--kernel", dir.file("shift.kasm"), "-o", dir.file("u.wav")});
+  const ToolRun undefined =
+      rx({capture, "--offset", "-20000", "--kernel", dir.file("shift.kasm"), "-o", dir.file("u.wav")});
   EXPECT_EQ(undefined.status, 1);
   EXPECT_NE(undefined.err.find("shift.kasm:5:"), std::string::npos) << undefined.err;
   EXPECT_NE(undefined.err.find("undefined label 'SHIFT_HZ'"), std::string::npos) << undefined.err;
   const std::string silent = "GETIQ r2\nHALT\n";
   write_file(dir.file("silent.kasm"), Bytes(silent.begin(), silent.end()));
-  const ToolRun no_output = rx({capture, "--offset", "0", "--kernel", dir.file("silent.kasm"), "-o", dir.file("s.wav")});
+  const ToolRun no_output =
+      rx({capture, "--offset", "0", "--kernel", dir.file("silent.kasm"), "-o", dir.file("s.wav")});
   EXPECT_EQ(no_output.status, 1);
   EXPECT_NE(no_output.err.find("NO_OUTPUT"), std::string::npos) << no_output.err;
   EXPECT_FALSE(file_exists(dir.file("u.wav")) || file_exists(dir.file("s.wav")));
@@ -257,8 +261,8 @@ TEST(RxPieces, LongRecordingIsJoinedFromPiecesKdspWouldWrite) {
 
   const std::string pieces = dir.file("pieces");
   ASSERT_EQ(std::system(("mkdir " + pieces).c_str()), 0);
-  const ToolRun one = rx({dir.file("long.cs16"), "--rate", "96k", "--offset", "15k", "-j", "1", "--keep-pieces",
-                          pieces, "-o", dir.file("one.wav")});
+  const ToolRun one = rx({dir.file("long.cs16"), "--rate", "96k", "--offset", "15k", "-j", "1", "--keep-pieces", pieces,
+                          "-o", dir.file("one.wav")});
   ASSERT_EQ(one.status, 0) << one.err;
   const ToolRun two =
       rx({dir.file("long.cs16"), "--rate", "96k", "--offset", "15k", "-j", "2", "-o", dir.file("two.wav")});
@@ -330,8 +334,7 @@ TEST(RxChannelWidth, NarrowChannelRejectsNeighboursTwelveAndAHalfKilohertzAway) 
   ASSERT_EQ(narrow.status, 0) << narrow.err;
   const std::vector<double> audio = wav_samples(read_file(dir.file("narrow.wav")));
   const double narrow_correlation = correlation(reference, audio, 4800, audio.size() - 4800);
-  const ToolRun wide =
-      rx({dir.file("band.cs16"), "--rate", "480k", "--offset", "25k", "-o", dir.file("wide.wav")});
+  const ToolRun wide = rx({dir.file("band.cs16"), "--rate", "480k", "--offset", "25k", "-o", dir.file("wide.wav")});
   ASSERT_EQ(wide.status, 0) << wide.err;
   const std::vector<double> mixed = wav_samples(read_file(dir.file("wide.wav")));
   const double wide_correlation = correlation(reference, mixed, 4800, mixed.size() - 4800);
@@ -348,8 +351,8 @@ TEST(RxErrors, EveryRefusalNamesTheFileTheCauseAndTheFix) {
   write_file(dir.file("odd.cs16"), Bytes(4001, 0));
   write_sigmf_recording(dir.file("odd"), "cf32_le", 1e8, tone_recording(240000.0, 0.0, 0.01));
   write_file(dir.file("odd.sigmf-meta"),
-             Bytes{'{', '"', 'g', 'l', 'o', 'b', 'a', 'l', '"', ':', '{', '"', 'c', 'o', 'r', 'e', ':', 'd', 'a', 't',
-                   'a', 't', 'y', 'p', 'e', '"', ':', '"', 'r', 'i', '1', '6', '_', 'l', 'e', '"', '}', '}'});
+             Bytes{'{', '"', 'g', 'l', 'o', 'b', 'a', 'l', '"', ':', '{', '"', 'c', 'o', 'r', 'e', ':', 'd', 'a',
+                   't', 'a', 't', 'y', 'p', 'e', '"', ':', '"', 'r', 'i', '1', '6', '_', 'l', 'e', '"', '}', '}'});
   write_sigmf_recording(dir.file("fm"), "ci8", 145.5e6, tone_recording(1000000.0, 0.0, 0.01));
   write_file(dir.file("out.wav"), Bytes{'o', 'l', 'd'});
   struct Case {

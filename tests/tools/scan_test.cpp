@@ -13,13 +13,9 @@ namespace kdsp {
 
 namespace {
 
-ToolRun synth(std::vector<std::string> args) {
-  return run_tool(tool_path("kdsp-synth"), args);
-}
+ToolRun synth(std::vector<std::string> args) { return run_tool(tool_path("kdsp-synth"), args); }
 
-ToolRun scan(std::vector<std::string> args) {
-  return run_tool(tool_path("kdsp-scan"), args);
-}
+ToolRun scan(std::vector<std::string> args) { return run_tool(tool_path("kdsp-scan"), args); }
 
 std::vector<std::complex<float>> gaussian_noise(std::size_t pair_count, unsigned seed) {
   std::mt19937 engine(seed);
@@ -59,10 +55,9 @@ TEST(ScanChannels, FindsEveryChannelNearItsOffset) {
   };
   for (const ChannelCase& c : cases) {
     ScratchDir dir;
-    ToolRun made = synth({"--audio", c.first_audio, "--offset", std::to_string(c.first_offset_hz),
-                               "--second-audio", c.second_audio, "--second-offset", std::to_string(c.second_offset_hz),
-                               "--second-level", c.second_level_db, "--cnr", c.cnr_db, "--duration", "0.5",
-                               dir.file("c.iq")});
+    ToolRun made = synth({"--audio", c.first_audio, "--offset", std::to_string(c.first_offset_hz), "--second-audio",
+                          c.second_audio, "--second-offset", std::to_string(c.second_offset_hz), "--second-level",
+                          c.second_level_db, "--cnr", c.cnr_db, "--duration", "0.5", dir.file("c.iq")});
     ASSERT_EQ(made.status, 0) << made.err;
     ToolRun run = scan({dir.file("c.iq")});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -79,8 +74,9 @@ TEST(ScanChannels, FindsEveryChannelNearItsOffset) {
 TEST(ScanChannels, MeasuresTheCarrierToNoiseRatioItWasMadeWith) {
   for (const char* cnr : {"12", "20", "35"}) {
     ScratchDir dir;
-    ASSERT_EQ(synth({"--audio", "tone", "--offset", "-30000", "--cnr", cnr, "--duration", "0.5",
-                          dir.file("c.iq")}).status, 0);
+    ASSERT_EQ(
+        synth({"--audio", "tone", "--offset", "-30000", "--cnr", cnr, "--duration", "0.5", dir.file("c.iq")}).status,
+        0);
     ToolRun run = scan({dir.file("c.iq")});
     std::vector<ScanLine> found = parse_scan_report(run.out);
     ASSERT_EQ(found.size(), 1u) << run.out;
@@ -95,7 +91,9 @@ TEST(ScanChannels, MeasuresTheCarrierToNoiseRatioItWasMadeWith) {
 TEST(ScanChannels, StrongestChannelIsListedFirst) {
   ScratchDir dir;
   ASSERT_EQ(synth({"--offset", "-50000", "--second-offset", "50000", "--second-level", "12", "--cnr", "25",
-                        "--duration", "0.3", dir.file("c.iq")}).status, 0);
+                   "--duration", "0.3", dir.file("c.iq")})
+                .status,
+            0);
   std::vector<ScanLine> found = parse_scan_report(scan({dir.file("c.iq")}).out);
   ASSERT_EQ(found.size(), 2u);
   EXPECT_NEAR(found[0].offset_hz, 50000.0, 300.0);
@@ -149,8 +147,10 @@ TEST(ScanInput, RejectsWhatIsNotAUsableCapture) {
 
 TEST(ScanSpectrogram, PngIsValidAndShowsTheChannels) {
   ScratchDir dir;
-  ASSERT_EQ(synth({"--offset", "30000", "--second-offset", "-60000", "--cnr", "25", "--duration", "0.5",
-                        dir.file("c.iq")}).status, 0);
+  ASSERT_EQ(
+      synth({"--offset", "30000", "--second-offset", "-60000", "--cnr", "25", "--duration", "0.5", dir.file("c.iq")})
+          .status,
+      0);
   ToolRun run = scan({dir.file("c.iq"), "--png", dir.file("c.png")});
   ASSERT_EQ(run.status, 0) << run.err;
 

@@ -16,9 +16,7 @@ namespace {
 
 constexpr double PAIR_RATE = 240000.0;
 
-ToolRun synth(std::vector<std::string> args) {
-  return run_tool(tool_path("kdsp-synth"), args);
-}
+ToolRun synth(std::vector<std::string> args) { return run_tool(tool_path("kdsp-synth"), args); }
 
 double peak_magnitude(const std::vector<double>& signal, std::size_t first, std::size_t last) {
   double peak = 0.0;
@@ -46,13 +44,12 @@ void write_stereo_tones(const std::string& path, int sample_rate, double seconds
   sf_close(file);
 }
 
-
 }  // namespace
 
 TEST(SynthModulation, ToneGivesItsFrequencyAndThePeakDeviation) {
   ScratchDir dir;
-  ToolRun run = synth({"--audio", "tone:1000", "--deviation", "3000", "--offset", "-20000", "--duration", "0.25",
-                            dir.file("tone.iq")});
+  ToolRun run = synth(
+      {"--audio", "tone:1000", "--deviation", "3000", "--offset", "-20000", "--duration", "0.25", dir.file("tone.iq")});
   ASSERT_EQ(run.status, 0) << run.err;
   std::vector<std::complex<float>> pairs = read_pairs(dir.file("tone.iq"));
   ASSERT_EQ(pairs.size(), 60000u);
@@ -98,8 +95,8 @@ TEST(SynthModulation, FileLengthSetsTheDurationWhenNoneIsGiven) {
 
 TEST(SynthModulation, AudioOutHoldsTheAudioAsModulated) {
   ScratchDir dir;
-  ToolRun run = synth({"--audio", "voice", "--duration", "0.5", "--audio-out", dir.file("ref.wav"),
-                            "--offset", "5000", dir.file("v.iq")});
+  ToolRun run = synth({"--audio", "voice", "--duration", "0.5", "--audio-out", dir.file("ref.wav"), "--offset", "5000",
+                       dir.file("v.iq")});
   ASSERT_EQ(run.status, 0) << run.err;
   int rate = 0;
   std::vector<float> reference = read_mono_wav(dir.file("ref.wav"), &rate);
@@ -135,12 +132,24 @@ TEST(SynthSeed, SameSeedSameBytesOtherSeedOtherBytes) {
 
 TEST(SynthOptions, BadOptionsFailWithAMessageAndLeaveNoFile) {
   const std::vector<std::vector<std::string>> bad_lines = {
-      {"--offset", "100001"},        {"--offset", "12k"},          {"--offset", ""},
-      {"--deviation", "0"},          {"--deviation", "20000"},     {"--duration", "31"},
-      {"--duration", "0"},           {"--cnr", "nan"},             {"--audio", "noise"},
-      {"--audio", "tone:0"},         {"--audio", "two-tone:500"},  {"--audio", "file:"},
-      {"--second-level", "-6"},      {"--second-audio", "voice"},  {"--seed", "-1"},
-      {"--seed", "1.5"},             {"--frobnicate", "1"},        {"-x"},
+      {"--offset", "100001"},
+      {"--offset", "12k"},
+      {"--offset", ""},
+      {"--deviation", "0"},
+      {"--deviation", "20000"},
+      {"--duration", "31"},
+      {"--duration", "0"},
+      {"--cnr", "nan"},
+      {"--audio", "noise"},
+      {"--audio", "tone:0"},
+      {"--audio", "two-tone:500"},
+      {"--audio", "file:"},
+      {"--second-level", "-6"},
+      {"--second-audio", "voice"},
+      {"--seed", "-1"},
+      {"--seed", "1.5"},
+      {"--frobnicate", "1"},
+      {"-x"},
       {"--duration"},
   };
   for (const std::vector<std::string>& line : bad_lines) {

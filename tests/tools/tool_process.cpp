@@ -22,8 +22,6 @@ namespace kdsp {
 
 std::string tool_path(const std::string& name) { return std::string(KDSP_TOOLS_DIR) + "/" + name + "/" + name; }
 
-
-
 std::vector<std::complex<float>> read_pairs(const std::string& path) {
   std::vector<std::uint8_t> bytes = read_file(path);
   std::vector<std::complex<float>> pairs(bytes.size() / 8);

@@ -85,9 +85,8 @@ TEST(AssemblerProgram, RunningOutOfMemoryFailsCleanlyAndKeepsTheOldImage) {
   }
   write_text(dir.file("labels.kasm"), source);
   write_text(dir.file("old.kdsp"), "previous image");
-  const ProcessResult r = run_process(
-      "/bin/bash", {"-c", "ulimit -v 65536 && exec \"$0\" \"$@\"", assembler_path(), dir.file("labels.kasm"), "-o",
-                    dir.file("old.kdsp")});
+  const ProcessResult r = run_process("/bin/bash", {"-c", "ulimit -v 65536 && exec \"$0\" \"$@\"", assembler_path(),
+                                                    dir.file("labels.kasm"), "-o", dir.file("old.kdsp")});
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "kdsp-as: out of memory while assembling '" + dir.file("labels.kasm") + "'\n");

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "formats/kernel_image.h"
 #include "base/memory.h"
 #include "base/result_code.h"
+#include "formats/kernel_image.h"
 #include "support/kernel_words.h"
 #include "vm/interpreter.h"
 #include "vm/kernel_runner.h"
@@ -46,20 +46,25 @@ TEST(InterpreterFieldRules, WordsBreakingAFieldRuleEndWithBadOpcode) {
       0x00100000u,          // NOP with rd set
       add(1, 2, 3) | 0x1u,  // ADD with low twelve bits
       xor_(1, 2, 3) | 0x800u,
-      shl(1, 2, 32),        // shift count above 31
-      shr(1, 2, 0x1000),    // count in the rb bits
+      shl(1, 2, 32),             // shift count above 31
+      shr(1, 2, 0x1000),         // count in the rb bits
       beqz(1, 0) | 0x00010000u,  // ra field in a conditional branch
       bltz(1, 0) | 0x00020000u,
-      jmp(0) | 0x00100000u,      // rd in JMP
-      jmp(0) | 0x00010000u,      // ra in JMP
-      getiq(3) | 0x1u,           // GETIQ low bits
+      jmp(0) | 0x00100000u,  // rd in JMP
+      jmp(0) | 0x00010000u,  // ra in JMP
+      getiq(3) | 0x1u,       // GETIQ low bits
       getiq(3) | 0x00010000u,
       fmdemod(3, 2, 4) | 0x1u,
       fshift(3, 2, 4) | 0x10u,
-      0x30000002u,               // no such sub-function of 0x30
+      0x30000002u,  // no such sub-function of 0x30
       0x30800000u,
-      0xFF000001u,               // HALT with operand bits
-      0x0D000000u, 0x1F000000u, 0x23000000u, 0x2F000000u, 0x31000000u, 0xFE000000u,
+      0xFF000001u,  // HALT with operand bits
+      0x0D000000u,
+      0x1F000000u,
+      0x23000000u,
+      0x2F000000u,
+      0x31000000u,
+      0xFE000000u,
   };
   for (std::uint32_t word : bad_words) {
     // The first word stores a marker; the bad word must not disturb anything.
@@ -94,15 +99,15 @@ TEST(InterpreterMemory, LoadsAndStoresOnlyWholeWordsInsideTheMemory) {
   data[32767] = 0xAB;
   data[DATA_MEMORY_SIZE - 4] = 0x01;
   data[DATA_MEMORY_SIZE - 1] = 0x80;
-  const KernelOutcome loaded = run_words(
-      {ld(2, 0x7FFF, 0), st(2, 0, 0), li(3, 0xFFFFC), ld(2, 0, 3), st(2, 4, 0), halt()}, data);
+  const KernelOutcome loaded =
+      run_words({ld(2, 0x7FFF, 0), st(2, 0, 0), li(3, 0xFFFFC), ld(2, 0, 3), st(2, 4, 0), halt()}, data);
   EXPECT_EQ(loaded.result, ResultCode::NO_OUTPUT);
   EXPECT_EQ(word_at(loaded, 0), 0xABu);
   EXPECT_EQ(word_at(loaded, 4), 0x80000001u);
 
   const std::vector<std::vector<std::uint32_t>> out_of_bounds = {
       {li(3, 0xFFFFD), ld(2, 0, 3), halt()},
-      {ld(2, -4, 0), halt()},                              // no wrap below 0
+      {ld(2, -4, 0), halt()},                                              // no wrap below 0
       {lui(3, 0xFFFFF), li(4, 0xFFF), add(3, 3, 4), ld(2, 1, 3), halt()},  // no wrap past 2^32
       {li(3, 0xFFFFF), st(2, 0, 3), halt()},
   };
@@ -145,8 +150,7 @@ TEST(InterpreterBranches, TargetsAreCheckedOnlyWhenTaken) {
 
 TEST(InterpreterBranches, BltzTestsTheSignBit) {
   EXPECT_EQ(r2_after({lui(3, 0x80000), li(2, 1), bltz(3, 1), li(2, 0)}), 1u);
-  EXPECT_EQ(r2_after({lui(3, 0x7FFFF), addi(3, 3, 0x7FF), addi(3, 3, 0x7FF), li(2, 1), bltz(3, 1), li(2, 0)}),
-            0u);
+  EXPECT_EQ(r2_after({lui(3, 0x7FFFF), addi(3, 3, 0x7FF), addi(3, 3, 0x7FF), li(2, 1), bltz(3, 1), li(2, 0)}), 0u);
   EXPECT_EQ(r2_after({addi(3, 3, -1), li(2, 1), bltz(3, 1), li(2, 0)}), 1u);
 }
 
@@ -215,15 +219,13 @@ TEST(InterpreterHandles, CaptureHandleAndRefusedHandles) {
   // FMDEMOD needs the capture handle.
   for (std::uint32_t handle : {0u, 2u, 127u, 128u, 0xFFFFFFFFu}) {
     const KernelOutcome outcome =
-        run_words({lui(2, handle >> 12), addi(2, 2, 0), li(5, handle & 0xFFF), add(2, 2, 5),
-                   fmdemod(3, 2, 4), halt()});
+        run_words({lui(2, handle >> 12), addi(2, 2, 0), li(5, handle & 0xFFF), add(2, 2, 5), fmdemod(3, 2, 4), halt()});
     EXPECT_EQ(outcome.result, ResultCode::BAD_HANDLE) << handle;
   }
   // The offset is checked after the handle: +-100000 is the range.
   EXPECT_EQ(run_words({getiq(2), li(4, 100001), fmdemod(3, 2, 4), halt()}).result, ResultCode::BAD_PARAM);
   // -100001: two's complement negation by XOR with all ones, plus one.
-  EXPECT_EQ(run_words({getiq(2), li(4, 100001), addi(6, 0, -1), xor_(4, 4, 6), addi(4, 4, 1),
-                       fmdemod(3, 2, 4), halt()})
+  EXPECT_EQ(run_words({getiq(2), li(4, 100001), addi(6, 0, -1), xor_(4, 4, 6), addi(4, 4, 1), fmdemod(3, 2, 4), halt()})
                 .result,
             ResultCode::BAD_PARAM);
   EXPECT_EQ(run_words({getiq(2), li(4, 10001), li(1, 0), fshift(3, 1, 4), halt()}).result, ResultCode::BAD_HANDLE);

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "formats/kernel_image.h"
-#include "base/memory.h"
 #include "base/byte_order.h"
+#include "base/memory.h"
 #include "driver/driver.h"
+#include "formats/kernel_image.h"
 
 namespace kdsp {
 

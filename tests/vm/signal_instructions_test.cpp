@@ -48,8 +48,8 @@ TEST(SignalInstructions, SixWordKernelEmitsTheDemodulatedTone) {
 
 TEST(SignalInstructions, HandlesAreHandedOutInOrderOfCreation) {
   const KernelOutcome outcome =
-      run_words({getiq(2), li(4, 25000), fmdemod(3, 2, 4), st(3, 0, 0), fmdemod(5, 2, 4), st(5, 4, 0),
-                 li(6, 300), fshift(7, 3, 6), st(7, 8, 0), fshift(9, 3, 6), st(9, 12, 0), halt()},
+      run_words({getiq(2), li(4, 25000), fmdemod(3, 2, 4), st(3, 0, 0), fmdemod(5, 2, 4), st(5, 4, 0), li(6, 300),
+                 fshift(7, 3, 6), st(7, 8, 0), fshift(9, 3, 6), st(9, 12, 0), halt()},
                 {}, 0, fm_capture());
   EXPECT_EQ(outcome.result, ResultCode::NO_OUTPUT);
   EXPECT_EQ(word_at(outcome, 0), 2u);
@@ -94,13 +94,15 @@ TEST(SignalInstructions, RefusedCaptureIsABadParameter) {
 TEST(SignalInstructions, ThirtyTwoCreationsThenTheLimit) {
   const std::vector<float> capture = fm_capture(600);
   EXPECT_EQ(run_words(then(create_handles(32), addi(1, 3, 0), emit(), halt()), {}, 0, capture).result, ResultCode::OK);
-  EXPECT_EQ(run_words(then(create_handles(32), fmdemod(3, 2, 4), halt()), {}, 0, capture).result, ResultCode::DSP_LIMIT);
+  EXPECT_EQ(run_words(then(create_handles(32), fmdemod(3, 2, 4), halt()), {}, 0, capture).result,
+            ResultCode::DSP_LIMIT);
   EXPECT_EQ(run_words(then(create_handles(32), li(6, 1), fshift(5, 3, 6), halt()), {}, 0, capture).result,
             ResultCode::DSP_LIMIT);
   // The limit comes before the parameter check, after the handle check.
   EXPECT_EQ(run_words(then(create_handles(32), li(4, 100001), fmdemod(3, 2, 4), halt()), {}, 0, capture).result,
             ResultCode::DSP_LIMIT);
-  EXPECT_EQ(run_words(then(create_handles(32), fmdemod(3, 0, 4), halt()), {}, 0, capture).result, ResultCode::BAD_HANDLE);
+  EXPECT_EQ(run_words(then(create_handles(32), fmdemod(3, 0, 4), halt()), {}, 0, capture).result,
+            ResultCode::BAD_HANDLE);
   // The last handle of the 32 is 33.
   const KernelOutcome last = run_words(then(create_handles(32), st(3, 0, 0), halt()), {}, 0, capture);
   EXPECT_EQ(word_at(last, 0), 33u);
@@ -136,8 +138,8 @@ TEST(SignalInstructions, EveryAllocationFailureEndsTheRunCleanly) {
   // code of the instruction that needed it and keeps nothing (the leak
   // checker of the sanitizer build watches the rest).
   const std::vector<float> capture = fm_capture(600);
-  const std::vector<std::uint32_t> code = {getiq(2),    li(4, 25000), fmdemod(3, 2, 4), li(6, 300),
-                                           fshift(1, 3, 6), emit(),   halt()};
+  const std::vector<std::uint32_t> code = {getiq(2), li(4, 25000), fmdemod(3, 2, 4), li(6, 300), fshift(1, 3, 6),
+                                           emit(),   halt()};
   std::uint64_t total = 0;
   ASSERT_EQ(run_words(code, {}, 0, capture, 0, &total).result, ResultCode::OK);
   ASSERT_GE(total, 3u);

@@ -66,8 +66,7 @@ void configure_tool_app(CLI::App& app, const ToolHelp& help) {
   app.footer(help.footer);
   app.formatter(std::make_shared<ToolFormatter>(std::string("usage: ") + help.program + " " + help.synopsis));
   app.set_help_flag("-h,--help", "show this text and exit");
-  app.set_version_flag("--version", tool_version_line(help.program),
-                       "show the program's name and version and exit");
+  app.set_version_flag("--version", tool_version_line(help.program), "show the program's name and version and exit");
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
@@ -117,15 +116,15 @@ CLI::Option* add_checked_option(CLI::App& app, const std::string& name, ApplyVal
   });
 }
 
-CLI::Option* add_real_option(CLI::App& app, const std::string& name, double* value, double min_value,
-                             double max_value, const std::string& expected) {
+CLI::Option* add_real_option(CLI::App& app, const std::string& name, double* value, double min_value, double max_value,
+                             const std::string& expected) {
   return add_checked_option(app, name, [=](const std::string& text) {
     return parse_real_option(text.c_str(), min_value, max_value, value) == 0 ? std::string() : expected;
   });
 }
 
-CLI::Option* add_integer_option(CLI::App& app, const std::string& name, std::int64_t* value,
-                                std::int64_t min_value, std::int64_t max_value, const std::string& expected) {
+CLI::Option* add_integer_option(CLI::App& app, const std::string& name, std::int64_t* value, std::int64_t min_value,
+                                std::int64_t max_value, const std::string& expected) {
   return add_checked_option(app, name, [=](const std::string& text) {
     return parse_integer_option(text.c_str(), min_value, max_value, value) == 0 ? std::string() : expected;
   });

@@ -66,10 +66,10 @@ using ApplyValue = std::function<std::string(const std::string& text)>;
 CLI::Option* add_checked_option(CLI::App& app, const std::string& name, ApplyValue apply);
 
 // Value options read with the strict parsers of option_value.h.
-CLI::Option* add_real_option(CLI::App& app, const std::string& name, double* value, double min_value,
-                             double max_value, const std::string& expected);
-CLI::Option* add_integer_option(CLI::App& app, const std::string& name, std::int64_t* value,
-                                std::int64_t min_value, std::int64_t max_value, const std::string& expected);
+CLI::Option* add_real_option(CLI::App& app, const std::string& name, double* value, double min_value, double max_value,
+                             const std::string& expected);
+CLI::Option* add_integer_option(CLI::App& app, const std::string& name, std::int64_t* value, std::int64_t min_value,
+                                std::int64_t max_value, const std::string& expected);
 CLI::Option* add_unsigned_option(CLI::App& app, const std::string& name, std::uint64_t* value);
 // A file name: any text but the empty one.
 CLI::Option* add_path_option(CLI::App& app, const std::string& name, std::string* value);

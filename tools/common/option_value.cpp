@@ -30,8 +30,7 @@ int parse_real_option(const char* text, double min_value, double max_value, doub
   return 0;
 }
 
-int parse_integer_option(const char* text, std::int64_t min_value, std::int64_t max_value,
-                         std::int64_t* value) {
+int parse_integer_option(const char* text, std::int64_t min_value, std::int64_t max_value, std::int64_t* value) {
   if (!starts_like_a_number(text)) return -1;
   char* end = nullptr;
   errno = 0;

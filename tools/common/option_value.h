@@ -12,8 +12,7 @@ int parse_real_option(const char* text, double min_value, double max_value, doub
 
 // 0 with `*value` set when `text` is a decimal integer within
 // [min_value, max_value]; -1 with `*value` untouched otherwise.
-int parse_integer_option(const char* text, std::int64_t min_value, std::int64_t max_value,
-                         std::int64_t* value);
+int parse_integer_option(const char* text, std::int64_t min_value, std::int64_t max_value, std::int64_t* value);
 
 // 0 with `*value` set when `text` is an unsigned decimal integer that fits in
 // 64 bits (no sign); -1 with `*value` untouched otherwise.

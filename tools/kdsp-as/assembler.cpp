@@ -5,10 +5,10 @@
 #include <functional>
 #include <optional>
 
-#include "vm/vm_state.h"
 #include "base/byte_order.h"
 #include "formats/kernel_image.h"
 #include "vm/isa.h"
+#include "vm/vm_state.h"
 
 namespace kdsp {
 
@@ -339,7 +339,8 @@ std::vector<Span> split_operands(Assembly& as, std::uint32_t line, Span rest, bo
   std::size_t start = 0;
   while (true) {
     const std::size_t comma = rest.text.find(',', start);
-    const Span piece = trim(subspan(rest, start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    const Span piece =
+        trim(subspan(rest, start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
     if (piece.text.empty()) {
       report(as, line, piece.column, "empty operand");
       *ok = false;
@@ -480,8 +481,8 @@ bool require_data_section(Assembly& as, std::uint32_t line, Span head) {
 
 void parse_space(Assembly& as, std::uint32_t line, Span head, Span rest) {
   std::vector<Operand> operands;
-  const bool parsed = parse_operands(as, line, ".space", head.column, rest, {OperandKind::VALUE}, "a byte count",
-                                     false, &operands);
+  const bool parsed =
+      parse_operands(as, line, ".space", head.column, rest, {OperandKind::VALUE}, "a byte count", false, &operands);
   if (!parsed) return;
   const ValueExpr& count = operands[0].value;
   if (!count.label.empty() || count.addend < 0) {
@@ -499,8 +500,8 @@ void parse_entry(Assembly& as, std::uint32_t line, Span head, Span rest) {
   }
   as.entry_line = line;
   Statement statement{StatementKind::ENTRY, nullptr, {}, line, head.column, 0};
-  if (parse_operands(as, line, ".entry", head.column, rest, {OperandKind::VALUE}, "a code label or word index",
-                     false, &statement.operands)) {
+  if (parse_operands(as, line, ".entry", head.column, rest, {OperandKind::VALUE}, "a code label or word index", false,
+                     &statement.operands)) {
     as.statements.push_back(std::move(statement));
   }
 }
@@ -513,7 +514,8 @@ void parse_directive(Assembly& as, std::uint32_t line, Span head, Span rest) {
     parse_entry(as, line, head, rest);
   } else if (name == ".word") {
     const bool text = as.section == Section::TEXT;
-    Statement statement{text ? StatementKind::CODE_WORDS : StatementKind::DATA_WORDS, nullptr, {}, line, head.column, 0};
+    Statement statement{
+        text ? StatementKind::CODE_WORDS : StatementKind::DATA_WORDS, nullptr, {}, line, head.column, 0};
     const bool parsed = parse_operands(as, line, ".word", head.column, rest, {}, "", true, &statement.operands);
     keep(as, std::move(statement), piece_count(rest) * (text ? 1u : 4u), parsed);
   } else if (name == ".byte") {
@@ -625,9 +627,7 @@ bool encode_instruction(Assembly& as, const Statement& st, std::uint32_t* word) 
   const std::uint8_t op = info.opcode;
   std::int64_t value = 0;
   switch (info.form) {
-    case OperandForm::NONE:
-      *word = encode_word(op, 0, 0, 0) | info.fixed_value;
-      return true;
+    case OperandForm::NONE: *word = encode_word(op, 0, 0, 0) | info.fixed_value; return true;
     case OperandForm::RD_IMM20:
       if (!resolve_in(as, st.line, ops[1], UNSIGNED20, &value)) return false;
       *word = encode_word(op, ops[0].reg, static_cast<std::uint32_t>(value >> 16), low16(value));
@@ -654,9 +654,7 @@ bool encode_instruction(Assembly& as, const Statement& st, std::uint32_t* word) 
       *word = encode_word(op, rd, 0, low16(value));
       return true;
     }
-    case OperandForm::RD:
-      *word = encode_word(op, ops[0].reg, 0, 0);
-      return true;
+    case OperandForm::RD: *word = encode_word(op, ops[0].reg, 0, 0); return true;
   }
   return false;
 }
@@ -682,9 +680,18 @@ void encode_values(Assembly& as, const Statement& st) {
     const bool ok = resolve_in(as, st.line, operand, range, &value);
     const std::uint32_t bits = ok ? static_cast<std::uint32_t>(value) : 0;
     switch (st.kind) {
-      case StatementKind::CODE_WORDS: as.code[address] = bits; address += 1; break;
-      case StatementKind::DATA_WORDS: write_le32(&as.data[address], bits); address += 4; break;
-      default: as.data[address] = static_cast<std::uint8_t>(bits); address += 1; break;
+      case StatementKind::CODE_WORDS:
+        as.code[address] = bits;
+        address += 1;
+        break;
+      case StatementKind::DATA_WORDS:
+        write_le32(&as.data[address], bits);
+        address += 4;
+        break;
+      default:
+        as.data[address] = static_cast<std::uint8_t>(bits);
+        address += 1;
+        break;
     }
   }
 }
@@ -696,9 +703,9 @@ void resolve_entry(Assembly& as, const Statement& st) {
   if (section == Section::DATA) {
     report(as, st.line, st.operands[0].column, ".entry names a data label");
   } else if (entry < 0 || entry >= static_cast<std::int64_t>(as.code_words)) {
-    report(as, st.line, st.operands[0].column,
-           "entry word " + std::to_string(entry) + " lies outside the code (" + std::to_string(as.code_words) +
-               " words)");
+    report(
+        as, st.line, st.operands[0].column,
+        "entry word " + std::to_string(entry) + " lies outside the code (" + std::to_string(as.code_words) + " words)");
   }
 }
 
@@ -734,15 +741,14 @@ int parse_asm_definition(std::string_view text, AsmDefinition* definition, std::
   const std::size_t equals = text.find('=');
   const std::string_view name = text.substr(0, equals);
   if (equals == std::string_view::npos || name.empty() || name_length(name) != name.size() || name[0] == '.' ||
-      is_digit(name[0]) ||
-      is_register_name(name)) {
+      is_digit(name[0]) || is_register_name(name)) {
     *error = "expected NAME=VALUE with NAME written as a label, found " + quoted(text);
     return -1;
   }
   const std::optional<std::int64_t> value = parse_number(text.substr(equals + 1));
   if (!value || *value < WORD_MIN || *value > WORD_MAX) {
-    *error = "the value of " + quoted(name) + " must be a number within 32 bits, found " +
-             quoted(text.substr(equals + 1));
+    *error =
+        "the value of " + quoted(name) + " must be a number within 32 bits, found " + quoted(text.substr(equals + 1));
     return -1;
   }
   definition->name = std::string(name);
@@ -794,7 +800,8 @@ std::vector<std::uint8_t> kernel_file_bytes(const AsmProgram& program) {
   const std::uint32_t code_count = static_cast<std::uint32_t>(program.code.size());
   const std::uint32_t data_size = static_cast<std::uint32_t>(program.data.size());
   const KernelHeader header{KERNEL_MAGIC, KERNEL_VERSION, static_cast<std::uint16_t>(KERNEL_HEADER_SIZE),
-                            code_count, data_size, program.entry, {0, 0, 0}};
+                            code_count,   data_size,      program.entry,
+                            {0, 0, 0}};
   std::vector<std::uint8_t> bytes(KERNEL_HEADER_SIZE + 4ull * code_count + data_size);
   write_kernel_header(header, bytes.data());
   std::uint8_t* out = bytes.data() + KERNEL_HEADER_SIZE;

@@ -27,7 +27,8 @@ namespace {
 constexpr std::uint64_t MAX_SOURCE_SIZE = 64ull << 20;
 
 constexpr ToolHelp AS_HELP{
-    "kdsp-as", "[-D NAME=VALUE ...] SOURCE.kasm -o KERNEL.kdsp",
+    "kdsp-as",
+    "[-D NAME=VALUE ...] SOURCE.kasm -o KERNEL.kdsp",
     "Assembles kernel source text into a kernel image for kdsp. Errors are\n"
     "printed as file:line:column: message. -D gives the source a constant it\n"
     "may use wherever a number may stand.",

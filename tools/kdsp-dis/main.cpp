@@ -21,7 +21,8 @@ namespace kdsp {
 namespace {
 
 constexpr ToolHelp DIS_HELP{
-    "kdsp-dis", "KERNEL.kdsp",
+    "kdsp-dis",
+    "KERNEL.kdsp",
     "Prints a kernel image as kdsp-as source on standard output; assembling\n"
     "the listing gives back the image byte for byte.",
     "Exit status: 0 the listing was written; 1 the file is not a kernel image\n"
@@ -56,8 +57,7 @@ int run_program(int argc, char** argv) {
   CLI::App app;
   configure_tool_app(app, DIS_HELP);
   std::string kernel_path;
-  add_path_option(app, "KERNEL.kdsp", &kernel_path)->required()->type_name("")->description(
-      "the kernel image to list");
+  add_path_option(app, "KERNEL.kdsp", &kernel_path)->required()->type_name("")->description("the kernel image to list");
   int exit_status = 0;
   if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
   return disassemble_file(kernel_path);  // running out of memory is caught by run_tool_main

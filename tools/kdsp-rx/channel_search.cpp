@@ -59,9 +59,9 @@ int find_strongest_channel(const RecordingInfo& recording, double reach_hz, Foun
   }
   std::vector<std::complex<float>> pairs;
   if (read_search_pairs(recording, fft_size, &pairs, error) != 0) return -1;
-  const CaptureSpectrum spectrum = analyse_capture(
-      std::span<const float>(reinterpret_cast<const float*>(pairs.data()), 2 * pairs.size()), recording.sample_rate,
-      fft_size);
+  const CaptureSpectrum spectrum =
+      analyse_capture(std::span<const float>(reinterpret_cast<const float*>(pairs.data()), 2 * pairs.size()),
+                      recording.sample_rate, fft_size);
   pairs.clear();
   pairs.shrink_to_fit();
   const double floor_power = noise_floor_power(spectrum.average_power);
@@ -72,8 +72,8 @@ int find_strongest_channel(const RecordingInfo& recording, double reach_hz, Foun
     choice->cnr_db = channel.cnr_db;
     return 0;
   }
-  *error = "no channel stands " + std::to_string(static_cast<int>(DEFAULT_THRESHOLD_DB)) +
-           " dB above the noise in '" + recording.path + "'; give --offset or --freq";
+  *error = "no channel stands " + std::to_string(static_cast<int>(DEFAULT_THRESHOLD_DB)) + " dB above the noise in '" +
+           recording.path + "'; give --offset or --freq";
   return -1;
 }
 

@@ -84,8 +84,8 @@ std::vector<std::uint8_t> builtin_kernel_bytes(std::int32_t offset_hz) {
   return bytes;
 }
 
-int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const float* iq_values,
-                          std::uint64_t pair_count, std::vector<std::uint8_t>* wav, std::string* error) {
+int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const float* iq_values, std::uint64_t pair_count,
+                          std::vector<std::uint8_t>* wav, std::string* error) {
   if (pair_count == 0 || pair_count > IQ_MAX_PAIRS) {
     *error = "a capture of " + std::to_string(pair_count) + " pairs is not one kdsp accepts";
     return -1;
@@ -105,7 +105,9 @@ int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const floa
   const RunOutcome outcome = run_captured_kernel(run.kernel, capture, &run.wav);
   switch (outcome.end) {
     case RunEnd::SUCCEEDED: break;
-    case RunEnd::KERNEL_EXIT: *error = "the kernel ended with EXIT code " + std::to_string(outcome.exit_code); return -1;
+    case RunEnd::KERNEL_EXIT:
+      *error = "the kernel ended with EXIT code " + std::to_string(outcome.exit_code);
+      return -1;
     case RunEnd::FAILED: *error = std::string("the kernel run failed with ") + result_name(outcome.failure); return -1;
   }
   wav->assign(run.wav.bytes, run.wav.bytes + run.wav.length);

@@ -35,8 +35,8 @@ std::vector<std::uint8_t> builtin_kernel_bytes(std::int32_t offset_hz);
 // CORE_PAIR_RATE, as kdsp runs it on a capture file holding those floats.
 // 0 with `*wav` holding the WAV file kdsp would write, or -1 with `*error`
 // saying why the core refused the capture or the kernel failed.
-int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const float* iq_values,
-                          std::uint64_t pair_count, std::vector<std::uint8_t>* wav, std::string* error);
+int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const float* iq_values, std::uint64_t pair_count,
+                          std::vector<std::uint8_t>* wav, std::string* error);
 
 // Rewrites the size fields of a core WAV header for `sample_count` samples.
 void set_wav_sample_count(std::uint8_t* header, std::uint64_t sample_count);

@@ -142,8 +142,8 @@ FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, d
   plan.channel_width_hz =
       channel_width_hz > 0.0 && channel_width_hz < VOICE_CHAIN_CHANNEL_WIDTH_HZ ? channel_width_hz : 0.0;
   const double placed = std::round(offset_hz);
-  plan.pass_through = input_rate == CORE_PAIR_RATE && plan.channel_width_hz == 0.0 &&
-                      std::fabs(placed) <= CORE_MAX_OFFSET_HZ;
+  plan.pass_through =
+      input_rate == CORE_PAIR_RATE && plan.channel_width_hz == 0.0 && std::fabs(placed) <= CORE_MAX_OFFSET_HZ;
   if (plan.pass_through) {
     plan.placed_offset_hz = static_cast<std::int32_t>(placed);
     plan.output_pair_count = input_pair_count;
@@ -153,8 +153,8 @@ FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, d
   }
   plan.shift_hz = offset_hz;
   plan.placed_offset_hz = 0;
-  plan.output_pair_count = static_cast<std::uint64_t>(
-      std::floor(static_cast<long double>(input_pair_count) * CORE_PAIR_RATE / input_rate));
+  plan.output_pair_count =
+      static_cast<std::uint64_t>(std::floor(static_cast<long double>(input_pair_count) * CORE_PAIR_RATE / input_rate));
   if (is_whole_rate(input_rate)) {
     const auto rate = static_cast<std::uint64_t>(input_rate);
     const std::uint64_t common = std::gcd(rate, std::uint64_t{CORE_PAIR_RATE});

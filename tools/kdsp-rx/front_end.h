@@ -32,14 +32,14 @@ struct FrontEndPlan {
   double input_rate = 0.0;
   std::uint64_t input_pair_count = 0;
   bool pass_through = false;
-  double shift_hz = 0.0;                 // moved to 0 Hz when not passing through
-  std::int32_t placed_offset_hz = 0;     // where the kernel finds the channel
-  double channel_width_hz = 0.0;         // 0: no channel filter
-  std::uint64_t output_pair_count = 0;   // the whole recording at the core's rate
+  double shift_hz = 0.0;                // moved to 0 Hz when not passing through
+  std::int32_t placed_offset_hz = 0;    // where the kernel finds the channel
+  double channel_width_hz = 0.0;        // 0: no channel filter
+  std::uint64_t output_pair_count = 0;  // the whole recording at the core's rate
   // Output positions that are multiples of this fall exactly on an input
   // sample (0: no such positions; the nearest input sample is taken).
   std::uint64_t output_grid = 0;
-  std::uint64_t input_grid = 0;          // input samples per output_grid
+  std::uint64_t input_grid = 0;  // input samples per output_grid
 };
 
 // Plans the conversion of a recording with the channel at `offset_hz` from its

@@ -14,9 +14,7 @@ namespace {
 constexpr std::uint64_t MAX_KERNEL_FILE_BYTES = 64ull << 20;
 constexpr const char* PLACED_OFFSET_NAME = "OFFSET_HZ";
 
-bool is_source(const std::string& path) {
-  return path.size() >= 5 && path.compare(path.size() - 5, 5, ".kasm") == 0;
-}
+bool is_source(const std::string& path) { return path.size() >= 5 && path.compare(path.size() - 5, 5, ".kasm") == 0; }
 
 int assemble(const std::string& path, std::string_view text, const std::vector<std::string>& definitions,
              std::int32_t placed_offset_hz, std::vector<std::uint8_t>* image, std::string* error) {

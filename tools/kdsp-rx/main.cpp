@@ -62,8 +62,10 @@ int choose_offset(const RxOptions& options, const RecordingInfo& recording, doub
   std::string where = "offset " + hz_text(*offset_hz);
   if (recording.centre_hz) where = hz_text(*recording.centre_hz + *offset_hz) + " (" + where + ")";
   if (!options.quiet) {
-    std::fprintf(stderr, "kdsp-rx: channel at %s, %.1f dB over the noise, the strongest found; give --offset or "
-                 "--freq for another\n", where.c_str(), found.cnr_db);
+    std::fprintf(stderr,
+                 "kdsp-rx: channel at %s, %.1f dB over the noise, the strongest found; give --offset or "
+                 "--freq for another\n",
+                 where.c_str(), found.cnr_db);
   }
   return 0;
 }
@@ -77,8 +79,8 @@ int check_in_band(const RecordingInfo& recording, double offset_hz, std::string*
     where = hz_text(*recording.centre_hz + offset_hz) + " (offset " + hz_text(offset_hz) + ")";
     band = "frequencies from " + hz_text(*recording.centre_hz - reach) + " to " + hz_text(*recording.centre_hz + reach);
   }
-  *error = "the channel at " + where + " is outside the band of '" + recording.path + "' (" +
-           recording.description + ": " + (reach > 0.0 ? band : std::string("no room for a channel")) +
+  *error = "the channel at " + where + " is outside the band of '" + recording.path + "' (" + recording.description +
+           ": " + (reach > 0.0 ? band : std::string("no room for a channel")) +
            ", a channel needing 12.5 kHz on either side); choose a channel inside it";
   return -1;
 }
@@ -98,8 +100,8 @@ int run(const RxOptions& options) {
     return fail("'" + recording.path + "' is too short: " + std::to_string(recording.pair_count) +
                 " pairs, less than one audio sample");
   }
-  job.pieces = plan_pieces(job.front_end.output_pair_count, job.front_end.output_grid, CORE_MAX_PAIRS,
-                           CORE_PAIRS_PER_SAMPLE);
+  job.pieces =
+      plan_pieces(job.front_end.output_pair_count, job.front_end.output_grid, CORE_MAX_PAIRS, CORE_PAIRS_PER_SAMPLE);
   if (options.kernel_path.empty()) {
     job.kernel_image = builtin_kernel_bytes(job.front_end.placed_offset_hz);
   } else if (load_kernel(options.kernel_path, options.definitions, job.front_end.placed_offset_hz, &job.kernel_image,
@@ -107,8 +109,8 @@ int run(const RxOptions& options) {
     return fail(error);
   }
   job.pieces_dir = options.pieces_dir;
-  job.threads = options.threads != 0 ? static_cast<unsigned>(options.threads)
-                                     : std::max(1u, std::thread::hardware_concurrency());
+  job.threads =
+      options.threads != 0 ? static_cast<unsigned>(options.threads) : std::max(1u, std::thread::hardware_concurrency());
 
   ReceiveProgress progress;
   std::vector<std::uint8_t> wav;
@@ -119,8 +121,7 @@ int run(const RxOptions& options) {
     received = receive_channel(job, &progress, &wav, &error);
   }
   if (received != 0) return fail("'" + recording.path + "': " + error);
-  apply_after_demod(options.after, CORE_AUDIO_RATE,
-                    std::span<std::uint8_t>(wav).subspan(CORE_WAV_HEADER_BYTES));
+  apply_after_demod(options.after, CORE_AUDIO_RATE, std::span<std::uint8_t>(wav).subspan(CORE_WAV_HEADER_BYTES));
   const char* output = options.output_path == "-" ? nullptr : options.output_path.c_str();
   if (write_output_file(output, wav) != 0) {
     return fail(output == nullptr ? std::string("the WAV could not be written to standard output")

@@ -86,8 +86,7 @@ int run_piece(SharedRun& run, RecordingReader& reader, std::size_t index, std::s
                             cause) != 0) {
     return -1;
   }
-  if (!job.pieces_dir.empty() &&
-      keep_piece(job.pieces_dir, index, capture.get(), piece.pair_count, wav, cause) != 0) {
+  if (!job.pieces_dir.empty() && keep_piece(job.pieces_dir, index, capture.get(), piece.pair_count, wav, cause) != 0) {
     return -1;
   }
   capture.reset();

@@ -25,9 +25,8 @@ constexpr const char* FORMAT_CHOICES = "cu8, cs8, cs16 or cf32";
 bool ends_with(std::string_view text, std::string_view tail) {
   if (text.size() < tail.size()) return false;
   std::string_view end = text.substr(text.size() - tail.size());
-  return std::equal(end.begin(), end.end(), tail.begin(), [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == b;
-  });
+  return std::equal(end.begin(), end.end(), tail.begin(),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
 }
 
 std::string quoted(const std::string& path) { return "'" + path + "'"; }
@@ -110,8 +109,7 @@ int describe_sigmf(const std::string& path, RecordingInfo* info, std::string* er
   }
   SigmfMeta meta;
   std::string cause;
-  if (parse_sigmf_meta(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), &meta, &cause) !=
-      0) {
+  if (parse_sigmf_meta(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), &meta, &cause) != 0) {
     *error = "SigMF metadata " + quoted(meta_path) + " cannot be used: " + cause;
     return -1;
   }
@@ -132,8 +130,7 @@ int describe_file(const RecordingRequest& request, RecordingInfo* info, std::str
     if (ends_with(path, ".iq")) info->sample_rate = CORE_PAIR_RATE;
     return 0;
   }
-  *error = "cannot tell the format of " + quoted(path) +
-           " from its name; give --format (" + FORMAT_CHOICES +
+  *error = "cannot tell the format of " + quoted(path) + " from its name; give --format (" + FORMAT_CHOICES +
            ") for raw I/Q, or name it .wav, .sigmf-meta, .iq, .cu8, .cs8, .cs16 or .cf32";
   return -1;
 }
@@ -158,8 +155,9 @@ int describe_recording(const RecordingRequest& request, RecordingInfo* info, std
              rate_text(MAX_SAMPLE_RATE);
     return -1;
   }
-  described.description = std::string(described.kind == RecordingKind::WAV ? "WAV" : sample_format_name(described.format)) +
-                          " at " + rate_text(described.sample_rate) + " pairs/s";
+  described.description =
+      std::string(described.kind == RecordingKind::WAV ? "WAV" : sample_format_name(described.format)) + " at " +
+      rate_text(described.sample_rate) + " pairs/s";
   *info = std::move(described);
   return 0;
 }

@@ -51,8 +51,8 @@ struct RecordingReader {
   const RecordingInfo* info = nullptr;
   int fd = -1;
   SNDFILE* sound = nullptr;
-  std::vector<std::uint8_t> bytes;   // raw block buffer
-  std::vector<float> frames;         // WAV block buffer
+  std::vector<std::uint8_t> bytes;  // raw block buffer
+  std::vector<float> frames;        // WAV block buffer
 
   RecordingReader() = default;
   RecordingReader(const RecordingReader&) = delete;

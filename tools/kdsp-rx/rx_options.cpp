@@ -22,10 +22,13 @@ CLI::Option* add_frequency_option(CLI::App& app, const std::string& name, std::o
 }  // namespace
 
 void add_rx_options(CLI::App& app, RxOptions* options) {
-  add_path_option(app, "RECORDING", &options->recording.path)->required()->type_name("")->description(
-      "the recording: NAME.iq (a kdsp capture), NAME.cu8 .cs8\n"
-      ".cs16 .cf32 (raw I/Q; give --rate), NAME.wav (I left,\n"
-      "Q right), NAME.sigmf-meta or NAME.sigmf-data");
+  add_path_option(app, "RECORDING", &options->recording.path)
+      ->required()
+      ->type_name("")
+      ->description(
+          "the recording: NAME.iq (a kdsp capture), NAME.cu8 .cs8\n"
+          ".cs16 .cf32 (raw I/Q; give --rate), NAME.wav (I left,\n"
+          "Q right), NAME.sigmf-meta or NAME.sigmf-data");
   add_checked_option(app, "-o",
                      [options](const std::string& text) {
                        if (text.empty()) return std::string("a file name, or - for standard output");
@@ -44,16 +47,16 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
                      })
       ->type_name("F")
       ->description("read RECORDING as raw I/Q of format F (cu8, cs8,\ncs16, cf32) whatever its name says");
-  add_checked_option(app, "--rate",
-                     [options](const std::string& text) {
-                       double rate = 0.0;
-                       if (parse_frequency_option(text.c_str(), -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ, &rate) != 0 ||
-                           rate <= 0.0) {
-                         return std::string("pairs per second above 0, such as 2400000, 2.4M, 2.4e6 or 240k");
-                       }
-                       options->recording.sample_rate = rate;
-                       return std::string();
-                     })
+  add_checked_option(
+      app, "--rate",
+      [options](const std::string& text) {
+        double rate = 0.0;
+        if (parse_frequency_option(text.c_str(), -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ, &rate) != 0 || rate <= 0.0) {
+          return std::string("pairs per second above 0, such as 2400000, 2.4M, 2.4e6 or 240k");
+        }
+        options->recording.sample_rate = rate;
+        return std::string();
+      })
       ->type_name("R")
       ->description("pairs per second: 2400000, 2.4M, 2.4e6, 240k");
   add_frequency_option(app, "--center", &options->recording.centre_hz, "a frequency in Hz such as 145.5M")
@@ -107,7 +110,8 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
 }
 
 std::string complete_rx_options(const CLI::App& app, const RxOptions& options) {
-  if (app.count("--offset") > 0 && app.count("--freq") > 0) return "--offset and --freq both choose the channel; give one";
+  if (app.count("--offset") > 0 && app.count("--freq") > 0)
+    return "--offset and --freq both choose the channel; give one";
   if (!options.definitions.empty() && options.kernel_path.empty()) {
     return "-D defines constants for a --kernel source; give --kernel FILE.kasm";
   }
@@ -115,7 +119,8 @@ std::string complete_rx_options(const CLI::App& app, const RxOptions& options) {
 }
 
 const ToolHelp RX_HELP{
-    "kdsp-rx", "[options] RECORDING -o OUTPUT.wav",
+    "kdsp-rx",
+    "[options] RECORDING -o OUTPUT.wav",
     "Demodulates one FM channel of a radio recording into a voice WAV (16-bit\n"
     "mono, 48 kHz), through the same core as kdsp. Any length: a recording longer\n"
     "than 30 s is cut into overlapping pieces that run side by side, and their\n"

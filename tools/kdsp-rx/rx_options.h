@@ -14,16 +14,16 @@ namespace kdsp {
 
 struct RxOptions {
   RecordingRequest recording;
-  std::optional<double> offset_hz;     // --offset
-  std::optional<double> frequency_hz;  // --freq
-  double channel_width_hz = 0.0;       // --bandwidth; 0: the voice chain alone
-  std::string kernel_path;             // empty: the built-in kernel
+  std::optional<double> offset_hz;       // --offset
+  std::optional<double> frequency_hz;    // --freq
+  double channel_width_hz = 0.0;         // --bandwidth; 0: the voice chain alone
+  std::string kernel_path;               // empty: the built-in kernel
   std::vector<std::string> definitions;  // -D NAME=VALUE, in order
-  std::int64_t threads = 0;            // 0: one per core
-  AfterDemod after;                    // --deemphasis, --normalize
+  std::int64_t threads = 0;              // 0: one per core
+  AfterDemod after;                      // --deemphasis, --normalize
   bool quiet = false;
-  std::string output_path;             // "-": standard output
-  std::string pieces_dir;              // --keep-pieces: each piece's capture and WAV
+  std::string output_path;  // "-": standard output
+  std::string pieces_dir;   // --keep-pieces: each piece's capture and WAV
 };
 
 inline constexpr std::int64_t MAX_THREADS = 256;

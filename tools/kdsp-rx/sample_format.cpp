@@ -19,8 +19,8 @@ constexpr FormatName FORMAT_NAMES[] = {
 };
 
 float float_from_le(const std::uint8_t* p) {
-  const std::uint32_t bits = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-                             (std::uint32_t{p[3]} << 24);
+  const std::uint32_t bits =
+      std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
   float value;
   std::memcpy(&value, &bits, sizeof value);
   return value;
@@ -59,8 +59,7 @@ int parse_sample_format(std::string_view name, SampleFormat* format) {
   return -1;
 }
 
-void decode_pairs(SampleFormat format, const std::uint8_t* bytes, std::size_t pair_count,
-                  std::complex<float>* out) {
+void decode_pairs(SampleFormat format, const std::uint8_t* bytes, std::size_t pair_count, std::complex<float>* out) {
   // Integer samples are scaled so that the largest magnitude of the format
   // reads as about 1; the scale does not matter to FM, only the shape does.
   switch (format) {

@@ -27,7 +27,6 @@ int parse_sample_format(std::string_view name, SampleFormat* format);
 
 // Decodes `pair_count` pairs from `bytes` (pair_count * pair_bytes(format)
 // bytes) into `out`, whatever the host's byte order.
-void decode_pairs(SampleFormat format, const std::uint8_t* bytes, std::size_t pair_count,
-                  std::complex<float>* out);
+void decode_pairs(SampleFormat format, const std::uint8_t* bytes, std::size_t pair_count, std::complex<float>* out);
 
 }  // namespace kdsp

@@ -54,8 +54,7 @@ int read_global(const Json& global, SigmfMeta* meta, std::string* error) {
   }
   const std::string datatype = global["core:datatype"].get<std::string>();
   if (datatype_format(datatype, &meta->format) != 0) {
-    *error = "its datatype \"" + datatype +
-             "\" is not supported (kdsp-rx reads complex cu8, ci8, ci16_le and cf32_le)";
+    *error = "its datatype \"" + datatype + "\" is not supported (kdsp-rx reads complex cu8, ci8, ci16_le and cf32_le)";
     return -1;
   }
   if (global.contains("core:num_channels") &&

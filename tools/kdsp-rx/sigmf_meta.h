@@ -13,7 +13,7 @@ struct SigmfMeta {
   SampleFormat format = SampleFormat::CF32_LE;
   double sample_rate = 0.0;  // 0: not given
   bool has_centre = false;
-  double centre_hz = 0.0;    // the first capture segment's core:frequency
+  double centre_hz = 0.0;  // the first capture segment's core:frequency
 };
 
 // Reads the JSON text of a .sigmf-meta file. 0 with `*meta` filled, or -1

@@ -31,7 +31,8 @@ struct ScanOptions {
 };
 
 constexpr ToolHelp SCAN_HELP{
-    "kdsp-scan", "[options] CAPTURE.iq",
+    "kdsp-scan",
+    "[options] CAPTURE.iq",
     "Lists the strongest narrowband FM channels in a capture (float32 I/Q pairs at\n"
     "240000 pairs per second), strongest first, one line each:\n"
     "  offset_hz  offset from the capture's centre, to give a kernel\n"
@@ -126,8 +127,8 @@ int run(const ScanOptions& options) {
   if (load_result != ResultCode::OK) {
     return fail("capture '" + options.capture_path + "' " +
                 (load_result == ResultCode::IO_ERROR ? "does not fit in memory"
-                                         : "cannot be read, is not whole 8-byte I/Q pairs (1 to 7200000), "
-                                           "or holds a value that is not a finite number"));
+                                                     : "cannot be read, is not whole 8-byte I/Q pairs (1 to 7200000), "
+                                                       "or holds a value that is not a finite number"));
   }
   const std::size_t pair_count = capture.pair_count;
   if (pair_count < MIN_SCAN_PAIRS) {

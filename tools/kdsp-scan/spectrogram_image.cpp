@@ -29,15 +29,13 @@ Rgb heat_colour(double level) {
     double at;
     Rgb colour;
   };
-  constexpr Stop STOPS[] = {{0.0, {0, 0, 0}},        {0.25, {20, 20, 160}}, {0.5, {170, 30, 150}},
-                            {0.75, {250, 130, 20}}, {1.0, {255, 255, 200}}};
+  constexpr Stop STOPS[] = {
+      {0.0, {0, 0, 0}}, {0.25, {20, 20, 160}}, {0.5, {170, 30, 150}}, {0.75, {250, 130, 20}}, {1.0, {255, 255, 200}}};
   level = std::clamp(level, 0.0, 1.0);
   for (std::size_t i = 1; i < std::size(STOPS); ++i) {
     if (level > STOPS[i].at) continue;
     double t = (level - STOPS[i - 1].at) / (STOPS[i].at - STOPS[i - 1].at);
-    auto mix = [t](std::uint8_t a, std::uint8_t b) {
-      return static_cast<std::uint8_t>(std::lround(a + (b - a) * t));
-    };
+    auto mix = [t](std::uint8_t a, std::uint8_t b) { return static_cast<std::uint8_t>(std::lround(a + (b - a) * t)); };
     const Rgb& a = STOPS[i - 1].colour;
     const Rgb& b = STOPS[i].colour;
     return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
@@ -57,7 +55,8 @@ void draw_plot(RgbCanvas canvas, const CaptureSpectrum& spectrum, double floor_p
     const double* power = spectrum.row_power.data() + row * spectrum.fft_size;
     for (int column = 0; column < SPECTROGRAM_PLOT_WIDTH; ++column) {
       double sum = 0.0;
-      for (std::size_t b = 0; b < bins_per_column; ++b) sum += power[static_cast<std::size_t>(column) * bins_per_column + b];
+      for (std::size_t b = 0; b < bins_per_column; ++b)
+        sum += power[static_cast<std::size_t>(column) * bins_per_column + b];
       double mean = sum / static_cast<double>(bins_per_column);
       double db = mean > 0.0 ? 10.0 * std::log10(mean / floor_power) : DARKEST_DB;
       put_pixel(canvas, SPECTROGRAM_LEFT_MARGIN + column, SPECTROGRAM_TOP_MARGIN + static_cast<int>(row),

@@ -65,7 +65,8 @@ CaptureSpectrum analyse_capture(std::span<const float> iq_values, double sample_
   }
   for (double& power : spectrum.average_power) power /= static_cast<double>(frame_count);
   for (std::size_t row = 0; row < spectrum.row_count; ++row) {
-    for (std::size_t k = 0; k < size; ++k) spectrum.row_power[row * size + k] /= static_cast<double>(frames_in_row[row]);
+    for (std::size_t k = 0; k < size; ++k)
+      spectrum.row_power[row * size + k] /= static_cast<double>(frames_in_row[row]);
   }
   spectrum.seconds_per_row =
       static_cast<double>(frame_count * hop) / static_cast<double>(spectrum.row_count) / sample_rate;

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <numbers>
 
-#include "formats/iq_capture.h"
 #include "common/capture_file.h"
 #include "fm_modulator.h"
+#include "formats/iq_capture.h"
 #include "noise.h"
 
 namespace kdsp {

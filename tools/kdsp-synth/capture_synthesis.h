@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-
 namespace kdsp {
 
 // One FM channel; `audio` holds one sample per pair.

@@ -6,8 +6,8 @@
 
 #include "audio_source.h"
 #include "base/output_file.h"
-#include "formats/iq_capture.h"
 #include "capture_synthesis.h"
+#include "formats/iq_capture.h"
 #include "reference_wav.h"
 #include "resample.h"
 #include "synth_options.h"
@@ -71,8 +71,8 @@ int run(const SynthOptions& options) {
     SourceAudio second_audio;
     if (load_audio(options.second_audio, duration_s, &second_audio, &error) != 0) return fail(error);
     double amplitude = FIRST_CARRIER_AMPLITUDE * std::pow(10.0, options.second_level_db / 20.0);
-    if (plan_channel(second_audio, pair_count, options.second_offset_hz, options.deviation_hz, amplitude,
-                     &plan.second, &error) != 0) {
+    if (plan_channel(second_audio, pair_count, options.second_offset_hz, options.deviation_hz, amplitude, &plan.second,
+                     &error) != 0) {
       return fail(error);
     }
     plan.has_second = true;

@@ -38,9 +38,7 @@ std::uint64_t next_random_bits(RandomStream& stream) {
   return result;
 }
 
-double next_uniform(RandomStream& stream) {
-  return static_cast<double>(next_random_bits(stream) >> 11) * 0x1.0p-53;
-}
+double next_uniform(RandomStream& stream) { return static_cast<double>(next_random_bits(stream) >> 11) * 0x1.0p-53; }
 
 std::complex<double> next_complex_gaussian(RandomStream& stream, double power) {
   // Box-Muller: one pair of uniforms gives one complex value. 1 - u keeps the

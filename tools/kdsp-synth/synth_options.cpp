@@ -1,7 +1,7 @@
 #include "synth_options.h"
 
-#include "dsp/fm_demod.h"
 #include "common/option_value.h"
+#include "dsp/fm_demod.h"
 
 namespace kdsp {
 
@@ -43,18 +43,21 @@ void add_synth_options(CLI::App& app, SynthOptions* options) {
   add_real_option(app, "--offset", &options->offset_hz, -MAX_OFFSET_HZ, MAX_OFFSET_HZ, OFFSET_RANGE)
       ->type_name("HZ")
       ->description("channel offset from the capture's centre,\n-100000 to 100000 (default 0)");
-  add_checked_option(app, "--deviation", [options](const std::string& text) {
-    double deviation_hz = 0.0;
-    const bool good = parse_real_option(text.c_str(), 0.0, MAX_DEVIATION_HZ, &deviation_hz) == 0 && deviation_hz > 0.0;
-    if (!good) return std::string("Hz above 0 up to 15000");
-    options->deviation_hz = deviation_hz;
-    return std::string();
-  })
+  add_checked_option(app, "--deviation",
+                     [options](const std::string& text) {
+                       double deviation_hz = 0.0;
+                       const bool good = parse_real_option(text.c_str(), 0.0, MAX_DEVIATION_HZ, &deviation_hz) == 0 &&
+                                         deviation_hz > 0.0;
+                       if (!good) return std::string("Hz above 0 up to 15000");
+                       options->deviation_hz = deviation_hz;
+                       return std::string();
+                     })
       ->type_name("HZ")
       ->description("peak frequency deviation, above 0 up to\n15000 (default 5000)");
   add_real_option(app, "--duration", &options->duration_s, MIN_DURATION_S, MAX_DURATION_S, "seconds from 0.001 to 30")
       ->type_name("SECONDS")
-      ->description("0.001 to 30 (default: the file's length up to 30 s,\nelse 5); a shorter file is followed by silence");
+      ->description(
+          "0.001 to 30 (default: the file's length up to 30 s,\nelse 5); a shorter file is followed by silence");
   add_real_option(app, "--cnr", &options->cnr_db, MIN_CNR_DB, MAX_CNR_DB, "dB from -30 to 100")
       ->type_name("DB")
       ->description(
@@ -91,7 +94,8 @@ std::string complete_synth_options(const CLI::App& app, SynthOptions* options) {
 }
 
 const ToolHelp SYNTH_HELP{
-    "kdsp-synth", "[options] OUTPUT.iq",
+    "kdsp-synth",
+    "[options] OUTPUT.iq",
     "Makes a capture for kdsp: headerless little-endian float32 I/Q pairs at\n"
     "240000 pairs per second, holding one FM channel (and optionally a second one)\n"
     "with optional noise. The same options and seed give the same bytes.",
