@@ -3,8 +3,13 @@
 //
 // A recording already at the core's rate with the channel inside the core's
 // reach passes through untouched, so that a kdsp capture gives kdsp's own
-// bytes. Any other is translated (liquid-dsp nco_crcf) so that the channel
-// sits at 0 Hz, resampled (msresamp_crcf, any ratio) and, when a channel
+// bytes. Any other is translated so that the channel sits at 0 Hz and
+// resampled: a recording at twice the core's rate or more first goes through
+// a decimating filter whose taps are moved to the channel (liquid-dsp
+// firdecim_cccf, by a whole factor to between two and four times the core's
+// rate), after which an oscillator (nco_crcf) at that lower rate completes
+// the translation; then msresamp_crcf reaches the core's rate (any ratio)
+// and, when a channel
 // width narrower than the voice chain's is asked for, filtered (a Kaiser
 // firfilt_crcf). Every stretch of the output is converted on its own, with
 // enough input before it for the filters to settle and their delays taken
@@ -27,12 +32,19 @@ inline constexpr float FRONT_END_STOPBAND_DB = 60.0f;
 inline constexpr double VOICE_CHAIN_CHANNEL_WIDTH_HZ = 25000.0;
 inline constexpr double MIN_CHANNEL_WIDTH_HZ = 5000.0;
 inline constexpr unsigned CHANNEL_FILTER_TAPS = 601;
+// The band around the channel the first stage keeps clear of aliases: the
+// core's reach and half a channel.
+inline constexpr double FRONT_END_PASSBAND_HZ = 112500.0;
+// The first stage decimates to at least this many times the core's rate.
+inline constexpr double FIRST_STAGE_MIN_RATE_FACTOR = 2.0;
 
 struct FrontEndPlan {
   double input_rate = 0.0;
   std::uint64_t input_pair_count = 0;
   bool pass_through = false;
   double shift_hz = 0.0;                // moved to 0 Hz when not passing through
+  unsigned decimation = 1;              // the first stage's factor (1: no first stage)
+  double resampler_delay = 0.0;         // the resampler's delay at 0 Hz, in output pairs
   std::int32_t placed_offset_hz = 0;    // where the kernel finds the channel
   double channel_width_hz = 0.0;        // 0: no channel filter
   std::uint64_t output_pair_count = 0;  // the whole recording at the core's rate
@@ -47,6 +59,11 @@ struct FrontEndPlan {
 // no channel filter. The caller has checked that the channel lies in the band.
 FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, double offset_hz,
                             double channel_width_hz);
+
+// The first stage's decimation factor for a recording at `input_rate`: the
+// largest that leaves at least FIRST_STAGE_MIN_RATE_FACTOR times the core's
+// rate, or 1 below twice that.
+unsigned first_stage_decimation(double input_rate);
 
 // Converts output pairs first_output .. first_output + count - 1 into `out`,
 // reading through `reader`. 0, or -1 with `*error` set.
