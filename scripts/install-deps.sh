@@ -4,6 +4,8 @@
 #   scripts/install-deps.sh programs   what building and running the programs needs
 #   scripts/install-deps.sh [all]      that, and what the tests, fuzzing,
 #                                      benchmarks, manual pages and package need
+#   scripts/install-deps.sh bench      that, and GNU Radio for the comparison in
+#                                      scripts/bench_rx.py (large; CI leaves it out)
 set -euo pipefail
 
 # Building the programs, and the libraries they run with.
@@ -23,11 +25,15 @@ development=(
   scdoc man-db dpkg-dev
 )
 
+# The comparison flowgraph of scripts/bench_rx.py.
+bench=(gnuradio)
+
 case "${1:-all}" in
   programs) packages=("${programs[@]}") ;;
   all) packages=("${programs[@]}" "${development[@]}") ;;
+  bench) packages=("${programs[@]}" "${development[@]}" "${bench[@]}") ;;
   *)
-    echo "usage: $0 [programs|all]" >&2
+    echo "usage: $0 [programs|all|bench]" >&2
     exit 2
     ;;
 esac
