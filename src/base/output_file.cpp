@@ -84,12 +84,11 @@ int classify_target(const char* path, Target* target) {
   return 0;
 }
 
-// Writes and flushes the bytes; with `durable`, also forces them to storage.
+// Flushes what was written; with `durable`, also forces it to storage.
 // Forcing comes before the file takes the target's name: without it a crash
 // just after the rename could leave the target naming a file whose data never
 // reached the disk, that is an empty or partial image.
-bool write_all(std::FILE* stream, const std::uint8_t* bytes, std::uint64_t length, bool durable) {
-  if (out_fwrite(bytes, 1, length, stream) != length) return false;
+bool flush_all(std::FILE* stream, bool durable) {
   if (out_fflush(stream) != 0) return false;
   return !durable || out_fsync(::fileno(stream)) == 0;
 }
@@ -183,29 +182,16 @@ Placement link_into_place(int fd, const char* path, bool absent, char* name, std
 
 // The file has no name while it is written: a run killed at any moment until
 // the link leaves nothing behind, and the kernel frees the blocks.
-int replace_through_anonymous_file(const char* path, bool absent, const std::uint8_t* bytes, std::uint64_t length,
-                                   char* scratch, std::size_t scratch_size) {
-  directory_of(path, scratch);
-  const int fd = out_open(scratch, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+int open_anonymous_file(const char* path, OutputStream* out) {
+  directory_of(path, out->scratch);
+  const int fd = out_open(out->scratch, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) return anonymous_unsupported(errno) ? ANONYMOUS_UNSUPPORTED : -1;
-  std::FILE* stream = out_fdopen(fd, "wb");
-  if (stream == nullptr) {
+  out->file = out_fdopen(fd, "wb");
+  if (out->file == nullptr) {
     ::close(fd);
     return -1;
   }
-  const Placement placement = write_all(stream, bytes, length, true)
-                                  ? link_into_place(fd, path, absent, scratch, scratch_size)
-                                  : Placement::failed;
-  const bool closed = out_fclose(stream) == 0;
-  if (placement == Placement::failed) return -1;
-  if (placement == Placement::unsupported) return ANONYMOUS_UNSUPPORTED;
-  // Only names this run made are removed: the target when it linked it there
-  // itself, or its temporary.
-  const char* linked = placement == Placement::as_target ? path : scratch;
-  if (!closed || (placement == Placement::as_temp && out_rename(scratch, path) != 0)) {
-    ::unlink(linked);
-    return -1;
-  }
+  out->kind = OutputStream::Kind::anonymous;
   return 0;
 }
 
@@ -225,35 +211,30 @@ int create_temp_file(const char* path, char* name, std::size_t name_size) {
 
 // Where anonymous files are not available: the file is written under a
 // temporary name beside the target and renamed over it.
-int replace_through_named_file(const char* path, const std::uint8_t* bytes, std::uint64_t length, char* name,
-                               std::size_t name_size) {
-  const int fd = create_temp_file(path, name, name_size);
+int open_named_file(const char* path, OutputStream* out) {
+  const int fd = create_temp_file(path, out->scratch, out->scratch_size);
   if (fd < 0) return -1;
-  std::FILE* stream = out_fdopen(fd, "wb");
-  if (stream == nullptr) {
+  out->file = out_fdopen(fd, "wb");
+  if (out->file == nullptr) {
     ::close(fd);
-    ::unlink(name);
+    ::unlink(out->scratch);
     return -1;
   }
-  const bool written = write_all(stream, bytes, length, true);
-  const bool closed = out_fclose(stream) == 0;
-  if (!written || !closed || out_rename(name, path) != 0) {
-    ::unlink(name);
-    return -1;
-  }
+  out->kind = OutputStream::Kind::named;
   return 0;
 }
 
-int replace_file(const char* path, bool absent, const std::uint8_t* bytes, std::uint64_t length) {
-  const std::size_t name_size = std::strlen(path) + TEMP_SUFFIX_ROOM;
-  MemPtr<char> scratch(static_cast<char*>(mem_alloc(name_size)));
-  if (!scratch) return -1;
-  int outcome = replace_through_anonymous_file(path, absent, bytes, length, scratch.get(), name_size);
-  if (outcome == ANONYMOUS_UNSUPPORTED) {
-    outcome = replace_through_named_file(path, bytes, length, scratch.get(), name_size);
-  }
-  if (outcome == 0) sync_parent_directory(path, scratch.get());
-  return outcome;
+int open_replacement(const char* path, bool absent, bool anonymous, OutputStream* out) {
+  const std::size_t length = std::strlen(path);
+  out->scratch_size = length + TEMP_SUFFIX_ROOM;
+  out->names.reset(static_cast<char*>(mem_alloc(length + 1 + out->scratch_size)));
+  if (!out->names) return -1;
+  out->path = out->names.get();
+  out->scratch = out->path + length + 1;
+  std::memcpy(out->path, path, length + 1);
+  out->absent = absent;
+  const int opened = anonymous ? open_anonymous_file(path, out) : ANONYMOUS_UNSUPPORTED;
+  return opened == ANONYMOUS_UNSUPPORTED ? open_named_file(path, out) : opened;
 }
 
 // A device or FIFO is written as a shell's `>` would write it: replacing it
@@ -263,7 +244,7 @@ int replace_file(const char* path, bool absent, const std::uint8_t* bytes, std::
 // be started first). Once open, writes block as usual, so a slow reader is
 // waited for. The type is checked again on the open file, because the entry
 // may have been replaced since it was looked at.
-int write_through(const char* path, const std::uint8_t* bytes, std::uint64_t length) {
+int open_through(const char* path, OutputStream* out) {
   const int fd = out_open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
   if (fd < 0) return -1;
   struct stat opened;
@@ -271,32 +252,70 @@ int write_through(const char* path, const std::uint8_t* bytes, std::uint64_t len
     ::close(fd);
     return -1;
   }
-  std::FILE* stream = out_fdopen(fd, "wb");
-  if (stream == nullptr) {
+  out->file = out_fdopen(fd, "wb");
+  if (out->file == nullptr) {
     ::close(fd);
     return -1;
   }
-  const bool written = write_all(stream, bytes, length, false);
-  const bool closed = out_fclose(stream) == 0;
-  return written && closed ? 0 : -1;
+  out->kind = OutputStream::Kind::through;
+  return 0;
 }
 
-int write_to_stdout(const std::uint8_t* bytes, std::uint64_t length) {
-  return write_all(stdout, bytes, length, false) ? 0 : -1;
+void use_standard_output(OutputStream* out) {
+  out->kind = OutputStream::Kind::standard_output;
+  out->file = stdout;
 }
 
-int write_to_path(const char* path, const std::uint8_t* bytes, std::uint64_t length) {
+int open_path(const char* path, OutputStream* out) {
   if (path[0] == '\0') return -1;  // no file has an empty name
   Target target = Target::refused;
   if (classify_target(path, &target) != 0) return -1;
   switch (target) {
-    case Target::absent: return replace_file(path, true, bytes, length);
-    case Target::replaceable: return replace_file(path, false, bytes, length);
-    case Target::stream: return write_through(path, bytes, length);
-    case Target::standard_output: return write_to_stdout(bytes, length);
+    case Target::absent: return open_replacement(path, true, true, out);
+    case Target::replaceable: return open_replacement(path, false, true, out);
+    case Target::stream: return open_through(path, out);
+    case Target::standard_output: use_standard_output(out); return 0;
     case Target::refused: break;
   }
   return -1;
+}
+
+// Names the finished anonymous file: the target when there was none, else a
+// temporary renamed over the target. Only names this run made are removed on
+// failure: the target when it linked it there itself, or its temporary.
+int place_anonymous_file(OutputStream* out) {
+  const char* path = out->path;
+  char* scratch = out->scratch;
+  const Placement placement = link_into_place(::fileno(out->file), path, out->absent, scratch, out->scratch_size);
+  const bool closed = out_fclose(out->file) == 0;
+  out->file = nullptr;
+  if (placement == Placement::failed) return -1;
+  if (placement == Placement::unsupported) return ANONYMOUS_UNSUPPORTED;
+  const char* linked = placement == Placement::as_target ? path : scratch;
+  if (!closed || (placement == Placement::as_temp && out_rename(scratch, path) != 0)) {
+    ::unlink(linked);
+    return -1;
+  }
+  return 0;
+}
+
+int place_named_file(OutputStream* out) {
+  const bool closed = out_fclose(out->file) == 0;
+  out->file = nullptr;
+  if (!closed || out_rename(out->scratch, out->path) != 0) {
+    ::unlink(out->scratch);
+    return -1;
+  }
+  return 0;
+}
+
+// ANONYMOUS_UNSUPPORTED when the anonymous file cannot be named on this
+// system (no /proc, a file system that cannot link it); nothing is left then.
+int commit_replacement(OutputStream* out) {
+  if (!flush_all(out->file, true)) return -1;
+  const int placed = out->kind == OutputStream::Kind::anonymous ? place_anonymous_file(out) : place_named_file(out);
+  if (placed == 0) sync_parent_directory(out->path, out->scratch);
+  return placed;
 }
 
 // Past a file-size limit (ulimit -f) the kernel sends SIGXFSZ, whose default
@@ -317,9 +336,89 @@ void ignore_file_size_signal() {
 
 }  // namespace
 
-int write_output(const char* path, const std::uint8_t* bytes, std::uint64_t length) {
+OutputStream::~OutputStream() { abort_output(this); }
+
+int open_output(const char* path, OutputStream* out) {
+  abort_output(out);
   ignore_file_size_signal();
-  return path == nullptr ? write_to_stdout(bytes, length) : write_to_path(path, bytes, length);
+  if (path == nullptr) {
+    use_standard_output(out);
+    return 0;
+  }
+  if (open_path(path, out) != 0) {
+    abort_output(out);
+    return -1;
+  }
+  return 0;
+}
+
+int append_output(OutputStream* out, const std::uint8_t* bytes, std::uint64_t length) {
+  if (out->file == nullptr || out->failed) return -1;
+  if (length == 0) return 0;
+  if (out_fwrite(bytes, 1, length, out->file) != length) {
+    out->failed = true;
+    return -1;
+  }
+  return 0;
+}
+
+namespace {
+
+// commit_output, telling an anonymous file that could not be named apart.
+int commit_stream(OutputStream* out) {
+  if (out->file == nullptr || out->failed) {
+    abort_output(out);
+    return -1;
+  }
+  int committed = -1;
+  switch (out->kind) {
+    case OutputStream::Kind::standard_output:
+      committed = flush_all(out->file, false) ? 0 : -1;
+      out->file = nullptr;
+      break;
+    case OutputStream::Kind::through: {
+      const bool flushed = flush_all(out->file, false);
+      const bool closed = out_fclose(out->file) == 0;
+      out->file = nullptr;
+      committed = flushed && closed ? 0 : -1;
+      break;
+    }
+    case OutputStream::Kind::anonymous:
+    case OutputStream::Kind::named: committed = commit_replacement(out); break;
+    case OutputStream::Kind::none: break;
+  }
+  abort_output(out);
+  return committed;
+}
+
+}  // namespace
+
+int commit_output(OutputStream* out) { return commit_stream(out) == 0 ? 0 : -1; }
+
+void abort_output(OutputStream* out) {
+  if (out->file != nullptr && out->kind != OutputStream::Kind::standard_output) {
+    out_fclose(out->file);
+    if (out->kind == OutputStream::Kind::named) ::unlink(out->scratch);
+  }
+  out->file = nullptr;
+  out->kind = OutputStream::Kind::none;
+  out->failed = false;
+  out->absent = false;
+  out->names.reset();
+  out->path = nullptr;
+  out->scratch = nullptr;
+  out->scratch_size = 0;
+}
+
+int write_output(const char* path, const std::uint8_t* bytes, std::uint64_t length) {
+  OutputStream out;
+  if (open_output(path, &out) != 0 || append_output(&out, bytes, length) != 0) return -1;
+  const bool absent = out.absent;
+  const int committed = commit_stream(&out);
+  if (committed != ANONYMOUS_UNSUPPORTED) return committed;
+  // The image is at hand: written again under a temporary name.
+  if (open_replacement(path, absent, false, &out) != 0 || append_output(&out, bytes, length) != 0) return -1;
+  return commit_stream(&out);
 }
 
 }  // namespace kdsp

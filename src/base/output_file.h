@@ -1,7 +1,11 @@
 // Delivering the finished WAV image.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+
+#include "base/memory.h"
 
 namespace kdsp {
 
@@ -20,5 +24,41 @@ namespace kdsp {
 // refused. Past a file-size limit the call fails instead of the process
 // being killed: SIGXFSZ is set to be ignored unless a handler is installed.
 int write_output(const char* path, const std::uint8_t* bytes, std::uint64_t length);
+
+// The same delivery, with the bytes given in parts: open_output, then
+// append_output for each part in order, then commit_output, which makes the
+// whole file appear under its name (forced to storage first) exactly as
+// write_output would. Until the commit a replaced file keeps its old
+// contents; abort_output, or the owner going out of scope uncommitted, leaves
+// nothing behind (a device, FIFO or standard output has had the parts
+// already). Memory stays that of one part whatever the file's length.
+// Where a file system cannot give an anonymous file a name, the commit
+// fails and nothing is left; write_output, holding the whole image, writes it
+// again under a temporary name instead.
+struct OutputStream {
+  enum class Kind { none, standard_output, through, anonymous, named };
+  Kind kind = Kind::none;
+  std::FILE* file = nullptr;
+  bool absent = false;      // no target existed when it was opened
+  bool failed = false;      // an append failed: the commit will fail
+  MemPtr<char> names;       // one block holding the two below (replacements only)
+  char* path = nullptr;     // the target
+  char* scratch = nullptr;  // the temporary's name, or the target's directory
+  std::size_t scratch_size = 0;
+
+  OutputStream() = default;
+  OutputStream(const OutputStream&) = delete;
+  OutputStream& operator=(const OutputStream&) = delete;
+  ~OutputStream();
+};
+
+// 0 with `*out` open (anything it held is abandoned first), or -1.
+int open_output(const char* path, OutputStream* out);
+// 0, or -1 (the stream is then failed: the commit fails and cleans up).
+int append_output(OutputStream* out, const std::uint8_t* bytes, std::uint64_t length);
+// 0 when every byte was delivered and the file is in place, else -1 with
+// nothing left behind. The stream is closed either way.
+int commit_output(OutputStream* out);
+void abort_output(OutputStream* out);
 
 }  // namespace kdsp

@@ -320,3 +320,123 @@ TEST(OutputWriter, FailingWriteOrFlushOfStandardOutputIsReported) {
 }
 
 }  // namespace kdsp
+
+namespace kdsp {
+
+namespace {
+
+// IMAGE in three parts through the streaming form; the file's entries are
+// checked between the parts by `between`, when given.
+int stream_image(const std::string& path, void (*between)(const std::string&) = nullptr) {
+  OutputStream out;
+  if (open_output(path.c_str(), &out) != 0) return -1;
+  for (const auto& [first, count] : {std::pair<std::size_t, std::size_t>{0, 4}, {4, 0}, {4, 5}}) {
+    if (append_output(&out, IMAGE.data() + first, count) != 0) return -1;
+    if (between != nullptr) between(path);
+  }
+  return commit_output(&out);
+}
+
+}  // namespace
+
+TEST(OutputStream, PartsAppearOnlyAtTheCommitAsOneWholeFile) {
+  ScratchDir dir;
+  const std::string path = dir.file("out.wav");
+  for (const bool refused : {false, true}) {
+    AnonymousFilesRefused simulated(refused);
+    for (const bool existing : {true, false}) {
+      SCOPED_TRACE(std::string(refused ? "named" : "anonymous") + (existing ? ", replacing" : ", new"));
+      reset_target(path, existing);
+      static bool old_target;
+      old_target = existing;
+      // Until the commit the target is as it was.
+      ASSERT_EQ(stream_image(path,
+                             [](const std::string& p) {
+                               if (old_target) {
+                                 EXPECT_EQ(read_file(p), OLD);
+                               } else {
+                                 EXPECT_NE(::access(p.c_str(), F_OK), 0);
+                               }
+                             }),
+                0);
+      EXPECT_EQ(read_file(path), IMAGE);
+      EXPECT_EQ(dir.entries(), names_after(true));
+
+      // Abandoned, by abort or by the owner's end: nothing left, target kept.
+      reset_target(path, existing);
+      {
+        OutputStream out;
+        ASSERT_EQ(open_output(path.c_str(), &out), 0);
+        ASSERT_EQ(append_output(&out, IMAGE.data(), IMAGE.size()), 0);
+      }
+      OutputStream aborted;
+      ASSERT_EQ(open_output(path.c_str(), &aborted), 0);
+      ASSERT_EQ(append_output(&aborted, IMAGE.data(), IMAGE.size()), 0);
+      abort_output(&aborted);
+      EXPECT_EQ(commit_output(&aborted), -1);
+      EXPECT_EQ(dir.entries(), names_after(existing));
+      if (existing) {
+        EXPECT_EQ(read_file(path), OLD);
+      }
+    }
+  }
+}
+
+TEST(OutputStream, EveryFailingCallLeavesTheTargetAndNoTemporary) {
+  // As for the whole-image writer, with the failure met at the open, at any
+  // of the appends or at the commit; after a failed append nothing later
+  // may put a partial file in place.
+  ScratchDir dir;
+  const std::string path = dir.file("out.wav");
+  for (const bool refused : {false, true}) {
+    for (const bool existing : {true, false}) {
+      AnonymousFilesRefused simulated(refused);
+      reset_target(path, existing);
+      out_fail_call(0);
+      ASSERT_EQ(stream_image(path), 0);
+      const std::uint64_t total = out_call_count();
+      for (std::uint64_t k = 1; k <= total; ++k) {
+        for (const int error : {EIO, ENOSPC}) {
+          reset_target(path, existing);
+          out_fail_call(k, error);
+          EXPECT_EQ(stream_image(path), -1) << "refused " << refused << ", existing " << existing << ", call " << k;
+          out_fail_call(0);
+          if (existing) {
+            EXPECT_EQ(read_file(path), OLD) << "call " << k;
+          }
+          EXPECT_EQ(dir.entries(), names_after(existing))
+              << "refused " << refused << ", existing " << existing << ", call " << k;
+        }
+      }
+    }
+  }
+}
+
+TEST(OutputStream, StandardOutputAndDevicesTakeThePartsAsTheyCome) {
+  ScratchDir dir;
+  const std::string fifo = dir.file("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  OutputStream out;
+  ASSERT_EQ(open_output(fifo.c_str(), &out), 0);
+  ASSERT_EQ(append_output(&out, IMAGE.data(), 4), 0);
+  ASSERT_EQ(append_output(&out, IMAGE.data() + 4, IMAGE.size() - 4), 0);
+  ASSERT_EQ(commit_output(&out), 0);
+  Bytes got(IMAGE.size() + 1);
+  EXPECT_EQ(::read(reader, got.data(), got.size()), static_cast<ssize_t>(IMAGE.size()));
+  got.resize(IMAGE.size());
+  EXPECT_EQ(got, IMAGE);
+  ::close(reader);
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pipe"}));
+
+  // A failing flush of standard output fails the commit.
+  OutputStream standard;
+  ASSERT_EQ(open_output(nullptr, &standard), 0);
+  ASSERT_EQ(append_output(&standard, IMAGE.data(), 0), 0);
+  out_fail_call(1);
+  EXPECT_EQ(commit_output(&standard), -1);
+  out_fail_call(0);
+}
+
+}  // namespace kdsp
