@@ -407,6 +407,16 @@ TEST(RxErrors, EveryRefusalNamesTheFileTheCauseAndTheFix) {
       rx({dir.file("r.cu8"), "--rate", "2.4M", "--offset", "0", "-o", dir.file("missing/out.wav")});
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_NE(unwritable.err.find("missing/out.wav' could not be written"), std::string::npos) << unwritable.err;
+  // The audio goes out as it is joined: a device that refuses it fails the
+  // run with the same line, whether the audio is streamed or held for
+  // --normalize.
+  for (const bool whole_first : {false, true}) {
+    std::vector<std::string> args = {dir.file("r.cu8"), "--rate", "2.4M", "--offset", "0", "-o", "/dev/full"};
+    if (whole_first) args.push_back("--normalize");
+    const ToolRun full = rx(args);
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("'/dev/full' could not be written"), std::string::npos) << full.err;
+  }
 }
 
 }  // namespace kdsp

@@ -124,6 +124,25 @@ int write_output_file(const char* path, std::span<const std::uint8_t> bytes) {
   return write_output(path, bytes.data(), bytes.size());
 }
 
+void OutputStreamRelease::operator()(OutputStream* stream) const { delete stream; }
+
+int open_streamed_output(const char* path, StreamedOutput* out) {
+  StreamedOutput opened(new OutputStream);
+  if (open_output(path, opened.get()) != 0) return -1;
+  *out = std::move(opened);
+  return 0;
+}
+
+int append_streamed_output(OutputStream* out, std::span<const std::uint8_t> bytes) {
+  return append_output(out, bytes.data(), bytes.size());
+}
+
+int commit_streamed_output(StreamedOutput* out) {
+  const int committed = commit_output(out->get());
+  out->reset();
+  return committed;
+}
+
 int measure_regular_file(const char* path, std::uint64_t* length) {
   StreamPtr stream;
   return open_measured_file(path, UINT64_MAX, &stream, length);

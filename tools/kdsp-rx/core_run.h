@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -44,6 +45,19 @@ void set_wav_sample_count(std::uint8_t* header, std::uint64_t sample_count);
 // Writes `bytes` atomically to `path`, or to standard output when `path` is
 // null, with the core's writer. 0, or -1.
 int write_output_file(const char* path, std::span<const std::uint8_t> bytes);
+
+// The same writer in parts, so that a long WAV never sits in memory whole:
+// open (null `path`: standard output), append parts in order, commit. Until
+// the commit a file keeps its old contents; a stream not committed, failed
+// or dropped leaves nothing behind. Each call: 0, or -1.
+struct OutputStream;  // the core's
+struct OutputStreamRelease {
+  void operator()(OutputStream* stream) const;
+};
+using StreamedOutput = std::unique_ptr<OutputStream, OutputStreamRelease>;
+int open_streamed_output(const char* path, StreamedOutput* out);
+int append_streamed_output(OutputStream* out, std::span<const std::uint8_t> bytes);
+int commit_streamed_output(StreamedOutput* out);
 
 // Opens the regular file at `path` and measures it, refusing FIFOs and
 // devices without waiting: 0 with `*length` set, else -1.

@@ -112,21 +112,28 @@ int run(const RxOptions& options) {
   job.threads =
       options.threads != 0 ? static_cast<unsigned>(options.threads) : std::max(1u, std::thread::hardware_concurrency());
 
+  // The audio goes out as it is joined, unless a step after demodulation
+  // needs all of it first.
+  const char* output = options.output_path == "-" ? nullptr : options.output_path.c_str();
+  const std::string write_failure = output == nullptr
+                                        ? std::string("the WAV could not be written to standard output")
+                                        : "'" + options.output_path + "' could not be written (nothing was changed)";
+  const bool whole_first = wants_after_demod(options.after);
+  StreamedOutput stream;
+  if (!whole_first && open_streamed_output(output, &stream) != 0) return fail(write_failure);
   ReceiveProgress progress;
   std::vector<std::uint8_t> wav;
   int received = 0;
   {
     ProgressLine line(!options.quiet && isatty(STDERR_FILENO) != 0, job.front_end.output_pair_count, CORE_PAIR_RATE,
                       &progress.pairs_done);
-    received = receive_channel(job, &progress, &wav, &error);
+    received = receive_channel(job, &progress, stream.get(), &wav, &error);
   }
+  if (received == RECEIVE_OUTPUT_FAILED) return fail(write_failure);
   if (received != 0) return fail("'" + recording.path + "': " + error);
+  if (!whole_first) return commit_streamed_output(&stream) == 0 ? 0 : fail(write_failure);
   apply_after_demod(options.after, CORE_AUDIO_RATE, std::span<std::uint8_t>(wav).subspan(CORE_WAV_HEADER_BYTES));
-  const char* output = options.output_path == "-" ? nullptr : options.output_path.c_str();
-  if (write_output_file(output, wav) != 0) {
-    return fail(output == nullptr ? std::string("the WAV could not be written to standard output")
-                                  : "'" + options.output_path + "' could not be written (nothing was changed)");
-  }
+  if (write_output_file(output, wav) != 0) return fail(write_failure);
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <complex>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -21,12 +22,25 @@ struct PieceFailure {
   std::string message;
 };
 
-// What the workers share: the next piece to take, the joined image they
-// fill, and the earliest failure.
+// The joined audio delivered in recording order as pieces finish: the header
+// with piece 1, then each piece's kept samples once those before it are out.
+// A piece that finishes early waits here, holding only its kept samples.
+struct StreamedJoin {
+  OutputStream* stream = nullptr;
+  std::uint64_t total_samples = 0;
+  std::mutex lock;
+  std::size_t next_piece = 0;
+  std::map<std::size_t, std::vector<std::uint8_t>> waiting;
+  bool failed = false;
+};
+
+// What the workers share: the next piece to take, where the joined audio
+// goes, and the earliest failure.
 struct SharedRun {
   const ReceiveJob* job = nullptr;
   ReceiveProgress* progress = nullptr;
-  std::uint8_t* joined_samples = nullptr;  // 16-bit little-endian samples after the header
+  std::uint8_t* joined_samples = nullptr;  // in memory: 16-bit little-endian samples after the header
+  StreamedJoin* streamed = nullptr;        // else streamed
   std::atomic<std::size_t> next_piece{0};
   std::atomic<bool> failed{false};
   std::mutex failure_lock;
@@ -69,8 +83,41 @@ int keep_piece(const std::string& dir, std::size_t index, const std::complex<flo
   return 0;
 }
 
-// Converts one piece, runs the core on it, and copies its kept audio into
-// the joined image. 0, or -1 with `*cause` set.
+// Appends what may go out now: piece `index`'s kept samples (after the
+// header when it is the first piece) if every piece before it is out, then
+// any waiting pieces that follow it; else keeps a copy for later.
+int deliver_in_order(StreamedJoin& join, std::size_t index, const std::vector<std::uint8_t>& wav,
+                     std::span<const std::uint8_t> kept, std::string* cause) {
+  const std::lock_guard<std::mutex> hold(join.lock);
+  if (join.failed) return -1;
+  if (index != join.next_piece) {
+    join.waiting.emplace(index, std::vector<std::uint8_t>(kept.begin(), kept.end()));
+    return 0;
+  }
+  bool written = true;
+  if (index == 0) {
+    std::vector<std::uint8_t> header(wav.begin(), wav.begin() + static_cast<std::ptrdiff_t>(CORE_WAV_HEADER_BYTES));
+    set_wav_sample_count(header.data(), join.total_samples);
+    written = append_streamed_output(join.stream, header) == 0;
+  }
+  written = written && append_streamed_output(join.stream, kept) == 0;
+  ++join.next_piece;
+  for (auto next = join.waiting.find(join.next_piece); written && next != join.waiting.end();
+       next = join.waiting.find(join.next_piece)) {
+    written = append_streamed_output(join.stream, next->second) == 0;
+    join.waiting.erase(next);
+    ++join.next_piece;
+  }
+  if (!written) {
+    join.failed = true;
+    *cause = "the WAV could not be written";
+    return -1;
+  }
+  return 0;
+}
+
+// Converts one piece, runs the core on it, and hands its kept audio to the
+// join. 0, or -1 with `*cause` set.
 int run_piece(SharedRun& run, RecordingReader& reader, std::size_t index, std::string* cause) {
   const ReceiveJob& job = *run.job;
   const Piece& piece = job.pieces[index];
@@ -97,8 +144,10 @@ int run_piece(SharedRun& run, RecordingReader& reader, std::size_t index, std::s
     return -1;
   }
   const std::uint64_t local_begin = piece.keep_begin - piece.first_pair / CORE_PAIRS_PER_SAMPLE;
-  std::memcpy(run.joined_samples + 2 * piece.keep_begin, wav.data() + CORE_WAV_HEADER_BYTES + 2 * local_begin,
-              2 * (piece.keep_end - piece.keep_begin));
+  const std::span<const std::uint8_t> kept(wav.data() + CORE_WAV_HEADER_BYTES + 2 * local_begin,
+                                           2 * (piece.keep_end - piece.keep_begin));
+  if (run.streamed != nullptr) return deliver_in_order(*run.streamed, index, wav, kept, cause);
+  std::memcpy(run.joined_samples + 2 * piece.keep_begin, kept.data(), kept.size());
   if (index == 0) {
     const std::lock_guard<std::mutex> hold(run.header_lock);
     run.first_header.assign(wav.begin(), wav.begin() + static_cast<std::ptrdiff_t>(CORE_WAV_HEADER_BYTES));
@@ -126,19 +175,27 @@ void work(SharedRun& run) {
 
 }  // namespace
 
-int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, std::vector<std::uint8_t>* wav,
-                    std::string* error) {
+int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, OutputStream* stream,
+                    std::vector<std::uint8_t>* wav, std::string* error) {
   const std::uint64_t total_samples = job.pieces.back().keep_end;
   if (total_samples > CORE_WAV_MAX_SAMPLES) {
     *error = "the recording is too long for one WAV file (at most " +
              std::to_string(CORE_WAV_MAX_SAMPLES / CORE_AUDIO_RATE / 3600) + " hours of audio)";
     return -1;
   }
-  std::vector<std::uint8_t> joined(CORE_WAV_HEADER_BYTES + 2 * total_samples);
+  std::vector<std::uint8_t> joined;
+  StreamedJoin streamed;
   SharedRun run;
   run.job = &job;
   run.progress = progress;
-  run.joined_samples = joined.data() + CORE_WAV_HEADER_BYTES;
+  if (stream != nullptr) {
+    streamed.stream = stream;
+    streamed.total_samples = total_samples;
+    run.streamed = &streamed;
+  } else {
+    joined.resize(CORE_WAV_HEADER_BYTES + 2 * total_samples);
+    run.joined_samples = joined.data() + CORE_WAV_HEADER_BYTES;
+  }
   const unsigned threads = std::clamp<unsigned>(job.threads, 1, static_cast<unsigned>(job.pieces.size()));
   std::vector<std::thread> workers;
   for (unsigned t = 1; t < threads; ++t) workers.emplace_back(work, std::ref(run));
@@ -150,8 +207,9 @@ int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, std::vecto
     const auto first = std::min_element(run.failures.begin(), run.failures.end(),
                                         [](const PieceFailure& a, const PieceFailure& b) { return a.piece < b.piece; });
     *error = first->message;
-    return -1;
+    return streamed.failed ? RECEIVE_OUTPUT_FAILED : -1;
   }
+  if (stream != nullptr) return 0;
   std::copy(run.first_header.begin(), run.first_header.end(), joined.begin());
   set_wav_sample_count(joined.data(), total_samples);
   *wav = std::move(joined);

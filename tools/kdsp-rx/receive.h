@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "kdsp-rx/core_run.h"
 #include "kdsp-rx/front_end.h"
 #include "kdsp-rx/piece_plan.h"
 #include "kdsp-rx/recording.h"
@@ -30,10 +31,16 @@ struct ReceiveProgress {
   std::atomic<std::uint64_t> pairs_done{0};
 };
 
-// Runs every piece and joins the audio into one WAV image in `*wav`. The
-// result is the same for any number of threads. 0, or -1 with `*error`
-// naming the first failing piece (in recording order) and its cause.
-int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, std::vector<std::uint8_t>* wav,
-                    std::string* error);
+// What receive_channel returns when appending to the output failed.
+inline constexpr int RECEIVE_OUTPUT_FAILED = -2;
+
+// Runs every piece and joins the audio into one WAV: appended to `stream` in
+// recording order as the pieces finish, so that memory does not grow with
+// the recording's length, or, with a null `stream`, built whole in `*wav`.
+// The bytes are the same either way and for any number of threads. 0, or -1
+// with `*error` naming the first failing piece (in recording order) and its
+// cause, or RECEIVE_OUTPUT_FAILED when the stream could not take the audio.
+int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, OutputStream* stream,
+                    std::vector<std::uint8_t>* wav, std::string* error);
 
 }  // namespace kdsp
