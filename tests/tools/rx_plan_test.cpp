@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/option_value.h"
+#include "kdsp-rx/front_end.h"
 #include "kdsp-rx/piece_plan.h"
 
 namespace kdsp {
@@ -66,6 +67,18 @@ TEST(RxOptionValues, FrequenciesAndRatesInEveryUsualSpelling) {
     EXPECT_EQ(parse_frequency_option(text, -1e12, 1e12, &value), -1) << text;
     EXPECT_EQ(value, 7.0) << text;
   }
+}
+
+TEST(RxFrontEndPlan, FirstStageDecimatesToBetweenTwiceAndFourTimesTheCoreRate) {
+  const std::pair<double, unsigned> cases[] = {
+      {96000.0, 1},   {240000.0, 1},  {959999.0, 1},    {960000.0, 2},    {1024000.0, 2},
+      {2048000.0, 4}, {2400000.0, 5}, {10000000.0, 20}, {20000000.0, 41},
+  };
+  for (const auto& [rate, factor] : cases) EXPECT_EQ(first_stage_decimation(rate), factor) << rate;
+  // A kdsp capture at the core's rate with the channel in reach passes untouched.
+  const FrontEndPlan plan = plan_front_end(240000.0, 1000, 25000.0, 0.0);
+  EXPECT_TRUE(plan.pass_through);
+  EXPECT_EQ(plan.placed_offset_hz, 25000);
 }
 
 }  // namespace kdsp

@@ -459,3 +459,35 @@ TEST(RxAfterDemod, DeemphasisAndNormalizeShapeTheAudioOnlyWhenAskedFor) {
 }
 
 }  // namespace kdsp
+
+namespace kdsp {
+
+TEST(RxRates, DecimationCascadeKeepsTheChannelInPlaceAtOddRates) {
+  // Rates whose first stage decimates by 1, 4, 20 and 41 (to a rate that is
+  // not a whole number), each with speech far from the centre: the audio
+  // must be the speech, on time to the sample, at the core's gain.
+  const ModulatingAudio speech = speech_audio("hts1a.raw");
+  if (speech.samples.empty()) GTEST_SKIP() << "codec2-examples is not installed";
+  constexpr double DURATION_S = 0.4;
+  const std::vector<double> reference = band_limited_source(speech, DURATION_S);
+  for (const double rate : {96000.0, 2048000.0, 10000000.0, 20000000.0}) {
+    SCOPED_TRACE(std::to_string(rate));
+    ScratchDir dir;
+    SynthRecording recording;
+    recording.sample_rate = rate;
+    recording.duration_s = DURATION_S;
+    const double offset_hz = std::round(0.3 * rate);
+    recording.channels.push_back({offset_hz, 2500.0, 0.5, speech});
+    recording.channels.push_back({-offset_hz / 2.0, 2500.0, 0.5, tone_audio(1000.0, 1.0, 1.0)});
+    recording.noise_rms = 0.005;
+    write_raw_recording(dir.file("r.cs16"), "cs16", recording);
+    const ToolRun run = rx({dir.file("r.cs16"), "--rate", std::to_string(static_cast<long>(rate)), "--offset",
+                            std::to_string(static_cast<long>(offset_hz)), "-o", dir.file("out.wav")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<double> audio = wav_samples(read_file(dir.file("out.wav")));
+    ASSERT_EQ(audio.size(), static_cast<std::size_t>(DURATION_S * 48000));
+    EXPECT_GE(correlation(reference, audio, 4800, audio.size() - 4800, 0), 0.97);
+  }
+}
+
+}  // namespace kdsp
