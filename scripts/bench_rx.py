@@ -172,9 +172,13 @@ def main():
     rows = []
     with tempfile.TemporaryDirectory(prefix="kdsp-bench-rx-") as tmp:
         durations = [args.duration] + ([args.extra_duration] if args.extra_duration else [])
+        # Every recording is made before anything is timed.
+        recordings = {}
         for duration in durations:
-            recording = os.path.join(tmp, f"rec{duration}.cu8")
-            synthesize(recording, duration)
+            recordings[duration] = os.path.join(tmp, f"rec{duration}.cu8")
+            synthesize(recordings[duration], duration)
+        for duration in durations:
+            recording = recordings[duration]
             commands = {"kdsp-rx": [rx, recording, "--rate", str(RATE), "--offset", str(OFFSET_HZ), "-j",
                                     str(args.jobs), "-q", "-o", os.path.join(tmp, "rx.wav")]}
             if gnuradio and duration == args.duration:
@@ -184,7 +188,6 @@ def main():
             for _ in range(args.runs):
                 for name, command in commands.items():
                     figures[name].append(timed(command))
-            os.remove(recording)
             for name, runs in figures.items():
                 rows.append((name, duration, statistics.median(r[0] for r in runs),
                              statistics.median(r[1] for r in runs), max(r[2] for r in runs)))
