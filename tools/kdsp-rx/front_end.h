@@ -4,14 +4,14 @@
 // A recording already at the core's rate with the channel inside the core's
 // reach passes through untouched, so that a kdsp capture gives kdsp's own
 // bytes. Any other is translated so that the channel sits at 0 Hz and
-// resampled: a recording at twice the core's rate or more first goes through
-// a decimating filter whose taps are moved to the channel (liquid-dsp
-// firdecim_cccf, by a whole factor to between two and four times the core's
-// rate), after which an oscillator (nco_crcf) at that lower rate completes
-// the translation; then msresamp_crcf reaches the core's rate (any ratio)
-// and, when a channel
-// width narrower than the voice chain's is asked for, filtered (a Kaiser
-// firfilt_crcf). Every stretch of the output is converted on its own, with
+// resampled. A recording at four times the core's rate or more first goes
+// through a decimating filter whose taps are moved up to the channel (two
+// liquid-dsp firdecim_crcf, on the taps' real and imaginary parts), by a
+// whole factor to between two and four times the core's rate; an oscillator
+// (nco_crcf) at that lower rate completes the translation. Then
+// msresamp_crcf reaches the core's rate (any ratio) and, when a channel width
+// narrower than the voice chain's is asked for, a Kaiser filter narrows it
+// (firfilt_crcf). Every stretch of the output is converted on its own, with
 // enough input before it for the filters to settle and their delays taken
 // out, so that stretches can be converted side by side; at the common rates
 // (any whole number of pairs per second) each output pair lands on the same

@@ -1,5 +1,6 @@
 #include "kdsp-rx/sample_format.h"
 
+#include <array>
 #include <cstring>
 
 namespace kdsp {
@@ -28,6 +29,18 @@ float float_from_le(const std::uint8_t* p) {
 
 float int16_from_le(const std::uint8_t* p) {
   return static_cast<float>(static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8))));
+}
+
+using ByteValues = std::array<float, 256>;
+
+// The values of the 8-bit formats, unsigned (cu8) or two's complement (cs8).
+ByteValues byte_values(bool unsigned_bytes) {
+  ByteValues values{};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    values[byte] = unsigned_bytes ? (static_cast<float>(byte) - 127.5f) / 128.0f
+                                  : static_cast<float>(static_cast<std::int8_t>(byte)) / 128.0f;
+  }
+  return values;
 }
 
 }  // namespace
@@ -63,20 +76,14 @@ void decode_pairs(SampleFormat format, const std::uint8_t* bytes, std::size_t pa
   // Integer samples are scaled so that the largest magnitude of the format
   // reads as about 1; the scale does not matter to FM, only the shape does.
   switch (format) {
-    case SampleFormat::CU8: {
-      // Flat loops over the values, which the compiler vectorises; a power
-      // of two's reciprocal scales exactly as the division would.
-      float* values = reinterpret_cast<float*>(out);
-      for (std::size_t i = 0; i < 2 * pair_count; ++i) {
-        values[i] = (static_cast<float>(bytes[i]) - 127.5f) * (1.0f / 128.0f);
-      }
-      break;
-    }
+    case SampleFormat::CU8:
     case SampleFormat::CS8: {
+      // Every byte has one value: read from a table, in a flat loop.
+      static const ByteValues CU8_VALUES = byte_values(true);
+      static const ByteValues CS8_VALUES = byte_values(false);
+      const ByteValues& table = format == SampleFormat::CU8 ? CU8_VALUES : CS8_VALUES;
       float* values = reinterpret_cast<float*>(out);
-      for (std::size_t i = 0; i < 2 * pair_count; ++i) {
-        values[i] = static_cast<float>(static_cast<std::int8_t>(bytes[i])) * (1.0f / 128.0f);
-      }
+      for (std::size_t i = 0; i < 2 * pair_count; ++i) values[i] = table[bytes[i]];
       break;
     }
     case SampleFormat::CS16_LE:
