@@ -45,12 +45,4 @@ void set_wav_sample_count(std::uint8_t* header, std::uint64_t sample_count);
 // null, with the core's writer. 0, or -1.
 int write_output_file(const char* path, std::span<const std::uint8_t> bytes);
 
-// Opens the regular file at `path` and measures it, refusing FIFOs and
-// devices without waiting: 0 with `*length` set, else -1.
-int measure_regular_file(const char* path, std::uint64_t* length);
-
-// Reads the regular file at `path` whole, refusing anything longer than
-// `max_length`: 0 with `*bytes` filled, else -1.
-int read_regular_file(const char* path, std::uint64_t max_length, std::vector<std::uint8_t>* bytes);
-
 }  // namespace kdsp

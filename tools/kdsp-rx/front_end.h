@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kdsp-rx/recording.h"
+#include "common/recording.h"
 
 namespace kdsp {
 

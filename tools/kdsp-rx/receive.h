@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "common/recording.h"
 #include "kdsp-rx/front_end.h"
 #include "kdsp-rx/piece_plan.h"
-#include "kdsp-rx/recording.h"
 
 namespace kdsp {
 

@@ -1,4 +1,4 @@
-#include "channel_finder.h"
+#include "kdsp-scan/channel_finder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,6 +8,12 @@
 namespace kdsp {
 
 namespace {
+
+// The bins replaced around 0 Hz: the Hann window's main lobe at least.
+constexpr std::size_t DC_SPIKE_MIN_BINS = 2;
+constexpr double DC_SPIKE_HALF_WIDTH_HZ = 150.0;
+constexpr double DC_SPIKE_REACH_HZ = 1000.0;
+constexpr double DC_SPIKE_MAX_WIDTH_HZ = 1500.0;
 
 struct BinRange {
   std::size_t first;
@@ -32,16 +38,36 @@ std::vector<BinRange> group_bins_above(const std::vector<double>& power, double 
 
 double to_db(double ratio) { return 10.0 * std::log10(ratio); }
 
+// Receivers leak their own carrier into the bins at exactly 0 Hz. Those bins
+// are replaced by the level on either side of them, so that the leak neither
+// shows as a channel nor joins a channel beside it.
+void flatten_dc_spike(const CaptureSpectrum& spectrum, std::vector<double>* power) {
+  const std::size_t centre = spectrum.fft_size / 2;
+  const std::size_t reach =
+      std::max(DC_SPIKE_MIN_BINS, static_cast<std::size_t>(std::ceil(DC_SPIKE_HALF_WIDTH_HZ / spectrum.bin_hz)));
+  double beside = 0.0;
+  for (std::size_t k = 1; k <= DC_SPIKE_MIN_BINS; ++k)
+    beside += (*power)[centre - reach - k] + (*power)[centre + reach + k];
+  beside /= static_cast<double>(2 * DC_SPIKE_MIN_BINS);
+  for (std::size_t k = centre - reach; k <= centre + reach; ++k) (*power)[k] = std::min((*power)[k], beside);
+}
+
+// What is left of a leak that wanders: a narrow line close to 0 Hz.
+bool is_dc_spike(const FoundChannel& channel) {
+  return std::fabs(channel.offset_hz) < DC_SPIKE_REACH_HZ && channel.bandwidth_hz < DC_SPIKE_MAX_WIDTH_HZ;
+}
+
 // Measures one group; false when it holds no power above the floor.
-bool measure_channel(const CaptureSpectrum& spectrum, double floor_power, BinRange range, FoundChannel* channel) {
+bool measure_channel(const CaptureSpectrum& spectrum, const std::vector<double>& power, double floor_power,
+                     BinRange range, FoundChannel* channel) {
   double total = 0.0;
   double weighted_offset = 0.0;
   double peak = 0.0;
   for (std::size_t k = range.first; k <= range.last; ++k) {
-    double excess = std::max(spectrum.average_power[k] - floor_power, 0.0);
+    double excess = std::max(power[k] - floor_power, 0.0);
     total += excess;
     weighted_offset += excess * bin_offset_hz(spectrum, k);
-    peak = std::max(peak, spectrum.average_power[k]);
+    peak = std::max(peak, power[k]);
   }
   if (total <= 0.0) return false;
 
@@ -51,7 +77,7 @@ bool measure_channel(const CaptureSpectrum& spectrum, double floor_power, BinRan
   std::size_t high = range.last;
   bool low_found = false;
   for (std::size_t k = range.first; k <= range.last; ++k) {
-    running += std::max(spectrum.average_power[k] - floor_power, 0.0);
+    running += std::max(power[k] - floor_power, 0.0);
     if (!low_found && running >= 0.005 * total) {
       low = k;
       low_found = true;
@@ -86,11 +112,15 @@ std::vector<FoundChannel> find_channels(const CaptureSpectrum& spectrum, double 
   // A capture without any noise (all zero, or one pure carrier) has a floor of
   // 0; nothing can be measured against it.
   if (!(floor_power > 0.0)) return channels;
+  std::vector<double> power = spectrum.average_power;
+  flatten_dc_spike(spectrum, &power);
   double threshold_power = floor_power * std::pow(10.0, threshold_db / 10.0);
   auto merge_gap_bins = static_cast<std::size_t>(CHANNEL_MERGE_GAP_HZ / spectrum.bin_hz);
-  for (BinRange range : group_bins_above(spectrum.average_power, threshold_power, merge_gap_bins)) {
+  for (BinRange range : group_bins_above(power, threshold_power, merge_gap_bins)) {
     FoundChannel channel;
-    if (measure_channel(spectrum, floor_power, range, &channel)) channels.push_back(channel);
+    if (measure_channel(spectrum, power, floor_power, range, &channel) && !is_dc_spike(channel)) {
+      channels.push_back(channel);
+    }
   }
   std::sort(channels.begin(), channels.end(),
             [](const FoundChannel& a, const FoundChannel& b) { return a.cnr_db > b.cnr_db; });

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "spectrum.h"
+#include "kdsp-scan/spectrum.h"
 
 namespace kdsp {
 
@@ -29,7 +29,7 @@ inline constexpr double DEFAULT_THRESHOLD_DB = 10.0;
 double noise_floor_power(const std::vector<double>& power);
 
 // Channels whose bins exceed the floor by `threshold_db`, strongest (by
-// carrier-to-noise ratio) first.
+// carrier-to-noise ratio) first. A receiver's leak at 0 Hz is not a channel.
 std::vector<FoundChannel> find_channels(const CaptureSpectrum& spectrum, double floor_power, double threshold_db);
 
 // Text sketch of the spectrum around a channel, one character per kilohertz
