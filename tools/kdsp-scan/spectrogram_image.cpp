@@ -204,7 +204,7 @@ void draw_colour_bar(RgbCanvas canvas, const ColourScale& scale, int top) {
     std::snprintf(text, sizeof text, "%.0f", db);
     draw_centred_label(canvas, x, top + SPECTROGRAM_COLOUR_BAR_HEIGHT + 5, text, TEXT_COLOUR);
   }
-  draw_text(canvas, left + SPECTROGRAM_COLOUR_BAR_WIDTH + 24, top, "dB over the noise floor", LABEL_SCALE, TEXT_COLOUR);
+  draw_text(canvas, left + SPECTROGRAM_COLOUR_BAR_WIDTH + 24, top, "dB OVER THE NOISE FLOOR", LABEL_SCALE, TEXT_COLOUR);
 }
 
 std::string file_name_of(const std::string& path) {
@@ -214,11 +214,11 @@ std::string file_name_of(const std::string& path) {
 
 void draw_title(RgbCanvas canvas, const SpectrogramView& view) {
   char details[96];
-  std::snprintf(details, sizeof details, "   %.3f s   %.10g pairs/s", view.duration_s, view.spectrum->sample_rate);
+  std::snprintf(details, sizeof details, "   %.3f s   %.10g S/s", view.duration_s, view.spectrum->sample_rate);
   std::string text = file_name_of(view.name) + details;
   if (view.centre_hz) {
     char centre[48];
-    std::snprintf(centre, sizeof centre, "   centre %.3f kHz", *view.centre_hz / 1000.0);
+    std::snprintf(centre, sizeof centre, "   CENTRE %.3f kHz", *view.centre_hz / 1000.0);
     text += centre;
   }
   // Cut to the picture's width.

@@ -1,5 +1,6 @@
 // A 3x5 pixel font for the spectrogram's title and labels: digits, capital
-// letters (small ones drawn as capitals, but for 'k' and 's'), space and
+// letters (small ones drawn as capitals, but for the 'k', 's' and 'd' of
+// units), space and
 // the punctuation of file names and units; anything else is drawn as '?'.
 #pragma once
 
