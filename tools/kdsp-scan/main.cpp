@@ -46,8 +46,8 @@ constexpr ToolHelp SCAN_HELP{
     "  offset_hz  (after freq_hz) the offset from the centre\n"
     "  spectrum   sketch from -16 to +16 kHz around the channel, 1 kHz a character\n"
     "Lines starting with '#' are comments. Reads the recordings kdsp-rx reads, in\n"
-    "blocks, so any length fits in memory; a raw file's rate must be given with\n"
-    "--rate. The receiver's own line at 0 Hz offset is not listed.",
+    "blocks, so any length fits in memory; give a raw file's rate with --rate.\n"
+    "The receiver's own line at 0 Hz offset is not listed.",
     "Exit status: 0 success (also when nothing is found); 1 unreadable or invalid\n"
     "recording, or the report or picture cannot be written; 2 a usage error.",
 };
