@@ -18,13 +18,23 @@ std::vector<double> hann_window(std::size_t size) {
   return window;
 }
 
-// Adds the frame's bin powers, lowest frequency first, to `sum` of
-// `sum_bins` bins, each holding size / sum_bins neighbouring bins.
-void accumulate_shifted(std::span<const Complex> bins, double scale, double* sum, std::size_t sum_bins) {
-  const std::size_t size = bins.size();
-  const std::size_t group = size / sum_bins;
-  for (std::size_t k = 0; k < size; ++k) {
-    sum[((k + size / 2) % size) / group] += (bins[k].re * bins[k].re + bins[k].im * bins[k].im) * scale;
+// The frame's bin powers, lowest frequency first.
+void shifted_powers(std::span<const Complex> bins, double scale, double* power) {
+  const std::size_t half = bins.size() / 2;
+  for (std::size_t k = 0; k < half; ++k) {
+    power[k + half] = (bins[k].re * bins[k].re + bins[k].im * bins[k].im) * scale;
+    power[k] = (bins[k + half].re * bins[k + half].re + bins[k + half].im * bins[k + half].im) * scale;
+  }
+}
+
+// Adds `power` to `sum` of `sum_bins` bins, each taking power.size() / sum_bins
+// neighbouring bins.
+void accumulate(std::span<const double> power, double* sum, std::size_t sum_bins) {
+  const std::size_t group = power.size() / sum_bins;
+  for (std::size_t i = 0; i < sum_bins; ++i) {
+    double total = 0.0;
+    for (std::size_t k = 0; k < group; ++k) total += power[i * group + k];
+    sum[i] += total;
   }
 }
 
@@ -36,14 +46,14 @@ void transform_frame(SpectrumAccumulator* accumulator) {
     accumulator->bins[n] = {accumulator->pending[n].real() * w, accumulator->pending[n].imag() * w};
   }
   fft_radix2(accumulator->bins.data(), size, false);
-  accumulate_shifted(accumulator->bins, accumulator->scale, spectrum.average_power.data(), size);
+  shifted_powers(accumulator->bins, accumulator->scale, accumulator->power.data());
+  accumulate(accumulator->power, spectrum.average_power.data(), size);
   if (spectrum.row_count > 0) {
     // Frames past the expected count (none for a contiguous stream) join the last row.
     const std::uint64_t row = std::min<std::uint64_t>(
         spectrum.frame_count * spectrum.row_count / std::max<std::uint64_t>(accumulator->expected_frames, 1),
         spectrum.row_count - 1);
-    accumulate_shifted(accumulator->bins, accumulator->scale, spectrum.row_power.data() + row * spectrum.row_bins,
-                       spectrum.row_bins);
+    accumulate(accumulator->power, spectrum.row_power.data() + row * spectrum.row_bins, spectrum.row_bins);
     ++accumulator->frames_in_row[row];
   }
   ++spectrum.frame_count;
@@ -89,6 +99,7 @@ void start_spectrum(SpectrumAccumulator* accumulator, double sample_rate, std::s
   accumulator->scale = 1.0 / (static_cast<double>(fft_size) * window_energy);
   accumulator->pending.resize(fft_size);
   accumulator->bins.resize(fft_size);
+  accumulator->power.resize(fft_size);
 }
 
 void add_spectrum_pairs(SpectrumAccumulator* accumulator, std::span<const std::complex<float>> pairs) {

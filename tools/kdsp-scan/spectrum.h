@@ -60,6 +60,7 @@ struct SpectrumAccumulator {
   std::vector<std::complex<float>> pending;  // the frame being filled
   std::size_t pending_count = 0;
   std::vector<Complex> bins;
+  std::vector<double> power;  // the last frame's, lowest frequency first
   std::vector<std::uint64_t> frames_in_row;
 };
 
