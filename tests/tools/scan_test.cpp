@@ -80,7 +80,7 @@ int lit_pixels(const Picture& picture, int top, int bottom, int left, int right)
 // The picture's frame: a title strip, the frequency scale and channel marks
 // above the plot, seconds at its left, and the colour bar below it.
 constexpr int LEFT = 56;
-constexpr int TOP = 66;
+constexpr int TOP = 78;
 constexpr int PLOT_WIDTH = 1024;
 constexpr int WIDTH = LEFT + PLOT_WIDTH + 16;
 constexpr int BOTTOM = 40;

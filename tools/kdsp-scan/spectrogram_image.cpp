@@ -21,8 +21,9 @@ constexpr Rgb CHANNEL_COLOUR{255, 230, 0};
 constexpr int TITLE_Y = 6;
 constexpr int SCALE_LABEL_Y = 26;
 constexpr int SCALE_TICK_Y = 38;
-constexpr int CHANNEL_LABEL_Y = 46;
-constexpr int CHANNEL_MARK_Y = 58;
+constexpr int CHANNEL_LABEL_Y = 46;  // and a second row below it
+constexpr int CHANNEL_LABEL_ROWS = 2;
+constexpr int CHANNEL_MARK_Y = 70;
 // Colours span from just below the noise floor to at least this far above it.
 constexpr double DARKEST_DB = -3.0;
 constexpr double MIN_BRIGHTEST_DB = 30.0;
@@ -138,8 +139,9 @@ void draw_frequency_scale(RgbCanvas canvas, const FrequencyScale& scale, double 
   }
 }
 
-// Marks every channel; labels those whose label does not run into the one
-// drawn before it (channels a few pixels apart share one label's room).
+// Marks every channel and labels it on the first of the label rows where the
+// label does not run into the one before it (a label finding no room is left
+// out: channels a few pixels apart share one label's room).
 void draw_channel_marks(RgbCanvas canvas, const FrequencyScale& scale, double sample_rate,
                         std::span<const FoundChannel> channels) {
   std::vector<const FoundChannel*> by_frequency;
@@ -148,7 +150,7 @@ void draw_channel_marks(RgbCanvas canvas, const FrequencyScale& scale, double sa
             [](const FoundChannel* a, const FoundChannel* b) { return a->offset_hz < b->offset_hz; });
   FrequencyScale channel_scale = scale;
   channel_scale.decimals = scale.unit_hz > 1.0 ? 1 : 0;
-  int free_from_x = 0;
+  int free_from_x[CHANNEL_LABEL_ROWS] = {};
   for (const FoundChannel* channel : by_frequency) {
     const int x = spectrogram_column(channel->offset_hz, sample_rate);
     for (int y = CHANNEL_MARK_Y; y < SPECTROGRAM_TOP_MARGIN - 1; ++y) {
@@ -156,10 +158,14 @@ void draw_channel_marks(RgbCanvas canvas, const FrequencyScale& scale, double sa
       put_pixel(canvas, x + 1, y, CHANNEL_COLOUR);
     }
     const std::string text = frequency_label(channel_scale, scale.base_hz + channel->offset_hz);
-    const int left = x - text_width(text, LABEL_SCALE) / 2;
-    if (left < free_from_x) continue;
-    draw_text(canvas, left, CHANNEL_LABEL_Y, text, LABEL_SCALE, CHANNEL_COLOUR);
-    free_from_x = left + text_width(text, LABEL_SCALE) + LABEL_SCALE * 4;
+    const int width = text_width(text, LABEL_SCALE);
+    const int left = x - width / 2;
+    for (int row = 0; row < CHANNEL_LABEL_ROWS; ++row) {
+      if (left < free_from_x[row]) continue;
+      draw_text(canvas, left, CHANNEL_LABEL_Y + row * (LABEL_HEIGHT + 2), text, LABEL_SCALE, CHANNEL_COLOUR);
+      free_from_x[row] = left + width + LABEL_SCALE * 4;
+      break;
+    }
   }
 }
 
