@@ -34,13 +34,13 @@ _kdsp_option_value() {
       # A ':' ends a word for bash, so a source's parameters are the user's to type.
       COMPREPLY=($(compgen -W 'tone two-tone sweep voice file:' -- "$cur"))
       [[ ${COMPREPLY[*]} == file: ]] && compopt -o nospace 2>/dev/null ;;
-    kdsp-rx:--format)
+    kdsp-rx:--format | kdsp-scan:--format)
       COMPREPLY=($(compgen -W 'cu8 cs8 cs16 cf32' -- "$cur")) ;;
     kdsp-rx:--bandwidth)
       COMPREPLY=($(compgen -W '25k 12.5k' -- "$cur")) ;;
     kdsp-rx:--kernel)
       _kdsp_files "$cur" kdsp kasm ;;
-    kdsp-scan:--threshold | kdsp-scan:--max | kdsp-synth:--offset | kdsp-synth:--deviation | \
+    kdsp-scan:--threshold | kdsp-scan:--max | kdsp-scan:--rate | kdsp-scan:--center | kdsp-synth:--offset | kdsp-synth:--deviation | \
       kdsp-synth:--duration | kdsp-synth:--cnr | kdsp-synth:--second-offset | \
       kdsp-synth:--second-level | kdsp-synth:--seed | kdsp-rx:--rate | kdsp-rx:--center | \
       kdsp-rx:--offset | kdsp-rx:--freq | kdsp-rx:-D | kdsp-rx:--deemphasis | kdsp-rx:-j | \
@@ -55,7 +55,7 @@ _kdsp_options() {
   case "$1" in
     kdsp-as) echo '-o -D -h --help --version' ;;
     kdsp-dis) echo '-h --help --version' ;;
-    kdsp-scan) echo '--png --threshold --max -h --help --version' ;;
+    kdsp-scan) echo '--format --rate --center --png --threshold --max -h --help --version' ;;
     kdsp-synth)
       echo '--audio --offset --deviation --duration --cnr --second-offset --second-audio' \
         '--second-level --seed --audio-out -h --help --version' ;;
@@ -84,7 +84,7 @@ _kdsp_complete() {
       esac ;;
     kdsp-as) _kdsp_files "$cur" kasm ;;
     kdsp-dis) _kdsp_files "$cur" kdsp ;;
-    kdsp-scan) _kdsp_files "$cur" iq ;;
+    kdsp-scan) _kdsp_any_file "$cur" ;;
     kdsp-synth) _kdsp_files "$cur" iq ;;
     kdsp-rx) _kdsp_any_file "$cur" ;;
   esac

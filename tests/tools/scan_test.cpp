@@ -44,6 +44,50 @@ double column_brightness(const std::vector<std::uint8_t>& rgb, int width, int he
   return sum / (height - top);
 }
 
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;
+};
+
+// The PNG at `path` decoded by libpng; width 0 when it cannot be.
+Picture read_png(const std::string& path) {
+  Picture picture;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return picture;
+  image.format = PNG_FORMAT_RGB;
+  picture.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) == 0) return picture;
+  picture.width = static_cast<int>(image.width);
+  picture.height = static_cast<int>(image.height);
+  return picture;
+}
+
+// Pixels that are not the black background in rows [top, bottom) and
+// columns [left, right).
+int lit_pixels(const Picture& picture, int top, int bottom, int left, int right) {
+  int lit = 0;
+  for (int y = top; y < bottom; ++y) {
+    for (int x = left; x < right; ++x) {
+      const std::uint8_t* pixel = picture.rgb.data() + 3 * (static_cast<std::size_t>(y) * picture.width + x);
+      lit += (pixel[0] | pixel[1] | pixel[2]) != 0 ? 1 : 0;
+    }
+  }
+  return lit;
+}
+
+// The picture's frame: a title strip, the frequency scale and channel marks
+// above the plot, seconds at its left, and the colour bar below it.
+constexpr int LEFT = 56;
+constexpr int TOP = 78;
+constexpr int PLOT_WIDTH = 1024;
+constexpr int WIDTH = LEFT + PLOT_WIDTH + 16;
+constexpr int BOTTOM = 40;
+constexpr int TITLE_BOTTOM = 22;
+constexpr int SCALE_TOP = 24;
+constexpr int SCALE_BOTTOM = 44;
+
 }  // namespace
 
 TEST(ScanChannels, FindsEveryChannelNearItsOffset) {
@@ -154,28 +198,55 @@ TEST(ScanSpectrogram, PngIsValidAndShowsTheChannels) {
   ToolRun run = scan({dir.file("c.iq"), "--png", dir.file("c.png")});
   ASSERT_EQ(run.status, 0) << run.err;
 
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  ASSERT_NE(png_image_begin_read_from_file(&image, dir.file("c.png").c_str()), 0) << image.message;
-  image.format = PNG_FORMAT_RGB;
-  std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(image));
-  ASSERT_NE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr), 0) << image.message;
-  const int width = static_cast<int>(image.width);
-  const int height = static_cast<int>(image.height);
-  EXPECT_EQ(width, 1064);
-  // 0.5 s makes 116 half-overlapping frames of 2048 pairs, one row each,
-  // below 40 rows of labels.
-  EXPECT_EQ(height, 40 + 116);
+  const Picture picture = read_png(dir.file("c.png"));
+  ASSERT_EQ(picture.width, WIDTH);
+  // 0.5 s makes 116 half-overlapping frames of 2048 pairs, one row each.
+  EXPECT_EQ(picture.height, TOP + 116 + BOTTOM);
 
   // Frequency runs across: -120 kHz at the plot's left edge, 4.27 pixels per kHz.
-  auto column_of = [](double hz) { return 40 + static_cast<int>((hz + 120000.0) / 240000.0 * 1024.0); };
-  double noise = column_brightness(rgb, width, height, 40, column_of(-20000));
-  EXPECT_GT(column_brightness(rgb, width, height, 40, column_of(30000)), noise + 100.0);
-  EXPECT_GT(column_brightness(rgb, width, height, 40, column_of(-60000)), noise + 100.0);
+  auto column_of = [](double hz) { return LEFT + static_cast<int>((hz + 120000.0) / 240000.0 * 1024.0); };
+  double noise = column_brightness(picture.rgb, picture.width, TOP + 116, TOP, column_of(-20000));
+  EXPECT_GT(column_brightness(picture.rgb, picture.width, TOP + 116, TOP, column_of(30000)), noise + 100.0);
+  EXPECT_GT(column_brightness(picture.rgb, picture.width, TOP + 116, TOP, column_of(-60000)), noise + 100.0);
 
   ToolRun nowhere = scan({dir.file("c.iq"), "--png", dir.file("missing/c.png")});
   EXPECT_EQ(nowhere.status, 1);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"c.iq", "c.png"}));
+}
+
+TEST(ScanSpectrogram, FrameHasTitleScalesAndColourBar) {
+  ScratchDir dir;
+  ASSERT_EQ(synth({"--offset", "30000", "--cnr", "25", "--duration", "0.5", dir.file("c.iq")}).status, 0);
+  ASSERT_EQ(scan({dir.file("c.iq"), "--png", dir.file("offsets.png")}).status, 0);
+  ASSERT_EQ(scan({dir.file("c.iq"), "--center", "145.5M", "--png", dir.file("absolute.png")}).status, 0);
+  const Picture offsets = read_png(dir.file("offsets.png"));
+  const Picture absolute = read_png(dir.file("absolute.png"));
+  ASSERT_EQ(offsets.width, WIDTH);
+  ASSERT_EQ(absolute.height, offsets.height);
+  const int bar_top = offsets.height - BOTTOM + 10;
+
+  for (const Picture* picture : {&offsets, &absolute}) {
+    // The title over the plot, the unit left of the frequency labels, seconds
+    // left of the plot.
+    EXPECT_GT(lit_pixels(*picture, 0, TITLE_BOTTOM, LEFT, WIDTH), 100);
+    EXPECT_GT(lit_pixels(*picture, SCALE_TOP, SCALE_BOTTOM, 0, LEFT), 20);
+    EXPECT_GT(lit_pixels(*picture, SCALE_TOP, SCALE_BOTTOM, LEFT, WIDTH), 300);
+    EXPECT_GT(lit_pixels(*picture, TOP, TOP + 20, 0, LEFT), 20);
+    // The colour bar runs from black to its brightest colour, with its scale
+    // and caption below and beside it.
+    EXPECT_EQ(lit_pixels(*picture, bar_top, bar_top + 10, LEFT, LEFT + 1), 0);
+    EXPECT_EQ(lit_pixels(*picture, bar_top, bar_top + 10, LEFT + 200, LEFT + 256), 10 * 56);
+    EXPECT_GT(lit_pixels(*picture, bar_top + 13, picture->height, LEFT, LEFT + 256), 50);
+    EXPECT_GT(lit_pixels(*picture, bar_top, bar_top + 10, LEFT + 280, WIDTH), 100);
+  }
+  // The centre changes the title and the frequency labels, not the plot.
+  auto strip = [](const Picture& picture, int top, int bottom) {
+    return std::vector<std::uint8_t>(picture.rgb.begin() + 3 * top * picture.width,
+                                     picture.rgb.begin() + 3 * bottom * picture.width);
+  };
+  EXPECT_NE(strip(offsets, 0, TITLE_BOTTOM), strip(absolute, 0, TITLE_BOTTOM));
+  EXPECT_NE(strip(offsets, SCALE_TOP, SCALE_BOTTOM), strip(absolute, SCALE_TOP, SCALE_BOTTOM));
+  EXPECT_EQ(strip(offsets, TOP, offsets.height - BOTTOM), strip(absolute, TOP, absolute.height - BOTTOM));
 }
 
 }  // namespace kdsp

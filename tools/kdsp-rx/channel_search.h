@@ -2,9 +2,10 @@
 // kdsp-scan's finder sees in the recording, inside the band a channel can use.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
-#include "kdsp-rx/recording.h"
+#include "common/recording.h"
 
 namespace kdsp {
 
@@ -18,9 +19,6 @@ struct FoundChoice {
 // seen too, and bounded so that the search takes the same memory for any length.
 inline constexpr std::size_t SEARCH_MAX_PAIRS = std::size_t{1} << 22;
 inline constexpr std::size_t SEARCH_STRETCHES = 16;
-// Bins no wider than this, whatever the rate: the finder's resolution at the
-// core's own rate.
-inline constexpr double SEARCH_MAX_BIN_HZ = 120.0;
 
 // Finds the strongest channel within `reach_hz` of the centre. 0 with
 // `*choice` filled, or -1 with `*error` naming the file and the fix.

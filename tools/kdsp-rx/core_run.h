@@ -59,12 +59,4 @@ int open_streamed_output(const char* path, StreamedOutput* out);
 int append_streamed_output(OutputStream* out, std::span<const std::uint8_t> bytes);
 int commit_streamed_output(StreamedOutput* out);
 
-// Opens the regular file at `path` and measures it, refusing FIFOs and
-// devices without waiting: 0 with `*length` set, else -1.
-int measure_regular_file(const char* path, std::uint64_t* length);
-
-// Reads the regular file at `path` whole, refusing anything longer than
-// `max_length`: 0 with `*bytes` filled, else -1.
-int read_regular_file(const char* path, std::uint64_t max_length, std::vector<std::uint8_t>* bytes);
-
 }  // namespace kdsp

@@ -22,7 +22,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kdsp-rx/recording.h"
+#include "common/recording.h"
 
 namespace kdsp {
 

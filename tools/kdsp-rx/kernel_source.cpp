@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "common/regular_file.h"
 #include "kdsp-as/assembler.h"
 #include "kdsp-rx/core_run.h"
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "kdsp-rx/core_run.h"
+#include "common/recording.h"
 #include "kdsp-rx/front_end.h"
 #include "kdsp-rx/piece_plan.h"
-#include "kdsp-rx/recording.h"
 
 namespace kdsp {
 

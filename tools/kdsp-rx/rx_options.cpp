@@ -1,34 +1,13 @@
 #include "kdsp-rx/rx_options.h"
 
 #include "common/option_value.h"
+#include "common/recording_options.h"
 #include "kdsp-rx/front_end.h"
 
 namespace kdsp {
 
-namespace {
-
-constexpr double MAX_FREQUENCY_HZ = 1e12;
-
-CLI::Option* add_frequency_option(CLI::App& app, const std::string& name, std::optional<double>* target,
-                                  const std::string& expected) {
-  return add_checked_option(app, name, [target, expected](const std::string& text) {
-    double value = 0.0;
-    if (parse_frequency_option(text.c_str(), -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ, &value) != 0) return expected;
-    *target = value;
-    return std::string();
-  });
-}
-
-}  // namespace
-
 void add_rx_options(CLI::App& app, RxOptions* options) {
-  add_path_option(app, "RECORDING", &options->recording.path)
-      ->required()
-      ->type_name("")
-      ->description(
-          "the recording: NAME.iq (a kdsp capture), NAME.cu8 .cs8\n"
-          ".cs16 .cf32 (raw I/Q; give --rate), NAME.wav (I left,\n"
-          "Q right), NAME.sigmf-meta or NAME.sigmf-data");
+  add_recording_argument(app, &options->recording);
   add_checked_option(app, "-o",
                      [options](const std::string& text) {
                        if (text.empty()) return std::string("a file name, or - for standard output");
@@ -38,30 +17,7 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
       ->required()
       ->type_name("FILE")
       ->description("the WAV to write (- for standard output); written\nwhole or not at all");
-  add_checked_option(app, "--format",
-                     [options](const std::string& text) {
-                       SampleFormat format;
-                       if (parse_sample_format(text, &format) != 0) return std::string("cu8, cs8, cs16 or cf32");
-                       options->recording.format = format;
-                       return std::string();
-                     })
-      ->type_name("F")
-      ->description("read RECORDING as raw I/Q of format F (cu8, cs8,\ncs16, cf32) whatever its name says");
-  add_checked_option(
-      app, "--rate",
-      [options](const std::string& text) {
-        double rate = 0.0;
-        if (parse_frequency_option(text.c_str(), -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ, &rate) != 0 || rate <= 0.0) {
-          return std::string("pairs per second above 0, such as 2400000, 2.4M, 2.4e6 or 240k");
-        }
-        options->recording.sample_rate = rate;
-        return std::string();
-      })
-      ->type_name("R")
-      ->description("pairs per second: 2400000, 2.4M, 2.4e6, 240k");
-  add_frequency_option(app, "--center", &options->recording.centre_hz, "a frequency in Hz such as 145.5M")
-      ->type_name("HZ")
-      ->description("the recording's centre frequency (for --freq)");
+  add_recording_format_options(app, &options->recording, "(for --freq)");
   add_frequency_option(app, "--offset", &options->offset_hz, "Hz from the recording's centre, such as -12.5k")
       ->type_name("HZ")
       ->description("the channel, in Hz from the recording's centre");

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "common/command_line.h"
+#include "common/recording.h"
 #include "kdsp-rx/after_demod.h"
-#include "kdsp-rx/recording.h"
 
 namespace kdsp {
 

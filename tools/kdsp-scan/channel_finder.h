@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "spectrum.h"
+#include "kdsp-scan/spectrum.h"
 
 namespace kdsp {
 
@@ -22,6 +22,10 @@ struct FoundChannel {
 // Channels closer than this are taken as one: the gaps between the spectral
 // lines of a tone-modulated FM channel are as wide as the tone's frequency.
 inline constexpr double CHANNEL_MERGE_GAP_HZ = 3500.0;
+// Channels whose skirts touch are told apart by the valley between them, in
+// the spectrum smoothed over CHANNEL_MERGE_GAP_HZ: this far below the weaker.
+inline constexpr double CHANNEL_VALLEY_DB = 15.0;
+inline constexpr double MIN_CHANNEL_SPACING_HZ = 10000.0;
 inline constexpr double DEFAULT_THRESHOLD_DB = 10.0;
 
 // Median bin power: most bins of a capture hold only noise, so the median
@@ -29,7 +33,7 @@ inline constexpr double DEFAULT_THRESHOLD_DB = 10.0;
 double noise_floor_power(const std::vector<double>& power);
 
 // Channels whose bins exceed the floor by `threshold_db`, strongest (by
-// carrier-to-noise ratio) first.
+// carrier-to-noise ratio) first. A receiver's leak at 0 Hz is not a channel.
 std::vector<FoundChannel> find_channels(const CaptureSpectrum& spectrum, double floor_power, double threshold_db);
 
 // Text sketch of the spectrum around a channel, one character per kilohertz

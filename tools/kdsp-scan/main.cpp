@@ -1,21 +1,23 @@
-// kdsp-scan: lists the narrowband FM channels in a capture, strongest first,
-// so that a user knows which offset to give a kernel; optionally draws a
-// spectrogram.
+// kdsp-scan: lists the narrowband FM channels in a recording, strongest
+// first, so that a user knows which frequency or offset to give kdsp-rx or a
+// kernel; optionally draws a spectrogram. Reads every recording kdsp-rx
+// reads, with the same reader, streamed in blocks.
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <memory>
 #include <span>
 #include <string>
 
 #include "base/output_file.h"
-#include "base/result_code.h"
-#include "channel_finder.h"
 #include "common/command_line.h"
-#include "formats/iq_capture.h"
-#include "png_encode.h"
-#include "spectrogram_image.h"
-#include "spectrum.h"
+#include "common/recording.h"
+#include "common/recording_options.h"
+#include "kdsp-scan/channel_finder.h"
+#include "kdsp-scan/png_encode.h"
+#include "kdsp-scan/recording_spectrum.h"
+#include "kdsp-scan/spectrogram_image.h"
+#include "kdsp-scan/spectrum.h"
 
 namespace kdsp {
 
@@ -24,7 +26,7 @@ namespace {
 constexpr std::int64_t DEFAULT_MAX_CHANNELS = 10;
 
 struct ScanOptions {
-  std::string capture_path;
+  RecordingRequest recording;
   std::string png_path;  // empty: no picture
   double threshold_db = DEFAULT_THRESHOLD_DB;
   std::int64_t max_channels = DEFAULT_MAX_CHANNELS;
@@ -32,24 +34,27 @@ struct ScanOptions {
 
 constexpr ToolHelp SCAN_HELP{
     "kdsp-scan",
-    "[options] CAPTURE.iq",
-    "Lists the strongest narrowband FM channels in a capture (float32 I/Q pairs at\n"
-    "240000 pairs per second), strongest first, one line each:\n"
-    "  offset_hz  offset from the capture's centre, to give a kernel\n"
+    "[options] RECORDING",
+    "Lists the strongest narrowband FM channels in a radio recording, strongest\n"
+    "first, one line each:\n"
+    "  freq_hz    the channel's frequency, when the recording's centre is known\n"
+    "             (SigMF metadata or --center); else offset_hz, its offset\n"
+    "             from the centre\n"
     "  level_db   strongest spectral bin over the noise floor\n"
     "  cnr_db     channel power over the noise in 27 kHz\n"
     "  width_hz   bandwidth holding 99 % of the channel's power\n"
+    "  offset_hz  (after freq_hz) the offset from the centre\n"
     "  spectrum   sketch from -16 to +16 kHz around the channel, 1 kHz a character\n"
-    "Lines starting with '#' are comments.",
+    "Lines starting with '#' are comments. Reads the recordings kdsp-rx reads, in\n"
+    "blocks, so any length fits in memory; give a raw file's rate with --rate.\n"
+    "The receiver's own line at 0 Hz offset is not listed.",
     "Exit status: 0 success (also when nothing is found); 1 unreadable or invalid\n"
-    "capture, or the report or picture cannot be written; 2 a usage error.",
+    "recording, or the report or picture cannot be written; 2 a usage error.",
 };
 
 void add_scan_options(CLI::App& app, ScanOptions* options) {
-  add_path_option(app, "CAPTURE.iq", &options->capture_path)
-      ->required()
-      ->type_name("")
-      ->description("the capture to scan");
+  add_recording_argument(app, &options->recording);
+  add_recording_format_options(app, &options->recording, "(frequencies\nin the report and the picture)");
   add_path_option(app, "--png", &options->png_path)
       ->type_name("FILE")
       ->description("also write a spectrogram: time down,\nfrequency across");
@@ -83,69 +88,88 @@ int fail(const std::string& message) {
   return EXIT_TOOL_FAILED;
 }
 
-std::string channel_report(const ScanOptions& options, std::size_t pair_count, const CaptureSpectrum& spectrum,
+double duration_s(const RecordingInfo& recording) {
+  return static_cast<double>(recording.pair_count) / recording.sample_rate;
+}
+
+std::string channel_report(const ScanOptions& options, const RecordingInfo& recording, const CaptureSpectrum& spectrum,
                            double floor_power, const std::vector<FoundChannel>& channels) {
   std::string report;
-  append_printf(&report, "# %s: %.3f s (%zu pairs), noise floor %.1f dB per %.1f Hz bin, threshold %.1f dB\n",
-                options.capture_path.c_str(), static_cast<double>(pair_count) / IQ_SAMPLE_RATE, pair_count,
-                10.0 * std::log10(floor_power), spectrum.bin_hz, options.threshold_db);
+  append_printf(&report, "# %s: %s, %.3f s (%llu pairs)", recording.path.c_str(), recording.description.c_str(),
+                duration_s(recording), static_cast<unsigned long long>(recording.pair_count));
+  if (recording.centre_hz) append_printf(&report, ", centre %.0f Hz", *recording.centre_hz);
+  append_printf(&report, "\n# noise floor %.1f dB per %.1f Hz bin, threshold %.1f dB\n", 10.0 * std::log10(floor_power),
+                spectrum.bin_hz, options.threshold_db);
   if (channels.empty()) {
     append_printf(&report, "# no channel found %.1f dB above the noise floor\n", options.threshold_db);
     return report;
   }
-  append_printf(&report, "# offset_hz  level_db  cnr_db  width_hz  spectrum -%d..+%d kHz\n", SKETCH_HALF_WIDTH_KHZ,
-                SKETCH_HALF_WIDTH_KHZ);
+  if (recording.centre_hz) {
+    append_printf(&report, "#     freq_hz  level_db  cnr_db  width_hz  offset_hz  spectrum -%d..+%d kHz\n",
+                  SKETCH_HALF_WIDTH_KHZ, SKETCH_HALF_WIDTH_KHZ);
+  } else {
+    append_printf(&report, "# offset_hz  level_db  cnr_db  width_hz  spectrum -%d..+%d kHz\n", SKETCH_HALF_WIDTH_KHZ,
+                  SKETCH_HALF_WIDTH_KHZ);
+  }
   std::size_t shown = std::min(channels.size(), static_cast<std::size_t>(options.max_channels));
   for (std::size_t i = 0; i < shown; ++i) {
     const FoundChannel& channel = channels[i];
-    append_printf(&report, "%11ld  %8.1f  %6.1f  %8.0f  |%s|\n", std::lround(channel.offset_hz), channel.level_db,
-                  channel.cnr_db, channel.bandwidth_hz, channel_sketch(spectrum, floor_power, channel).c_str());
+    const std::string sketch = channel_sketch(spectrum, floor_power, channel);
+    if (recording.centre_hz) {
+      append_printf(&report, "%13.0f  %8.1f  %6.1f  %8.0f  %9ld  |%s|\n", *recording.centre_hz + channel.offset_hz,
+                    channel.level_db, channel.cnr_db, channel.bandwidth_hz, std::lround(channel.offset_hz),
+                    sketch.c_str());
+    } else {
+      append_printf(&report, "%11ld  %8.1f  %6.1f  %8.0f  |%s|\n", std::lround(channel.offset_hz), channel.level_db,
+                    channel.cnr_db, channel.bandwidth_hz, sketch.c_str());
+    }
   }
   return report;
 }
 
-int write_png(const std::string& path, const CaptureSpectrum& spectrum, double floor_power,
-              const std::vector<FoundChannel>& channels) {
+int write_png(const std::string& path, const SpectrogramView& view) {
   std::string error;
   std::vector<std::uint8_t> png;
-  if (encode_png(render_spectrogram(spectrum, floor_power, channels), &png, &error) != 0) return fail(error);
+  if (encode_png(render_spectrogram(view), &png, &error) != 0) return fail(error);
   if (write_output(path.c_str(), png.data(), png.size()) != 0) return fail("cannot write '" + path + "'");
   return 0;
 }
 
-// The capture through the core tool's own loader, so that the scan accepts
-// exactly the captures kdsp accepts (and refuses a FIFO instead of waiting).
-struct LoadedCapture {
-  IqCapture capture{};
-  ~LoadedCapture() { release_iq_capture(&capture); }
-};
+// The recording's spectrum, streamed through in blocks.
+int scan_spectrum(const RecordingInfo& recording, bool with_rows, CaptureSpectrum* spectrum, std::string* error) {
+  const std::size_t fft_size = scan_fft_size(recording.sample_rate);
+  if (recording.pair_count < min_scan_pairs(fft_size)) {
+    *error = "'" + recording.path + "' is too short to scan: " + std::to_string(recording.pair_count) +
+             " pairs, at least " + std::to_string(min_scan_pairs(fft_size)) + " needed at its rate";
+    return -1;
+  }
+  RecordingReader reader;
+  if (open_recording_reader(recording, &reader, error) != 0) return -1;
+  SpectrumAccumulator accumulator;
+  start_spectrum(&accumulator, recording.sample_rate, fft_size, recording.pair_count,
+                 with_rows ? MAX_SPECTROGRAM_ROWS : 0);
+  if (add_recording_stretch(reader, 0, recording.pair_count, &accumulator, error) != 0) return -1;
+  *spectrum = finish_spectrum(&accumulator);
+  return 0;
+}
 
 int run(const ScanOptions& options) {
-  auto loaded = std::make_unique<LoadedCapture>();
-  IqCapture& capture = loaded->capture;
-  const ResultCode load_result = load_iq_capture(options.capture_path.c_str(), &capture);
-  if (load_result != ResultCode::OK) {
-    return fail("capture '" + options.capture_path + "' " +
-                (load_result == ResultCode::IO_ERROR ? "does not fit in memory"
-                                                     : "cannot be read, is not whole 8-byte I/Q pairs (1 to 7200000), "
-                                                       "or holds a value that is not a finite number"));
-  }
-  const std::size_t pair_count = capture.pair_count;
-  if (pair_count < MIN_SCAN_PAIRS) {
-    return fail("capture '" + options.capture_path + "' is too short to scan: " + std::to_string(pair_count) +
-                " pairs, at least " + std::to_string(MIN_SCAN_PAIRS) + " needed");
-  }
-  CaptureSpectrum spectrum = analyse_capture(std::span<const float>(capture.samples, 2 * pair_count));
-  loaded.reset();  // the samples are not needed past the spectrum
+  std::string error;
+  RecordingInfo recording;
+  if (describe_recording(options.recording, &recording, &error) != 0) return fail(error);
+  CaptureSpectrum spectrum;
+  if (scan_spectrum(recording, !options.png_path.empty(), &spectrum, &error) != 0) return fail(error);
   double floor_power = noise_floor_power(spectrum.average_power);
   std::vector<FoundChannel> channels = find_channels(spectrum, floor_power, options.threshold_db);
   // A report lost on the way (a full disk behind standard output) is a failure, not a success.
-  const std::string report = channel_report(options, pair_count, spectrum, floor_power, channels);
+  const std::string report = channel_report(options, recording, spectrum, floor_power, channels);
   if (write_output(nullptr, reinterpret_cast<const std::uint8_t*>(report.data()), report.size()) != 0) {
     return fail("cannot write the report");
   }
-  if (!options.png_path.empty()) return write_png(options.png_path, spectrum, floor_power, channels);
-  return 0;
+  if (options.png_path.empty()) return 0;
+  channels.resize(std::min(channels.size(), static_cast<std::size_t>(options.max_channels)));
+  SpectrogramView view{&spectrum, floor_power, channels, recording.centre_hz, recording.path, duration_s(recording)};
+  return write_png(options.png_path, view);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "png_encode.h"
+#include "kdsp-scan/png_encode.h"
 
 #include <png.h>
 

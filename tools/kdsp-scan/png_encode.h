@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "spectrogram_image.h"
+#include "kdsp-scan/spectrogram_image.h"
 
 namespace kdsp {
 

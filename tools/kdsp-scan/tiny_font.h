@@ -1,5 +1,7 @@
-// A 3x5 pixel font for the spectrogram's labels: digits, '-', '.', 'k', 's'
-// and space; anything else is drawn as a space.
+// A 3x5 pixel font for the spectrogram's title and labels: digits, capital
+// letters (small ones drawn as capitals, but for the 'k', 's' and 'd' of
+// units), space and
+// the punctuation of file names and units; anything else is drawn as '?'.
 #pragma once
 
 #include <cstdint>

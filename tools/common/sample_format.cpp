@@ -1,4 +1,4 @@
-#include "kdsp-rx/sample_format.h"
+#include "common/sample_format.h"
 
 #include <array>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "kdsp-rx/sample_format.h"
+#include "common/sample_format.h"
 
 namespace kdsp {
 

@@ -1,4 +1,4 @@
-#include "kdsp-rx/recording.h"
+#include "common/recording.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,8 +9,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "kdsp-rx/core_run.h"
-#include "kdsp-rx/sigmf_meta.h"
+#include "common/regular_file.h"
+#include "common/sigmf_meta.h"
+#include "formats/iq_capture.h"
 
 namespace kdsp {
 
@@ -127,7 +128,7 @@ int describe_file(const RecordingRequest& request, RecordingInfo* info, std::str
   if (std::optional<SampleFormat> format = format_from_name(path)) {
     if (describe_raw(path, *format, info, error) != 0) return -1;
     // A kdsp capture is float32 pairs at the core's own rate.
-    if (ends_with(path, ".iq")) info->sample_rate = CORE_PAIR_RATE;
+    if (ends_with(path, ".iq")) info->sample_rate = IQ_SAMPLE_RATE;
     return 0;
   }
   *error = "cannot tell the format of " + quoted(path) + " from its name; give --format (" + FORMAT_CHOICES +
@@ -151,7 +152,7 @@ int describe_recording(const RecordingRequest& request, RecordingInfo* info, std
   if (!std::isfinite(described.sample_rate) || described.sample_rate < MIN_SAMPLE_RATE ||
       described.sample_rate > MAX_SAMPLE_RATE) {
     *error = "the sample rate of " + quoted(request.path) + " (" + rate_text(described.sample_rate) +
-             ") is not one kdsp-rx can use; give --rate between " + rate_text(MIN_SAMPLE_RATE) + " and " +
+             ") is not one kdsp can use; give --rate between " + rate_text(MIN_SAMPLE_RATE) + " and " +
              rate_text(MAX_SAMPLE_RATE);
     return -1;
   }

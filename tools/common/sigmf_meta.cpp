@@ -1,4 +1,4 @@
-#include "kdsp-rx/sigmf_meta.h"
+#include "common/sigmf_meta.h"
 
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -54,12 +54,12 @@ int read_global(const Json& global, SigmfMeta* meta, std::string* error) {
   }
   const std::string datatype = global["core:datatype"].get<std::string>();
   if (datatype_format(datatype, &meta->format) != 0) {
-    *error = "its datatype \"" + datatype + "\" is not supported (kdsp-rx reads complex cu8, ci8, ci16_le and cf32_le)";
+    *error = "its datatype \"" + datatype + "\" is not supported (kdsp reads complex cu8, ci8, ci16_le and cf32_le)";
     return -1;
   }
   if (global.contains("core:num_channels") &&
       !(global["core:num_channels"].is_number_integer() && global["core:num_channels"].get<long long>() == 1)) {
-    *error = "it holds " + global["core:num_channels"].dump() + " channels; kdsp-rx reads one";
+    *error = "it holds " + global["core:num_channels"].dump() + " channels; kdsp reads one";
     return -1;
   }
   return positive_number(global, "core:sample_rate", &meta->sample_rate, error);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "kdsp-rx/sample_format.h"
+#include "common/sample_format.h"
 
 namespace kdsp {
 

@@ -1,0 +1,18 @@
+// Reading the regular files a companion is given, through the core's own
+// file layer: FIFOs and devices are refused at once instead of waited on.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace kdsp {
+
+// Opens the regular file at `path` and measures it: 0 with `*length` set,
+// else -1.
+int measure_regular_file(const char* path, std::uint64_t* length);
+
+// Reads the regular file at `path` whole, refusing anything longer than
+// `max_length`: 0 with `*bytes` filled, else -1.
+int read_regular_file(const char* path, std::uint64_t max_length, std::vector<std::uint8_t>* bytes);
+
+}  // namespace kdsp
