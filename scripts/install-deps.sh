@@ -25,8 +25,8 @@ development=(
   scdoc man-db dpkg-dev
 )
 
-# The comparison flowgraph of scripts/bench_rx.py.
-bench=(gnuradio)
+# The comparison flowgraph of scripts/bench_rx.py, and numpy for its recording.
+bench=(gnuradio python3-numpy)
 
 case "${1:-all}" in
   programs) packages=("${programs[@]}") ;;
