@@ -11,7 +11,6 @@ namespace kdsp {
 
 namespace {
 
-// A receiver's own leak at 0 Hz is a narrow line, not a channel.
 constexpr double DC_SPIKE_REACH_HZ = 1000.0;
 constexpr double DC_SPIKE_MAX_WIDTH_HZ = 1500.0;
 
@@ -45,11 +44,11 @@ int read_search_pairs(const RecordingInfo& recording, std::size_t fft_size, std:
   return 0;
 }
 
+}  // namespace
+
 bool is_dc_spike(const FoundChannel& channel) {
   return std::fabs(channel.offset_hz) < DC_SPIKE_REACH_HZ && channel.bandwidth_hz < DC_SPIKE_MAX_WIDTH_HZ;
 }
-
-}  // namespace
 
 int find_strongest_channel(const RecordingInfo& recording, double reach_hz, FoundChoice* choice, std::string* error) {
   const std::size_t fft_size = search_fft_size(recording.sample_rate);

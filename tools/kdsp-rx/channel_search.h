@@ -5,6 +5,7 @@
 #include <string>
 
 #include "kdsp-rx/recording.h"
+#include "kdsp-scan/channel_finder.h"
 
 namespace kdsp {
 
@@ -21,6 +22,9 @@ inline constexpr std::size_t SEARCH_STRETCHES = 16;
 // Bins no wider than this, whatever the rate: the finder's resolution at the
 // core's own rate.
 inline constexpr double SEARCH_MAX_BIN_HZ = 120.0;
+
+// A receiver's own leak at 0 Hz: a narrow line near the centre, not a channel.
+bool is_dc_spike(const FoundChannel& channel);
 
 // Finds the strongest channel within `reach_hz` of the centre. 0 with
 // `*choice` filled, or -1 with `*error` naming the file and the fix.

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "kdsp-rx/all_channels.h"
 #include "kdsp-rx/channel_search.h"
 #include "kdsp-rx/core_run.h"
 #include "kdsp-rx/kernel_source.h"
@@ -139,9 +140,13 @@ int run_program(int argc, char** argv) {
   add_rx_options(app, &options);
   int exit_status = 0;
   if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
-  const std::string conflict = complete_rx_options(app, options);
+  const std::string conflict = complete_rx_options(app, &options);
   if (!conflict.empty()) return report_usage_error(app, conflict);
   try {
+    if (options.all) {
+      std::string error;
+      return run_all_channels(options, &error) == 0 ? 0 : fail(error);
+    }
     return run(options);
   } catch (const std::bad_alloc&) {
     return fail("out of memory");
