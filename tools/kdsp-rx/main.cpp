@@ -110,6 +110,7 @@ int run(const RxOptions& options) {
     return fail(error);
   }
   job.pieces_dir = options.pieces_dir;
+  if (options.squelch_db) job.squelch = plan_squelch(job.front_end, *options.squelch_db);
   job.threads =
       options.threads != 0 ? static_cast<unsigned>(options.threads) : std::max(1u, std::thread::hardware_concurrency());
 

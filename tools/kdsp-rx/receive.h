@@ -5,12 +5,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "kdsp-rx/front_end.h"
 #include "kdsp-rx/piece_plan.h"
 #include "kdsp-rx/recording.h"
+#include "kdsp-rx/squelch_audio.h"
 
 namespace kdsp {
 
@@ -23,6 +25,8 @@ struct ReceiveJob {
   // Non-empty: each piece's capture and WAV are also written there, as
   // piece-NNN.iq and piece-NNN.wav, for checking a piece against kdsp.
   std::string pieces_dir;
+  // --squelch: the audio is muted where the channel is not above the noise.
+  std::optional<SquelchPlan> squelch;
 };
 
 // Capture pairs converted so far, for a progress display on another thread.

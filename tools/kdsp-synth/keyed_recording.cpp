@@ -95,8 +95,7 @@ std::size_t bytes_per_pair(const std::string& format) {
 
 }  // namespace
 
-std::vector<double> random_raster_offsets(std::size_t count, double raster_hz, double sample_rate,
-                                          std::uint64_t seed) {
+std::vector<double> random_raster_offsets(std::size_t count, double raster_hz, double sample_rate, std::uint64_t seed) {
   const auto reach = static_cast<long long>(std::floor((sample_rate / 2.0 - 1.5 * raster_hz) / raster_hz));
   std::vector<long long> slots;
   for (long long k = -reach; k <= reach; ++k) {
@@ -133,8 +132,8 @@ std::vector<KeyedSpan> keyed_spans(const KeyedPlan& plan) {
   return spans;
 }
 
-int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans,
-                           std::vector<std::uint8_t>* bytes, std::string* error) {
+int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans, std::vector<std::uint8_t>* bytes,
+                           std::string* error) {
   const std::vector<Speech> speech = load_speech(plan.speech_dir);
   const auto total = static_cast<std::uint64_t>(std::llround(plan.duration_s * plan.sample_rate));
   const std::size_t width = bytes_per_pair(plan.format);

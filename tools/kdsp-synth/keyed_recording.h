@@ -42,16 +42,15 @@ inline constexpr std::size_t MAX_KEYED_CHANNELS = 64;
 
 // `count` offsets on the raster, drawn from the slots inside the band
 // (none within a slot of 0 Hz), lowest first.
-std::vector<double> random_raster_offsets(std::size_t count, double raster_hz, double sample_rate,
-                                          std::uint64_t seed);
+std::vector<double> random_raster_offsets(std::size_t count, double raster_hz, double sample_rate, std::uint64_t seed);
 
 // The random keying of every channel when `plan.spans` is empty, else
 // those spans; in order of start.
 std::vector<KeyedSpan> keyed_spans(const KeyedPlan& plan);
 
 // The recording's bytes in `plan.format`. 0, or -1 with `*error` set.
-int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans,
-                           std::vector<std::uint8_t>* bytes, std::string* error);
+int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans, std::vector<std::uint8_t>* bytes,
+                           std::string* error);
 
 // The truth as JSON: an array of {offset_hz, start_s, end_s, speech}.
 std::string keyed_truth_json(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans);

@@ -8,8 +8,8 @@
 #include "base/output_file.h"
 #include "capture_synthesis.h"
 #include "common/option_value.h"
-#include "keyed_recording.h"
 #include "formats/iq_capture.h"
+#include "keyed_recording.h"
 #include "reference_wav.h"
 #include "resample.h"
 #include "synth_options.h"
@@ -122,10 +122,9 @@ int run_keyed(const SynthOptions& options) {
   if (plan.format.empty()) {
     return fail("cannot tell the format of '" + options.output_path + "' from its name; give --format");
   }
-  plan.offsets_hz = options.keyed_offsets.empty()
-                        ? random_raster_offsets(static_cast<std::size_t>(options.keyed_count), options.raster_hz,
-                                                options.rate, options.seed)
-                        : options.keyed_offsets;
+  plan.offsets_hz = options.keyed_offsets.empty() ? random_raster_offsets(static_cast<std::size_t>(options.keyed_count),
+                                                                          options.raster_hz, options.rate, options.seed)
+                                                  : options.keyed_offsets;
   for (double offset : plan.offsets_hz) {
     if (std::fabs(offset) > options.rate / 2.0 - 12500.0) {
       return fail("the keyed channel at " + std::to_string(offset) + " Hz is outside the band of the rate");

@@ -152,9 +152,10 @@ std::string complete_synth_options(const CLI::App& app, SynthOptions* options) {
   options->add_noise = app.count("--cnr") > 0;
   options->keyed = app.count("--keyed") > 0 || app.count("--keyed-channels") > 0;
   if (options->keyed) {
-    if (app.count("--keyed") > 0 && app.count("--keyed-channels") > 0) return "give --keyed N or --keyed-channels, not both";
-    for (const char* single : {"--audio", "--offset", "--second-offset", "--second-audio", "--second-level",
-                               "--audio-out"}) {
+    if (app.count("--keyed") > 0 && app.count("--keyed-channels") > 0)
+      return "give --keyed N or --keyed-channels, not both";
+    for (const char* single :
+         {"--audio", "--offset", "--second-offset", "--second-audio", "--second-level", "--audio-out"}) {
       if (app.count(single) > 0) return std::string(single) + " is for a capture of one channel, not keyed channels";
     }
     if (options->speech_dir.empty()) options->speech_dir = DEFAULT_SPEECH_DIR;
