@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "base/numbers.h"
 #include "driver/driver.h"
 #include "formats/kernel_image.h"
 
@@ -16,7 +17,7 @@ namespace {
 std::vector<float> fixed_capture() {
   std::vector<float> values;
   for (int n = 0; n < 2400; ++n) {
-    const double phase = 2.0 * M_PI * 25000.0 * n / 240000.0 + 2.5 * std::sin(2.0 * M_PI * 1000.0 * n / 240000.0);
+    const double phase = TWO_PI * 25000.0 * n / 240000.0 + 2.5 * std::sin(TWO_PI * 1000.0 * n / 240000.0);
     values.push_back(static_cast<float>(std::cos(phase)));
     values.push_back(static_cast<float>(std::sin(phase)));
   }

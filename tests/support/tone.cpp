@@ -2,11 +2,13 @@
 
 #include <cmath>
 
+#include "base/numbers.h"
+
 namespace kdsp {
 
 double tone_amplitude(const std::vector<double>& samples, double sample_rate, double frequency_hz, std::size_t begin,
                       std::size_t end) {
-  const double omega = 2.0 * M_PI * frequency_hz / sample_rate;
+  const double omega = TWO_PI * frequency_hz / sample_rate;
   double in_phase = 0.0;
   double quadrature = 0.0;
   for (std::size_t i = begin; i < end; ++i) {

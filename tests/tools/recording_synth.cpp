@@ -8,8 +8,9 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <numbers>
 #include <random>
+
+#include "base/numbers.h"
 
 namespace kdsp {
 
@@ -34,8 +35,7 @@ void synthesize(const SynthRecording& recording, const std::function<void(const 
         const SynthChannel& channel = recording.channels[c];
         pair += std::polar(channel.amplitude, phases[c]);
         const double hz = channel.offset_hz + channel.deviation_hz * audio_at(channel.audio, t);
-        phases[c] =
-            std::remainder(phases[c] + 2.0 * std::numbers::pi * hz / recording.sample_rate, 2.0 * std::numbers::pi);
+        phases[c] = std::remainder(phases[c] + TWO_PI * hz / recording.sample_rate, TWO_PI);
       }
       if (recording.noise_rms > 0.0) pair += Pair{normal(engine), normal(engine)};
       block[i] = pair;
@@ -77,8 +77,8 @@ ModulatingAudio tone_audio(double frequency_hz, double amplitude, double duratio
   audio.sample_rate = 48000.0;
   audio.samples.resize(static_cast<std::size_t>(duration_s * audio.sample_rate));
   for (std::size_t n = 0; n < audio.samples.size(); ++n) {
-    audio.samples[n] = static_cast<float>(
-        amplitude * std::sin(2.0 * std::numbers::pi * frequency_hz * static_cast<double>(n) / audio.sample_rate));
+    audio.samples[n] =
+        static_cast<float>(amplitude * std::sin(TWO_PI * frequency_hz * static_cast<double>(n) / audio.sample_rate));
   }
   return audio;
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/numbers.h"
 #include "dsp/voice_band.h"
 #include "support/kernel_words.h"
 #include "support/tone.h"
@@ -436,7 +437,7 @@ TEST(RxAfterDemod, DeemphasisAndNormalizeShapeTheAudioOnlyWhenAskedFor) {
     return tone_amplitude(audio, 48000, 1000.0, 4800, audio.size() - 4800);
   };
   // A one-pole de-emphasis of 750 us passes 1 kHz at 1 / sqrt(1 + (2 pi 1000 750e-6)^2).
-  const double expected = 1.0 / std::sqrt(1.0 + std::pow(2.0 * 3.141592653589793 * 1000.0 * 750e-6, 2.0));
+  const double expected = 1.0 / std::sqrt(1.0 + std::pow(TWO_PI * 1000.0 * 750e-6, 2.0));
   EXPECT_NEAR(amplitude(soft) / amplitude(plain), expected, 0.01);
   // Normalizing brings the peak to -1 dB of full scale and scales all alike.
   double peak = 0.0;

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
+#include "base/numbers.h"
 #include "tools/tool_process.h"
 
 namespace kdsp {
@@ -37,8 +37,8 @@ void write_stereo_tones(const std::string& path, int sample_rate, double seconds
   std::vector<float> samples(2 * frames);
   for (std::size_t n = 0; n < frames; ++n) {
     double t = static_cast<double>(n) / sample_rate;
-    samples[2 * n] = static_cast<float>(0.3 * std::sin(2.0 * std::numbers::pi * left_hz * t));
-    samples[2 * n + 1] = static_cast<float>(0.9 * std::sin(2.0 * std::numbers::pi * right_hz * t));
+    samples[2 * n] = static_cast<float>(0.3 * std::sin(TWO_PI * left_hz * t));
+    samples[2 * n + 1] = static_cast<float>(0.9 * std::sin(TWO_PI * right_hz * t));
   }
   EXPECT_EQ(sf_writef_float(file, samples.data(), static_cast<sf_count_t>(frames)), static_cast<sf_count_t>(frames));
   sf_close(file);

@@ -15,8 +15,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <numbers>
 #include <sstream>
+
+#include "base/numbers.h"
 
 namespace kdsp {
 
@@ -39,7 +40,7 @@ std::vector<double> recover_deviation_hz(const std::vector<std::complex<float>>&
   std::vector<double> deviation;
   for (std::size_t n = 0; n + 1 < pairs.size(); ++n) {
     std::complex<double> step = std::complex<double>(pairs[n + 1]) * std::conj(std::complex<double>(pairs[n]));
-    deviation.push_back(std::arg(step) * 240000.0 / (2.0 * std::numbers::pi) - offset_hz);
+    deviation.push_back(std::arg(step) * 240000.0 / (TWO_PI)-offset_hz);
   }
   return deviation;
 }

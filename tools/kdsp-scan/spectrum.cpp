@@ -1,8 +1,8 @@
 #include "spectrum.h"
 
 #include <cmath>
-#include <numbers>
 
+#include "base/numbers.h"
 #include "dsp/complex.h"
 #include "dsp/fft.h"
 #include "formats/iq_capture.h"
@@ -14,7 +14,7 @@ namespace {
 std::vector<double> hann_window(std::size_t size) {
   std::vector<double> window(size);
   for (std::size_t n = 0; n < size; ++n) {
-    window[n] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(n) / static_cast<double>(size));
+    window[n] = 0.5 - 0.5 * std::cos(TWO_PI * static_cast<double>(n) / static_cast<double>(size));
   }
   return window;
 }

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <numbers>
 
 #include "base/file_read.h"
+#include "base/numbers.h"
 #include "common/option_value.h"
 #include "speech_like.h"
 
@@ -67,8 +67,8 @@ std::vector<float> make_tones(double duration_s, double first_hz, double second_
   std::vector<float> samples(count);
   for (std::size_t n = 0; n < count; ++n) {
     double t = static_cast<double>(n) / BUILTIN_AUDIO_RATE;
-    double value = std::sin(2.0 * std::numbers::pi * first_hz * t);
-    if (two) value += std::sin(2.0 * std::numbers::pi * second_hz * t);
+    double value = std::sin(TWO_PI * first_hz * t);
+    if (two) value += std::sin(TWO_PI * second_hz * t);
     samples[n] = static_cast<float>(value);
   }
   return samples;
@@ -82,7 +82,7 @@ std::vector<float> make_sweep(double duration_s, double start_hz, double end_hz)
   for (std::size_t n = 0; n < count; ++n) {
     double t = static_cast<double>(n) / BUILTIN_AUDIO_RATE;
     double cycles = start_hz * t + 0.5 * rate_hz_per_s * t * t;
-    samples[n] = static_cast<float>(std::sin(2.0 * std::numbers::pi * cycles));
+    samples[n] = static_cast<float>(std::sin(TWO_PI * cycles));
   }
   return samples;
 }

@@ -1,8 +1,8 @@
 #include "capture_synthesis.h"
 
 #include <cmath>
-#include <numbers>
 
+#include "base/numbers.h"
 #include "common/capture_file.h"
 #include "fm_modulator.h"
 #include "formats/iq_capture.h"
@@ -26,8 +26,8 @@ std::vector<std::uint8_t> synthesize_capture_bytes(const CapturePlan& plan) {
   // Both start phases are drawn whether or not there is a second channel, so
   // that adding one leaves the first channel and the noise as they were.
   RandomStream random = make_random_stream(plan.seed);
-  double first_phase = 2.0 * std::numbers::pi * next_uniform(random);
-  double second_phase = 2.0 * std::numbers::pi * next_uniform(random);
+  double first_phase = TWO_PI * next_uniform(random);
+  double second_phase = TWO_PI * next_uniform(random);
   FmOscillator first =
       make_fm_oscillator(plan.first.offset_hz, plan.first.deviation_hz, plan.first.amplitude, first_phase);
   FmOscillator second =

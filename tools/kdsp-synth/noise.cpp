@@ -1,7 +1,8 @@
 #include "noise.h"
 
 #include <cmath>
-#include <numbers>
+
+#include "base/numbers.h"
 
 namespace kdsp {
 
@@ -44,7 +45,7 @@ std::complex<double> next_complex_gaussian(RandomStream& stream, double power) {
   // Box-Muller: one pair of uniforms gives one complex value. 1 - u keeps the
   // logarithm's argument in (0, 1].
   double radius = std::sqrt(-power * std::log(1.0 - next_uniform(stream)));
-  double angle = 2.0 * std::numbers::pi * next_uniform(stream);
+  double angle = TWO_PI * next_uniform(stream);
   return std::polar(radius, angle);
 }
 

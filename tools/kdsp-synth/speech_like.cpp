@@ -4,7 +4,8 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
-#include <numbers>
+
+#include "base/numbers.h"
 
 namespace kdsp {
 
@@ -71,9 +72,9 @@ double envelope_at(const Vowel& vowel, double hz, double pitch_hz) {
 // Raised-cosine attack and release within one syllable.
 double syllable_gain(double t_s, double duration_s) {
   double gain = 1.0;
-  if (t_s < ATTACK_S) gain = 0.5 - 0.5 * std::cos(std::numbers::pi * t_s / ATTACK_S);
+  if (t_s < ATTACK_S) gain = 0.5 - 0.5 * std::cos(PI * t_s / ATTACK_S);
   double left_s = duration_s - t_s;
-  if (left_s < RELEASE_S) gain *= 0.5 - 0.5 * std::cos(std::numbers::pi * std::max(left_s, 0.0) / RELEASE_S);
+  if (left_s < RELEASE_S) gain *= 0.5 - 0.5 * std::cos(PI * std::max(left_s, 0.0) / RELEASE_S);
   return gain;
 }
 
@@ -114,7 +115,7 @@ VoiceFrame voice_frame_at(double t_s, double phrase_s) {
   if (where.in_pause) return frame;
   const Syllable& s = *where.syllable;
   double fraction = where.t_s / s.duration_s;
-  double vibrato = 1.0 + VIBRATO_DEPTH * std::sin(2.0 * std::numbers::pi * VIBRATO_HZ * t_s);
+  double vibrato = 1.0 + VIBRATO_DEPTH * std::sin(TWO_PI * VIBRATO_HZ * t_s);
   frame.pitch_hz = lerp(s.pitch_start_hz, s.pitch_end_hz, fraction) * vibrato;
   Vowel vowel{lerp(s.from.f1, s.to.f1, fraction), lerp(s.from.f2, s.to.f2, fraction),
               lerp(s.from.f3, s.to.f3, fraction)};
@@ -159,7 +160,7 @@ std::vector<float> make_speech_like(double duration_s, std::uint32_t sample_rate
     if (n % update_interval == 0) frame = voice_frame_at(static_cast<double>(n) / rate, phrase_s);
     voice[n] = harmonic_sum(frame, phase);
     peak = std::max(peak, std::fabs(voice[n]));
-    phase = std::remainder(phase + 2.0 * std::numbers::pi * frame.pitch_hz / rate, 2.0 * std::numbers::pi);
+    phase = std::remainder(phase + TWO_PI * frame.pitch_hz / rate, TWO_PI);
   }
 
   std::vector<float> samples(count);
