@@ -5,10 +5,10 @@
 
 #include <cmath>
 #include <complex>
-#include <numbers>
 #include <random>
 #include <vector>
 
+#include "base/numbers.h"
 #include "kdsp-rx/squelch_gate.h"
 
 namespace kdsp {
@@ -28,8 +28,8 @@ std::vector<std::complex<float>> window_of(const std::vector<std::pair<double, d
     for (std::size_t c = 0; c < carriers.size(); ++c) {
       pair += std::polar(carriers[c].second, phases[c]);
       const double hz =
-          carriers[c].first + 2000.0 * std::sin(2.0 * std::numbers::pi * 300.0 * static_cast<double>(n) / 240000.0);
-      phases[c] += 2.0 * std::numbers::pi * hz / 240000.0;
+          carriers[c].first + 2000.0 * std::sin(TWO_PI * 300.0 * static_cast<double>(n) / 240000.0);
+      phases[c] += TWO_PI * hz / 240000.0;
     }
     pairs[n] = std::complex<float>(pair);
   }

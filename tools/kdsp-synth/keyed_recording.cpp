@@ -7,9 +7,9 @@
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
-#include <numbers>
 
 #include "audio_source.h"
+#include "base/numbers.h"
 #include "noise.h"
 
 namespace kdsp {
@@ -150,7 +150,7 @@ int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& 
                      : 0.0;
   RandomStream random = make_random_stream(plan.seed);
   std::vector<double> phases(plan.offsets_hz.size());
-  for (double& phase : phases) phase = 2.0 * std::numbers::pi * next_uniform(random);
+  for (double& phase : phases) phase = TWO_PI * next_uniform(random);
   std::vector<std::complex<double>> block(BLOCK_PAIRS);
   for (std::uint64_t first = 0; first < total; first += BLOCK_PAIRS) {
     const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(BLOCK_PAIRS, total - first));
@@ -167,7 +167,7 @@ int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& 
         if (t < span.start_s || t >= span.end_s) continue;
         block[i] += std::polar(amplitude, phase);
         const double hz = plan.offsets_hz[span.channel] + plan.deviation_hz * speech_at(voice, t - span.start_s);
-        phase = std::remainder(phase + 2.0 * std::numbers::pi * hz / plan.sample_rate, 2.0 * std::numbers::pi);
+        phase = std::remainder(phase + TWO_PI * hz / plan.sample_rate, TWO_PI);
       }
     }
     for (std::size_t i = 0; i < count; ++i) {
