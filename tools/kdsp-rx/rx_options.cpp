@@ -117,23 +117,14 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
   add_path_option(app, "-O", &options->output_dir)
       ->type_name("DIR")
       ->description("with --all: the directory for the WAVs and the\nrecord (made if missing)");
-  add_checked_option(app, "--channels",
-                     [options](const std::string& text) {
-                       std::vector<double> values;
-                       std::size_t at = 0;
-                       while (at <= text.size()) {
-                         const std::size_t comma = std::min(text.find(',', at), text.size());
-                         double value = 0.0;
-                         if (parse_frequency_option(text.substr(at, comma - at).c_str(), -MAX_FREQUENCY_HZ,
-                                                    MAX_FREQUENCY_HZ, &value) != 0) {
-                           return std::string("frequencies separated by commas, such as -25k,12.5k or 145.5M,145.525M");
-                         }
-                         values.push_back(value);
-                         at = comma + 1;
-                       }
-                       options->channel_values = values;
-                       return std::string();
-                     })
+  add_checked_option(
+      app, "--channels",
+      [options](const std::string& text) {
+        if (parse_frequency_list(text, -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ, &options->channel_values) != 0) {
+          return std::string("frequencies separated by commas, such as -25k,12.5k or 145.5M,145.525M");
+        }
+        return std::string();
+      })
       ->type_name("F1,F2,...")
       ->description(
           "with --all: these channels instead of the ones found;\neach an offset, or an absolute frequency (beyond\n"

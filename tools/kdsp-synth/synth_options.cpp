@@ -86,18 +86,9 @@ void add_synth_options(CLI::App& app, SynthOptions* options) {
           "with real speech (codec2-examples); writes a raw\nrecording at --rate in --format");
   add_checked_option(app, "--keyed-channels",
                      [options](const std::string& text) {
-                       std::vector<double> values;
-                       std::size_t at = 0;
-                       while (at <= text.size()) {
-                         const std::size_t comma = std::min(text.find(',', at), text.size());
-                         double value = 0.0;
-                         if (parse_frequency_option(text.substr(at, comma - at).c_str(), -5e8, 5e8, &value) != 0) {
-                           return std::string("offsets separated by commas, such as -25k,50k");
-                         }
-                         values.push_back(value);
-                         at = comma + 1;
+                       if (parse_frequency_list(text, -5e8, 5e8, &options->keyed_offsets) != 0) {
+                         return std::string("offsets separated by commas, such as -25k,50k");
                        }
-                       options->keyed_offsets = values;
                        return std::string();
                      })
       ->type_name("F1,F2,...")
