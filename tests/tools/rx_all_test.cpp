@@ -76,11 +76,11 @@ Matching match_record(const Json& truth, const Json& record, double centre_hz) {
 }  // namespace
 
 TEST(RxAll, EveryKeyedTransmissionIsFoundOnceWithItsChannelAndTimes) {
-  // Four channels on a 25 kHz raster at 960 000 pairs/s, keyed at random
-  // with real speech for 24 s.
+  // Four channels on a 25 kHz raster at 480 000 pairs/s (the filter bank's
+  // path), keyed at random with real speech for 20 s.
   ScratchDir dir;
   const std::string recording = dir.file("band.cu8");
-  const ToolRun made = synth({"--keyed", "4", "--rate", "960k", "--duration", "24", "--cnr", "25", "--deviation",
+  const ToolRun made = synth({"--keyed", "4", "--rate", "480k", "--duration", "20", "--cnr", "25", "--deviation",
                               "2500", "--seed", "11", "--truth", dir.file("truth.json"), recording});
   ASSERT_EQ(made.status, 0) << made.err;
   const Json truth = read_json(dir.file("truth.json"));
@@ -89,7 +89,7 @@ TEST(RxAll, EveryKeyedTransmissionIsFoundOnceWithItsChannelAndTimes) {
   const std::string one = dir.file("one");
   const std::string pieces = dir.file("pieces");
   std::filesystem::create_directory(pieces);
-  const ToolRun run = rx({"--all", recording, "--rate", "960k", "--center", "145.5M", "--raster", "25k", "--csv", "-j",
+  const ToolRun run = rx({"--all", recording, "--rate", "480k", "--center", "145.5M", "--raster", "25k", "--csv", "-j",
                           "1", "--keep-pieces", pieces, "-O", one});
   ASSERT_EQ(run.status, 0) << run.err;
   const Json record = read_json(one + "/transmissions.json");
@@ -123,13 +123,13 @@ TEST(RxAll, EveryKeyedTransmissionIsFoundOnceWithItsChannelAndTimes) {
   EXPECT_EQ(read_file(dir.file("kdsp.wav")), read_file(one + "/" + first));
 
   // Two threads write the same files.
-  const ToolRun two = rx({"--all", recording, "--rate", "960k", "--center", "145.5M", "--raster", "25k", "--csv", "-j",
+  const ToolRun two = rx({"--all", recording, "--rate", "480k", "--center", "145.5M", "--raster", "25k", "--csv", "-j",
                           "2", "-O", dir.file("two")});
   ASSERT_EQ(two.status, 0) << two.err;
   EXPECT_EQ(directory_files(dir.file("two")), directory_files(one));
 
   // Again into the same directory: refused unless --force, nothing changed.
-  const ToolRun again = rx({"--all", recording, "--rate", "960k", "-O", one});
+  const ToolRun again = rx({"--all", recording, "--rate", "480k", "-O", one});
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.err.find("transmissions.json' is already there"), std::string::npos) << again.err;
   EXPECT_NE(again.err.find("--force"), std::string::npos) << again.err;
