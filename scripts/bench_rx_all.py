@@ -74,7 +74,7 @@ def main():
             for run in range(options.runs):
                 single.append(run_measured([rx, recording, "--rate", "2.4M", "--offset", f"{offset:.0f}", "-j", "2",
                                             "-q", "-o", os.path.join(work, "one.wav")]))
-                out = os.path.join(work, f"all-{run}")
+                out = os.path.join(work, f"all-{duration:g}-{run}")
                 every.append(run_measured([rx, "--all", recording, "--rate", "2.4M", "--raster", "25k", "-j", "2",
                                            "-q", "-O", out]))
                 with open(os.path.join(out, "transmissions.json")) as f:

@@ -67,15 +67,24 @@ double uniform_between(RandomStream& random, double low, double high) {
 
 std::uint8_t clamp_byte(double v) { return static_cast<std::uint8_t>(std::clamp(std::round(v), 0.0, 255.0)); }
 
-void encode_pair(const std::string& format, std::complex<double> pair, std::uint8_t* out) {
+enum class RawFormat { CU8, CS8, CS16, CF32 };
+
+RawFormat raw_format(const std::string& name) {
+  return name == "cu8"    ? RawFormat::CU8
+         : name == "cs8"  ? RawFormat::CS8
+         : name == "cs16" ? RawFormat::CS16
+                          : RawFormat::CF32;
+}
+
+void encode_pair(RawFormat format, std::complex<double> pair, std::uint8_t* out) {
   const double parts[2] = {pair.real(), pair.imag()};
   for (int p = 0; p < 2; ++p) {
     const double v = parts[p];
-    if (format == "cu8") {
+    if (format == RawFormat::CU8) {
       out[p] = clamp_byte(v * 128.0 + 127.5);
-    } else if (format == "cs8") {
+    } else if (format == RawFormat::CS8) {
       out[p] = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp(std::round(v * 128.0), -128.0, 127.0)));
-    } else if (format == "cs16") {
+    } else if (format == RawFormat::CS16) {
       const auto s = static_cast<std::int16_t>(std::clamp(std::round(v * 32768.0), -32768.0, 32767.0));
       const auto u = static_cast<std::uint16_t>(s);
       out[2 * p] = static_cast<std::uint8_t>(u);
@@ -137,6 +146,7 @@ int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& 
   const std::vector<Speech> speech = load_speech(plan.speech_dir);
   const auto total = static_cast<std::uint64_t>(std::llround(plan.duration_s * plan.sample_rate));
   const std::size_t width = bytes_per_pair(plan.format);
+  const RawFormat format = raw_format(plan.format);
   std::vector<std::uint8_t> out;
   try {
     out.resize(total * width);
@@ -173,7 +183,7 @@ int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& 
     for (std::size_t i = 0; i < count; ++i) {
       std::complex<double> pair = block[i];
       if (noise_power > 0.0) pair += next_complex_gaussian(random, noise_power);
-      encode_pair(plan.format, pair, out.data() + (first + i) * width);
+      encode_pair(format, pair, out.data() + (first + i) * width);
     }
   }
   *bytes = std::move(out);
