@@ -1,5 +1,7 @@
 #include "vm/interpreter.h"
 
+#include <algorithm>
+
 #include "base/byte_order.h"
 #include "vm/handle_ops.h"
 #include "vm/isa.h"
@@ -73,10 +75,10 @@ StepEnd execute(VmState& vm, std::uint32_t word, std::uint64_t& next, const RunC
 // uses one step; the one that uses the last step still takes full effect,
 // and then the run ends with STEP_LIMIT. An instruction that ends the run
 // (HALT, EXIT, a failure) uses no step.
-RunOutcome run_loop(VmState& vm, const RunContext& run) {
+RunOutcome run_loop(VmState& vm, const RunContext& run, std::uint32_t step_budget) {
   const KernelImage& kernel = *run.kernel;
   vm.pc = kernel.entry;
-  vm.steps_left = MAX_STEPS;
+  vm.steps_left = step_budget;
   for (;;) {
     const std::uint32_t word = kernel.code[vm.pc];
     std::uint64_t next = vm.pc + 1;
@@ -91,11 +93,13 @@ RunOutcome run_loop(VmState& vm, const RunContext& run) {
 
 }  // namespace
 
-RunOutcome run_kernel(KernelImage& kernel, const IqCapture& capture, const SignalFunctions& signals) {
+RunOutcome run_kernel(KernelImage& kernel, const IqCapture& capture, const SignalFunctions& signals,
+                      std::uint32_t step_budget) {
   VmState vm{};
   preset_handles(vm, capture);
   const RunContext run{&kernel, &signals};
-  const RunOutcome outcome = kernel.entry < kernel.code_count ? run_loop(vm, run) : run_failed(ResultCode::BAD_OPCODE);
+  const RunOutcome outcome = kernel.entry < kernel.code_count ? run_loop(vm, run, std::max(step_budget, 1u))
+                                                              : run_failed(ResultCode::BAD_OPCODE);
   release_audio_handles(vm);
   return outcome;
 }

@@ -10,6 +10,9 @@
 
 namespace kdsp {
 
+// The instructions a run may complete before it ends with STEP_LIMIT.
+inline constexpr std::uint32_t MAX_STEPS = 100000;
+
 // The work behind the signal instructions, handed in by the caller: the
 // driver passes the real signal functions and an emit that encodes the WAV;
 // a test or a fuzz harness may pass cheap stand-ins that keep the contracts.
@@ -60,7 +63,10 @@ constexpr int outcome_status(const RunOutcome& outcome) {
 // only read, with `signals` behind the signal instructions. Every audio
 // buffer created during the run is released before it returns. `emit` is
 // called at most once, and only a run that SUCCEEDED keeps what it made: on
-// any other end the caller discards it.
-RunOutcome run_kernel(KernelImage& kernel, const IqCapture& capture, const SignalFunctions& signals);
+// any other end the caller discards it. `step_budget` is the number of
+// instructions the run may complete: MAX_STEPS for every real run; a fuzz
+// harness lowers it (to at least 1) so that looping kernels cost little.
+RunOutcome run_kernel(KernelImage& kernel, const IqCapture& capture, const SignalFunctions& signals,
+                      std::uint32_t step_budget = MAX_STEPS);
 
 }  // namespace kdsp

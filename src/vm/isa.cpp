@@ -1,16 +1,51 @@
 #include "vm/isa.h"
 
+#include <array>
 #include <cstring>
+#include <iterator>
 
 namespace kdsp {
 
+namespace {
+
+// Where each opcode byte's rows sit in INSTRUCTION_SET (rows of one opcode are
+// adjacent), built once at compile time so that decoding a word in the
+// interpreter's loop is one lookup, not a scan of the table.
+struct OpcodeRows {
+  std::uint8_t first = 0;
+  std::uint8_t count = 0;
+};
+
+constexpr std::array<OpcodeRows, 256> opcode_rows() {
+  std::array<OpcodeRows, 256> rows{};
+  for (std::size_t i = 0; i < std::size(INSTRUCTION_SET); ++i) {
+    OpcodeRows& entry = rows[INSTRUCTION_SET[i].opcode];
+    if (entry.count == 0) entry.first = static_cast<std::uint8_t>(i);
+    ++entry.count;
+  }
+  return rows;
+}
+
+constexpr bool rows_of_each_opcode_adjacent() {
+  for (std::size_t i = 0; i < std::size(INSTRUCTION_SET); ++i) {
+    for (std::size_t j = i + 2; j < std::size(INSTRUCTION_SET); ++j) {
+      if (INSTRUCTION_SET[j].opcode == INSTRUCTION_SET[i].opcode &&
+          INSTRUCTION_SET[j - 1].opcode != INSTRUCTION_SET[i].opcode) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+static_assert(rows_of_each_opcode_adjacent(), "INSTRUCTION_SET must keep the rows of one opcode together");
+
+constexpr std::array<OpcodeRows, 256> OPCODE_ROWS = opcode_rows();
+
+}  // namespace
+
 std::span<const InstructionInfo> instructions_with_opcode(std::uint8_t opcode) {
-  const std::span<const InstructionInfo> all(INSTRUCTION_SET);
-  std::size_t first = 0;
-  while (first < all.size() && all[first].opcode != opcode) ++first;
-  std::size_t last = first;
-  while (last < all.size() && all[last].opcode == opcode) ++last;
-  return all.subspan(first, last - first);
+  const OpcodeRows rows = OPCODE_ROWS[opcode];
+  return std::span<const InstructionInfo>(INSTRUCTION_SET).subspan(rows.first, rows.count);
 }
 
 const InstructionInfo* find_instruction(std::uint32_t word) {

@@ -14,7 +14,6 @@
 namespace kdsp {
 
 inline constexpr std::uint32_t REGISTER_COUNT = 16;
-inline constexpr std::uint32_t MAX_STEPS = 100000;
 inline constexpr std::uint32_t HANDLE_TABLE_SIZE = 128;
 inline constexpr std::uint32_t CAPTURE_HANDLE = 1;
 inline constexpr std::uint32_t MAX_CREATIONS = 32;  // audio handles per run

@@ -181,6 +181,30 @@ TEST(InterpreterSteps, BudgetCountsEveryCompletedInstruction) {
   EXPECT_EQ(word_at(stored, 0), 9u);
 }
 
+// Runs `code` with a lowered step budget, as the fuzz harness does.
+RunOutcome run_with_budget(std::vector<std::uint32_t> code, std::uint32_t budget) {
+  std::vector<std::uint8_t> memory(DATA_MEMORY_SIZE, 0);
+  KernelImage kernel{.code = code.data(),
+                     .code_count = static_cast<std::uint32_t>(code.size()),
+                     .entry = 0,
+                     .memory = memory.data(),
+                     .data_size = 0};
+  std::vector<float> samples = silent_capture();
+  const IqCapture capture{samples.data(), samples.size() / 2};
+  return run_kernel(kernel, capture, core_signal_functions(nullptr, nullptr), budget);
+}
+
+TEST(InterpreterSteps, LoweredBudgetEndsTheRunByTheSameRule) {
+  // The LI uses the only step: the budget ends the run before EXIT.
+  EXPECT_EQ(run_with_budget({li(1, 5), exit_()}, 1).failure, ResultCode::STEP_LIMIT);
+  const RunOutcome exited = run_with_budget({li(1, 5), exit_()}, 2);
+  EXPECT_EQ(exited.end, RunEnd::KERNEL_EXIT);
+  EXPECT_EQ(exited.exit_code, 5u);
+  EXPECT_EQ(run_with_budget({jmp(-1)}, 3).failure, ResultCode::STEP_LIMIT);
+  // No budget at all still lets one instruction complete.
+  EXPECT_EQ(run_with_budget({li(1, 5), exit_()}, 0).failure, ResultCode::STEP_LIMIT);
+}
+
 TEST(InterpreterEnds, RunningPastTheCodeAndEntryChecks) {
   EXPECT_EQ(run_words({nop()}).result, ResultCode::BAD_OPCODE);
   EXPECT_EQ(run_words({li(2, 1), st(2, 0, 0)}).result, ResultCode::BAD_OPCODE);
