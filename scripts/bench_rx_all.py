@@ -14,7 +14,7 @@ times; --markdown FILE appends the table there.
     scripts/bench_rx_all.py [--build build/default] [--duration 120] [--channels 6]
                             [--runs 3] [--markdown docs/benchmarks.md]
 
---short makes a 6 s recording and runs each once: a check that it runs.
+--short makes 8 s and 16 s recordings and runs each once: a check that it runs.
 """
 import argparse
 import json
@@ -55,7 +55,7 @@ def main():
     parser.add_argument("--markdown")
     options = parser.parse_args()
     if options.short:
-        options.duration, options.runs = 6.0, 1
+        options.duration, options.runs = 16.0, 1
     synth = os.path.join(options.build, "tools/kdsp-synth/kdsp-synth")
     rx = os.path.join(options.build, "tools/kdsp-rx/kdsp-rx")
     rows = []
@@ -68,6 +68,8 @@ def main():
                            check=True)
             with open(truth) as f:
                 sent = json.load(f)
+            if not sent:
+                sys.exit(f"kdsp-synth keyed no transmission in {duration:g} s; make it longer")
             offset = sent[0]["offset_hz"]
             single, every = [], []
             found = 0
