@@ -26,16 +26,20 @@ _kdsp_any_file() {
 _kdsp_option_value() {
   local program=$1 prev=$2 cur=$3
   case "$program:$prev" in
-    kdsp-as:-o | kdsp-scan:--png | kdsp-rx:-o | kdsp-rx:--keep-pieces)
+    kdsp-as:-o | kdsp-scan:--png | kdsp-rx:-o | kdsp-synth:--truth)
       _kdsp_any_file "$cur" ;;
+    kdsp-rx:--keep-pieces | kdsp-rx:-O | kdsp-synth:--speech)
+      COMPREPLY=($(compgen -d -- "$cur")) ;;
     kdsp-synth:--audio-out)
       _kdsp_files "$cur" wav ;;
     kdsp-synth:--audio | kdsp-synth:--second-audio)
       # A ':' ends a word for bash, so a source's parameters are the user's to type.
       COMPREPLY=($(compgen -W 'tone two-tone sweep voice file:' -- "$cur"))
       [[ ${COMPREPLY[*]} == file: ]] && compopt -o nospace 2>/dev/null ;;
-    kdsp-rx:--format | kdsp-scan:--format)
+    kdsp-rx:--format | kdsp-scan:--format | kdsp-synth:--format)
       COMPREPLY=($(compgen -W 'cu8 cs8 cs16 cf32' -- "$cur")) ;;
+    kdsp-rx:--raster | kdsp-synth:--raster)
+      COMPREPLY=($(compgen -W '12.5k 25k' -- "$cur")) ;;
     kdsp-rx:--bandwidth)
       COMPREPLY=($(compgen -W '25k 12.5k' -- "$cur")) ;;
     kdsp-rx:--kernel)
@@ -44,7 +48,8 @@ _kdsp_option_value() {
       kdsp-synth:--duration | kdsp-synth:--cnr | kdsp-synth:--second-offset | \
       kdsp-synth:--second-level | kdsp-synth:--seed | kdsp-rx:--rate | kdsp-rx:--center | \
       kdsp-rx:--offset | kdsp-rx:--freq | kdsp-rx:-D | kdsp-rx:--deemphasis | kdsp-rx:-j | \
-      kdsp-as:-D)
+      kdsp-rx:--squelch | kdsp-rx:--channels | kdsp-synth:--keyed | kdsp-synth:--keyed-channels | \
+      kdsp-synth:--rate | kdsp-synth:--key | kdsp-as:-D)
       COMPREPLY=() ;;
     *) return 1 ;;
   esac
@@ -58,10 +63,12 @@ _kdsp_options() {
     kdsp-scan) echo '--format --rate --center --png --threshold --max -h --help --version' ;;
     kdsp-synth)
       echo '--audio --offset --deviation --duration --cnr --second-offset --second-audio' \
-        '--second-level --seed --audio-out -h --help --version' ;;
+        '--second-level --seed --keyed --keyed-channels --raster --rate --format --key --truth' \
+        '--speech --audio-out -h --help --version' ;;
     kdsp-rx)
       echo '-o --format --rate --center --offset --freq --bandwidth --kernel -D --deemphasis' \
-        '--normalize -j --keep-pieces -q --quiet -h --help --version' ;;
+        '--normalize -j --keep-pieces --squelch --all -O --channels --raster --force --csv' \
+        '-q --quiet -h --help --version' ;;
   esac
 }
 

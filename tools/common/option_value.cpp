@@ -1,5 +1,6 @@
 #include "common/option_value.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -72,6 +73,19 @@ int parse_frequency_option(const char* text, double min_value, double max_value,
     number += exponent;
   }
   return parse_real_option(number.c_str(), min_value, max_value, value);
+}
+
+int parse_frequency_list(const std::string& text, double min_value, double max_value, std::vector<double>* values) {
+  std::vector<double> parsed;
+  for (std::size_t at = 0; at <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', at), text.size());
+    double value = 0.0;
+    if (parse_frequency_option(text.substr(at, comma - at).c_str(), min_value, max_value, &value) != 0) return -1;
+    parsed.push_back(value);
+    at = comma + 1;
+  }
+  *values = std::move(parsed);
+  return 0;
 }
 
 }  // namespace kdsp

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace kdsp {
 
@@ -23,5 +25,9 @@ int parse_unsigned_option(const char* text, std::uint64_t* value);
 // optionally followed by a multiplier k, M or G ("240k", "2.4M") and
 // optionally by "Hz" ("145.5MHz"); -1 with `*value` untouched otherwise.
 int parse_frequency_option(const char* text, double min_value, double max_value, double* value);
+
+// 0 with `*values` set when `text` is one or more frequencies as above,
+// separated by commas ("-25k,12.5k"); -1 with `*values` untouched otherwise.
+int parse_frequency_list(const std::string& text, double min_value, double max_value, std::vector<double>* values);
 
 }  // namespace kdsp

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "kdsp-rx/all_channels.h"
 #include "kdsp-rx/channel_search.h"
 #include "kdsp-rx/core_run.h"
 #include "kdsp-rx/kernel_source.h"
@@ -109,16 +110,17 @@ int run(const RxOptions& options) {
     return fail(error);
   }
   job.pieces_dir = options.pieces_dir;
+  if (options.squelch_db) job.squelch = plan_squelch(job.front_end, *options.squelch_db);
   job.threads =
       options.threads != 0 ? static_cast<unsigned>(options.threads) : std::max(1u, std::thread::hardware_concurrency());
 
-  // The audio goes out as it is joined, unless a step after demodulation
-  // needs all of it first.
+  // The audio goes out as it is joined, unless the squelch or a step after
+  // demodulation needs all of it first.
   const char* output = options.output_path == "-" ? nullptr : options.output_path.c_str();
   const std::string write_failure = output == nullptr
                                         ? std::string("the WAV could not be written to standard output")
                                         : "'" + options.output_path + "' could not be written (nothing was changed)";
-  const bool whole_first = wants_after_demod(options.after);
+  const bool whole_first = wants_after_demod(options.after) || job.squelch.has_value();
   StreamedOutput stream;
   if (!whole_first && open_streamed_output(output, &stream) != 0) return fail(write_failure);
   ReceiveProgress progress;
@@ -146,9 +148,13 @@ int run_program(int argc, char** argv) {
   add_rx_options(app, &options);
   int exit_status = 0;
   if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
-  const std::string conflict = complete_rx_options(app, options);
+  const std::string conflict = complete_rx_options(app, &options);
   if (!conflict.empty()) return report_usage_error(app, conflict);
   try {
+    if (options.all) {
+      std::string error;
+      return run_all_channels(options, &error) == 0 ? 0 : fail(error);
+    }
     return run(options);
   } catch (const std::bad_alloc&) {
     return fail("out of memory");

@@ -12,8 +12,9 @@ constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(500);
 }  // namespace
 
 ProgressLine::ProgressLine(bool enabled, std::uint64_t total, double units_per_second,
-                           const std::atomic<std::uint64_t>* done)
-    : total_(total), units_per_second_(units_per_second), done_(done) {
+                           const std::atomic<std::uint64_t>* done, const std::atomic<std::uint64_t>* found,
+                           const char* found_name)
+    : total_(total), units_per_second_(units_per_second), done_(done), found_(found), found_name_(found_name) {
   if (enabled && total > 0) thread_ = std::thread(&ProgressLine::run, this);
 }
 
@@ -39,6 +40,9 @@ void ProgressLine::run() {
     const double speed = elapsed_s > 0.0 ? done / units_per_second_ / elapsed_s : 0.0;
     const double left_s = fraction > 0.0 ? elapsed_s * (1.0 - fraction) / fraction : 0.0;
     std::fprintf(stderr, "\r\033[K%5.1f %%  %.1fx real time  %.0f s left", 100.0 * fraction, speed, left_s);
+    if (found_ != nullptr) {
+      std::fprintf(stderr, "  %llu %s", static_cast<unsigned long long>(found_->load()), found_name_);
+    }
     std::fflush(stderr);
   }
 }

@@ -1,6 +1,7 @@
 #include "kdsp-rx/receive.h"
 
 #include <algorithm>
+#include <cmath>
 #include <complex>
 #include <cstdio>
 #include <cstring>
@@ -47,7 +48,25 @@ struct SharedRun {
   std::vector<PieceFailure> failures;
   std::mutex header_lock;
   std::vector<std::uint8_t> first_header;
+  std::vector<double> window_cnr;  // with --squelch: each piece fills its own windows
 };
+
+// Measures the squelch windows of a piece, on its capture or, behind a
+// channel filter, on the capture converted without the filter.
+int measure_squelch(SharedRun& run, RecordingReader& reader, const Piece& piece, const std::complex<float>* capture,
+                    std::string* cause) {
+  const SquelchPlan& squelch = *run.job->squelch;
+  if (!squelch.measure_unfiltered) {
+    measure_piece_windows(squelch, piece, capture, &run.window_cnr);
+    return 0;
+  }
+  std::vector<std::complex<float>> unfiltered(piece.pair_count);
+  if (convert_span(squelch.unfiltered, reader, piece.first_pair, piece.pair_count, unfiltered.data(), cause) != 0) {
+    return -1;
+  }
+  measure_piece_windows(squelch, piece, unfiltered.data(), &run.window_cnr);
+  return 0;
+}
 
 std::string seconds_text(std::uint64_t pairs) {
   char text[32];
@@ -127,6 +146,7 @@ int run_piece(SharedRun& run, RecordingReader& reader, std::size_t index, std::s
     return -1;
   }
   if (convert_span(job.front_end, reader, piece.first_pair, piece.pair_count, capture.get(), cause) != 0) return -1;
+  if (job.squelch && measure_squelch(run, reader, piece, capture.get(), cause) != 0) return -1;
   run.progress->pairs_done += piece.pair_count;
   std::vector<std::uint8_t> wav;
   if (run_kernel_on_capture(job.kernel_image, reinterpret_cast<const float*>(capture.get()), piece.pair_count, &wav,
@@ -196,6 +216,7 @@ int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, OutputStre
     joined.resize(CORE_WAV_HEADER_BYTES + 2 * total_samples);
     run.joined_samples = joined.data() + CORE_WAV_HEADER_BYTES;
   }
+  if (job.squelch) run.window_cnr.assign(squelch_window_count(job.front_end.output_pair_count), std::nan(""));
   const unsigned threads = std::clamp<unsigned>(job.threads, 1, static_cast<unsigned>(job.pieces.size()));
   std::vector<std::thread> workers;
   for (unsigned t = 1; t < threads; ++t) workers.emplace_back(work, std::ref(run));
@@ -210,6 +231,9 @@ int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, OutputStre
     return streamed.failed ? RECEIVE_OUTPUT_FAILED : -1;
   }
   if (stream != nullptr) return 0;
+  if (job.squelch) {
+    mute_closed_windows(*job.squelch, run.window_cnr, std::span<std::uint8_t>(joined).subspan(CORE_WAV_HEADER_BYTES));
+  }
   std::copy(run.first_header.begin(), run.first_header.end(), joined.begin());
   set_wav_sample_count(joined.data(), total_samples);
   *wav = std::move(joined);

@@ -5,13 +5,15 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "kdsp-rx/core_run.h"
 #include "common/recording.h"
+#include "kdsp-rx/core_run.h"
 #include "kdsp-rx/front_end.h"
 #include "kdsp-rx/piece_plan.h"
+#include "kdsp-rx/squelch_audio.h"
 
 namespace kdsp {
 
@@ -24,6 +26,8 @@ struct ReceiveJob {
   // Non-empty: each piece's capture and WAV are also written there, as
   // piece-NNN.iq and piece-NNN.wav, for checking a piece against kdsp.
   std::string pieces_dir;
+  // --squelch: the audio is muted where the channel is not above the noise.
+  std::optional<SquelchPlan> squelch;
 };
 
 // Capture pairs converted so far, for a progress display on another thread.
@@ -36,7 +40,8 @@ inline constexpr int RECEIVE_OUTPUT_FAILED = -2;
 
 // Runs every piece and joins the audio into one WAV: appended to `stream` in
 // recording order as the pieces finish, so that memory does not grow with
-// the recording's length, or, with a null `stream`, built whole in `*wav`.
+// the recording's length, or, with a null `stream`, built whole in `*wav`
+// (the squelch mutes the whole joined audio, so it needs a null `stream`).
 // The bytes are the same either way and for any number of threads. 0, or -1
 // with `*error` naming the first failing piece (in recording order) and its
 // cause, or RECEIVE_OUTPUT_FAILED when the stream could not take the audio.

@@ -14,7 +14,6 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
                        options->output_path = text;
                        return std::string();
                      })
-      ->required()
       ->type_name("FILE")
       ->description("the WAV to write (- for standard output); written\nwhole or not at all");
   add_recording_format_options(app, &options->recording, "(for --freq)");
@@ -62,13 +61,61 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
       ->description(
           "also write each piece's capture and WAV to DIR\n(piece-001.iq, piece-001.wav, ...): kdsp run on a\n"
           "piece's capture with the built-in kernel gives that\npiece's WAV");
+  add_real_option(app, "--squelch", &options->squelch_db.emplace(), MIN_SQUELCH_DB, MAX_SQUELCH_DB,
+                  "a carrier-to-noise ratio in dB from -10 to 60, such as 6")
+      ->type_name("DB")
+      ->description(
+          "mute the audio (all-zero samples) where the channel\nstands less than DB over the noise (in 27 kHz);\n"
+          "with --all, where a transmission opens (default 6)");
+  app.add_flag("--all", options->all,
+               "every channel of the recording to its own\ntransmissions, each a WAV in the -O directory,\n"
+               "listed in transmissions.json");
+  add_path_option(app, "-O", &options->output_dir)
+      ->type_name("DIR")
+      ->description("with --all: the directory for the WAVs and the\nrecord (made if missing)");
+  add_checked_option(
+      app, "--channels",
+      [options](const std::string& text) {
+        if (parse_frequency_list(text, -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ, &options->channel_values) != 0) {
+          return std::string("frequencies separated by commas, such as -25k,12.5k or 145.5M,145.525M");
+        }
+        return std::string();
+      })
+      ->type_name("F1,F2,...")
+      ->description(
+          "with --all: these channels instead of the ones found;\neach an offset, or an absolute frequency (beyond\n"
+          "half the rate; needs the centre)");
+  add_checked_option(
+      app, "--raster",
+      [options](const std::string& text) {
+        if (parse_frequency_option(text.c_str(), MIN_RASTER_HZ, MAX_RASTER_HZ, &options->raster_hz) != 0) {
+          return std::string("a channel raster such as 12.5k or 25k");
+        }
+        return std::string();
+      })
+      ->type_name("STEP")
+      ->description("with --all: put found channels on this raster\n(12.5k, 25k)");
+  app.add_flag("--force", options->force, "with --all: replace files already in the directory");
+  app.add_flag("--csv", options->csv, "with --all: the record as transmissions.csv too");
   app.add_flag("-q,--quiet", options->quiet, "no progress line, and no line about the chosen\nchannel");
 }
 
-std::string complete_rx_options(const CLI::App& app, const RxOptions& options) {
+std::string complete_rx_options(const CLI::App& app, RxOptions* options) {
+  if (app.count("--squelch") == 0) options->squelch_db.reset();
+  if (options->all) {
+    if (options->output_dir.empty()) return "--all writes into a directory; give -O DIR";
+    for (const char* single : {"-o", "--offset", "--freq", "--kernel", "-D", "--bandwidth"}) {
+      if (app.count(single) > 0) return std::string(single) + " is for one channel; --all takes every channel";
+    }
+    return "";
+  }
+  for (const char* many : {"-O", "--channels", "--raster", "--force", "--csv"}) {
+    if (app.count(many) > 0) return std::string(many) + " goes with --all";
+  }
+  if (options->output_path.empty()) return "give -o FILE for the WAV (or --all -O DIR for every channel)";
   if (app.count("--offset") > 0 && app.count("--freq") > 0)
     return "--offset and --freq both choose the channel; give one";
-  if (!options.definitions.empty() && options.kernel_path.empty()) {
+  if (!options->definitions.empty() && options->kernel_path.empty()) {
     return "-D defines constants for a --kernel source; give --kernel FILE.kasm";
   }
   return "";
@@ -76,7 +123,7 @@ std::string complete_rx_options(const CLI::App& app, const RxOptions& options) {
 
 const ToolHelp RX_HELP{
     "kdsp-rx",
-    "[options] RECORDING -o OUTPUT.wav",
+    "[options] RECORDING -o OUTPUT.wav | --all [options] RECORDING -O DIR",
     "Demodulates one FM channel of a radio recording into a voice WAV (16-bit\n"
     "mono, 48 kHz), through the same core as kdsp. Any length: a recording longer\n"
     "than 30 s is cut into overlapping pieces that run side by side, and their\n"
@@ -85,6 +132,9 @@ const ToolHelp RX_HELP{
     "A kdsp capture given with --offset and nothing else gives exactly the bytes\n"
     "kdsp writes for it with the six-word kernel at that offset. --deemphasis and\n"
     "--normalize change the core's audio and are off unless given.\n"
+    "--all finds every channel (or takes --channels), reads the recording once,\n"
+    "and writes each transmission as DIR/<frequency or offset>_<start>.wav, listed\n"
+    "in DIR/transmissions.json; existing files are kept unless --force.\n"
     "Exit status: 0 success; 1 the recording, the kernel or the output failed (one\n"
     "line on standard error names the file, the cause and the fix); 2 a usage error.",
 };

@@ -22,9 +22,22 @@ struct RxOptions {
   std::int64_t threads = 0;              // 0: one per core
   AfterDemod after;                      // --deemphasis, --normalize
   bool quiet = false;
-  std::string output_path;  // "-": standard output
-  std::string pieces_dir;   // --keep-pieces: each piece's capture and WAV
+  std::string output_path;           // "-": standard output
+  std::string pieces_dir;            // --keep-pieces: each piece's capture and WAV
+  std::optional<double> squelch_db;  // --squelch: mute below this carrier-to-noise ratio
+  // --all: every channel to its own transmissions in a directory.
+  bool all = false;
+  std::string output_dir;              // -O
+  std::vector<double> channel_values;  // --channels: offsets, or absolute frequencies
+  double raster_hz = 0.0;              // --raster; 0: none
+  bool force = false;                  // --force: replace files in the directory
+  bool csv = false;                    // --csv: the record as CSV too
 };
+
+inline constexpr double MIN_RASTER_HZ = 1000.0;
+inline constexpr double MAX_RASTER_HZ = 1e6;
+inline constexpr double MIN_SQUELCH_DB = -10.0;
+inline constexpr double MAX_SQUELCH_DB = 60.0;
 
 inline constexpr std::int64_t MAX_THREADS = 256;
 
@@ -33,8 +46,8 @@ extern const ToolHelp RX_HELP;
 // Declares every option on `app`, each writing into `*options`.
 void add_rx_options(CLI::App& app, RxOptions* options);
 
-// Checks that relate several options, once all are read: an empty string,
-// or the usage error.
-std::string complete_rx_options(const CLI::App& app, const RxOptions& options);
+// Checks that relate several options, once all are read, and drops what
+// was not given: an empty string, or the usage error.
+std::string complete_rx_options(const CLI::App& app, RxOptions* options);
 
 }  // namespace kdsp

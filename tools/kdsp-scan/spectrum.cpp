@@ -61,9 +61,9 @@ void transform_frame(SpectrumAccumulator* accumulator) {
 
 }  // namespace
 
-std::size_t scan_fft_size(double sample_rate) {
+std::size_t scan_fft_size(double sample_rate, double max_bin_hz) {
   std::size_t size = SCAN_FFT_SIZE;
-  while (sample_rate / static_cast<double>(size) > SCAN_MAX_BIN_HZ) size *= 2;
+  while (sample_rate / static_cast<double>(size) > max_bin_hz) size *= 2;
   return size;
 }
 

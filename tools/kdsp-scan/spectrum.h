@@ -43,7 +43,7 @@ inline constexpr std::size_t MAX_SPECTROGRAM_ROW_BINS = 1024;
 
 // The transform size for `sample_rate`: a power of two from SCAN_FFT_SIZE up,
 // with bins no wider than SCAN_MAX_BIN_HZ.
-std::size_t scan_fft_size(double sample_rate);
+std::size_t scan_fft_size(double sample_rate, double max_bin_hz = SCAN_MAX_BIN_HZ);
 
 // Pairs needed for MIN_SCAN_FRAMES half-overlapping frames of `fft_size`.
 std::uint64_t min_scan_pairs(std::size_t fft_size);

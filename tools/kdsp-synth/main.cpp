@@ -7,7 +7,9 @@
 #include "audio_source.h"
 #include "base/output_file.h"
 #include "capture_synthesis.h"
+#include "common/option_value.h"
 #include "formats/iq_capture.h"
+#include "keyed_recording.h"
 #include "reference_wav.h"
 #include "resample.h"
 #include "synth_options.h"
@@ -86,6 +88,78 @@ int run(const SynthOptions& options) {
   return 0;
 }
 
+// "CH:START-END" with CH counted from 1.
+int parse_key_span(const std::string& text, std::size_t channels, KeyedSpan* span) {
+  const std::size_t colon = text.find(':');
+  const std::size_t dash = text.find('-', colon == std::string::npos ? 0 : colon + 1);
+  if (colon == std::string::npos || dash == std::string::npos) return -1;
+  std::int64_t channel = 0;
+  double start = 0.0;
+  double end = 0.0;
+  if (parse_integer_option(text.substr(0, colon).c_str(), 1, static_cast<std::int64_t>(channels), &channel) != 0 ||
+      parse_real_option(text.substr(colon + 1, dash - colon - 1).c_str(), 0.0, MAX_KEYED_DURATION_S, &start) != 0 ||
+      parse_real_option(text.substr(dash + 1).c_str(), 0.0, MAX_KEYED_DURATION_S, &end) != 0 || end <= start) {
+    return -1;
+  }
+  *span = {static_cast<std::size_t>(channel - 1), start, end};
+  return 0;
+}
+
+std::string format_from_name(const std::string& path) {
+  for (const char* format : {"cu8", "cs8", "cs16", "cf32"}) {
+    const std::string suffix = std::string(".") + format;
+    if (path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
+      return format;
+  }
+  return path.size() > 3 && path.compare(path.size() - 3, 3, ".iq") == 0 ? "cf32" : "";
+}
+
+int run_keyed(const SynthOptions& options) {
+  KeyedPlan plan;
+  plan.sample_rate = options.rate;
+  plan.duration_s = options.duration_s > 0.0 ? options.duration_s : DEFAULT_DURATION_S;
+  plan.format = options.format.empty() ? format_from_name(options.output_path) : options.format;
+  if (plan.format.empty()) {
+    return fail("cannot tell the format of '" + options.output_path + "' from its name; give --format");
+  }
+  plan.offsets_hz = options.keyed_offsets.empty() ? random_raster_offsets(static_cast<std::size_t>(options.keyed_count),
+                                                                          options.raster_hz, options.rate, options.seed)
+                                                  : options.keyed_offsets;
+  for (double offset : plan.offsets_hz) {
+    if (std::fabs(offset) > options.rate / 2.0 - 12500.0) {
+      return fail("the keyed channel at " + std::to_string(offset) + " Hz is outside the band of the rate");
+    }
+  }
+  for (const std::string& text : options.key_spans) {
+    KeyedSpan span;
+    if (parse_key_span(text, plan.offsets_hz.size(), &span) != 0) {
+      return fail("--key '" + text + "' is not CH:START-END with CH from 1 to " +
+                  std::to_string(plan.offsets_hz.size()) + " and END after START");
+    }
+    plan.spans.push_back(span);
+  }
+  plan.deviation_hz = options.deviation_hz;
+  plan.add_noise = options.add_noise;
+  plan.cnr_db = options.cnr_db;
+  plan.speech_dir = options.speech_dir;
+  plan.seed = options.seed;
+  const std::vector<KeyedSpan> spans = keyed_spans(plan);
+  std::string error;
+  std::vector<std::uint8_t> bytes;
+  if (synthesize_keyed_bytes(plan, spans, &bytes, &error) != 0) return fail(error);
+  if (!options.truth_path.empty()) {
+    const std::string truth = keyed_truth_json(plan, spans);
+    if (write_output(options.truth_path.c_str(), reinterpret_cast<const std::uint8_t*>(truth.data()), truth.size()) !=
+        0) {
+      return fail("cannot write '" + options.truth_path + "'");
+    }
+  }
+  if (write_output(options.output_path.c_str(), bytes.data(), bytes.size()) != 0) {
+    return fail("cannot write '" + options.output_path + "'");
+  }
+  return 0;
+}
+
 }  // namespace
 
 int run_program(int argc, char** argv) {
@@ -99,7 +173,7 @@ int run_program(int argc, char** argv) {
   if (!conflict.empty()) return report_usage_error(app, conflict);
   // Running out of memory is caught by run_tool_main; nothing is written
   // before the bytes are whole, so the old output stays.
-  return run(options);
+  return options.keyed ? run_keyed(options) : run(options);
 }
 
 }  // namespace kdsp

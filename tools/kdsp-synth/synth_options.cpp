@@ -2,6 +2,7 @@
 
 #include "common/option_value.h"
 #include "dsp/fm_demod.h"
+#include "keyed_recording.h"
 
 namespace kdsp {
 
@@ -54,10 +55,12 @@ void add_synth_options(CLI::App& app, SynthOptions* options) {
                      })
       ->type_name("HZ")
       ->description("peak frequency deviation, above 0 up to\n15000 (default 5000)");
-  add_real_option(app, "--duration", &options->duration_s, MIN_DURATION_S, MAX_DURATION_S, "seconds from 0.001 to 30")
+  add_real_option(app, "--duration", &options->duration_s, MIN_DURATION_S, MAX_KEYED_DURATION_S,
+                  "seconds from 0.001 to 30 (3600 with keyed channels)")
       ->type_name("SECONDS")
       ->description(
-          "0.001 to 30 (default: the file's length up to 30 s,\nelse 5); a shorter file is followed by silence");
+          "0.001 to 30 (default: the file's length up to 30 s,\nelse 5); a shorter file is followed by silence;\n"
+          "up to 3600 with keyed channels");
   add_real_option(app, "--cnr", &options->cnr_db, MIN_CNR_DB, MAX_CNR_DB, "dB from -30 to 100")
       ->type_name("DB")
       ->description(
@@ -76,6 +79,59 @@ void add_synth_options(CLI::App& app, SynthOptions* options) {
   add_unsigned_option(app, "--seed", &options->seed)
       ->type_name("N")
       ->description("seed for carrier phases and noise (default 1)");
+  add_integer_option(app, "--keyed", &options->keyed_count, 1, MAX_KEYED_CHANNELS, "a number of channels from 1 to 64")
+      ->type_name("N")
+      ->description(
+          "keyed channels instead: N channels on the --raster at\nrandom places in the band, each keyed on and off\n"
+          "with real speech (codec2-examples); writes a raw\nrecording at --rate in --format");
+  add_checked_option(app, "--keyed-channels",
+                     [options](const std::string& text) {
+                       if (parse_frequency_list(text, -5e8, 5e8, &options->keyed_offsets) != 0) {
+                         return std::string("offsets separated by commas, such as -25k,50k");
+                       }
+                       return std::string();
+                     })
+      ->type_name("F1,F2,...")
+      ->description("keyed channels at these offsets instead");
+  add_checked_option(app, "--raster",
+                     [options](const std::string& text) {
+                       if (parse_frequency_option(text.c_str(), 1000.0, 1e6, &options->raster_hz) != 0) {
+                         return std::string("a channel raster such as 12.5k or 25k");
+                       }
+                       return std::string();
+                     })
+      ->type_name("STEP")
+      ->description("the keyed channels' raster (default 25k)");
+  add_checked_option(app, "--rate",
+                     [options](const std::string& text) {
+                       if (parse_frequency_option(text.c_str(), 48000.0, 1e8, &options->rate) != 0) {
+                         return std::string("pairs per second from 48k to 100M, such as 2.4M");
+                       }
+                       return std::string();
+                     })
+      ->type_name("R")
+      ->description("the keyed recording's pairs per second (default\n240k)");
+  add_checked_option(app, "--format",
+                     [options](const std::string& text) {
+                       if (text != "cu8" && text != "cs8" && text != "cs16" && text != "cf32") {
+                         return std::string("cu8, cs8, cs16 or cf32");
+                       }
+                       options->format = text;
+                       return std::string();
+                     })
+      ->type_name("F")
+      ->description("the keyed recording's samples: cu8, cs8, cs16, cf32\n(default: from the output's extension)");
+  app.add_option("--key", options->key_spans)
+      ->type_name("CH:START-END")
+      ->description("key channel CH (1 is the lowest) from START to END\nseconds (repeatable; default: random keying)")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  add_path_option(app, "--truth", &options->truth_path)
+      ->type_name("FILE.json")
+      ->description("also write every keyed transmission (offset_hz,\nstart_s, end_s, speech) as JSON");
+  add_path_option(app, "--speech", &options->speech_dir)
+      ->type_name("DIR")
+      ->description("where codec2-examples' speech lies (default\n/usr/share/codec2/raw)");
   add_path_option(app, "--audio-out", &options->audio_out_path)
       ->type_name("FILE.wav")
       ->description(
@@ -85,6 +141,21 @@ void add_synth_options(CLI::App& app, SynthOptions* options) {
 
 std::string complete_synth_options(const CLI::App& app, SynthOptions* options) {
   options->add_noise = app.count("--cnr") > 0;
+  options->keyed = app.count("--keyed") > 0 || app.count("--keyed-channels") > 0;
+  if (options->keyed) {
+    if (app.count("--keyed") > 0 && app.count("--keyed-channels") > 0)
+      return "give --keyed N or --keyed-channels, not both";
+    for (const char* single :
+         {"--audio", "--offset", "--second-offset", "--second-audio", "--second-level", "--audio-out"}) {
+      if (app.count(single) > 0) return std::string(single) + " is for a capture of one channel, not keyed channels";
+    }
+    if (options->speech_dir.empty()) options->speech_dir = DEFAULT_SPEECH_DIR;
+    return "";
+  }
+  for (const char* keyed : {"--raster", "--rate", "--format", "--key", "--truth", "--speech"}) {
+    if (app.count(keyed) > 0) return std::string(keyed) + " goes with --keyed or --keyed-channels";
+  }
+  if (options->duration_s > MAX_DURATION_S) return "--duration above 30 s needs keyed channels";
   options->add_second = app.count("--second-offset") > 0;
   if ((app.count("--second-audio") > 0 || app.count("--second-level") > 0) && !options->add_second) {
     return "--second-audio and --second-level need --second-offset";
@@ -95,10 +166,13 @@ std::string complete_synth_options(const CLI::App& app, SynthOptions* options) {
 
 const ToolHelp SYNTH_HELP{
     "kdsp-synth",
-    "[options] OUTPUT.iq",
+    "[options] OUTPUT.iq | --keyed N [options] OUTPUT.cu8",
     "Makes a capture for kdsp: headerless little-endian float32 I/Q pairs at\n"
     "240000 pairs per second, holding one FM channel (and optionally a second one)\n"
-    "with optional noise. The same options and seed give the same bytes.",
+    "with optional noise. With --keyed or --keyed-channels it writes instead a raw\n"
+    "recording at any rate of several channels keyed on and off with real speech,\n"
+    "and with --truth the list of those transmissions. The same options and seed\n"
+    "give the same bytes.",
     "The carrier of the first channel has amplitude 0.5. The output appears whole\n"
     "or not at all: it is written to a temporary file beside it, then renamed.\n"
     "Exit status: 0 success; 1 failure while making or writing; 2 a usage error.",

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "audio_source.h"
 #include "common/command_line.h"
@@ -23,6 +24,16 @@ struct SynthOptions {
   std::uint64_t seed = 1;
   std::string audio_out_path;  // empty: none
   std::string output_path;
+  // Keyed channels (--keyed or --keyed-channels): a raw recording instead.
+  bool keyed = false;
+  std::int64_t keyed_count = 0;
+  std::vector<double> keyed_offsets;
+  double raster_hz = 25000.0;
+  double rate = 240000.0;
+  std::string format;                  // empty: from the output's name
+  std::vector<std::string> key_spans;  // --key CH:START-END
+  std::string truth_path;
+  std::string speech_dir;
 };
 
 inline constexpr double DEFAULT_DURATION_S = 5.0;

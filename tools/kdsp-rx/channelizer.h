@@ -1,0 +1,65 @@
+// Every channel of a recording at once, for kdsp-rx --all: the recording is
+// read and converted once, a polyphase filter bank (liquid-dsp
+// firpfbchr_crcf, bins twice as many as the decimation, so that a channel
+// never lies more than a quarter of a bin's rate from a bin's centre) splits
+// the band, and each channel's bin is resampled to the core's rate when the
+// bins' rate is not already that (msresamp_crcf) and moved to 0 Hz
+// (nco_crcf): the channel placed in its own capture as kdsp-rx places one
+// channel. A recording already at the core's rate passes through untouched
+// with each channel at its own offset, as kdsp-rx passes it for one channel.
+#pragma once
+
+#include <atomic>
+#include <complex>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/recording.h"
+#include "kdsp-rx/squelch_gate.h"
+
+namespace kdsp {
+
+// The bank's prototype filter: 2 * bins * this many taps; flat to about
+// 0.39 of the bins' rate either side of a bin's centre, and 60 dB down where
+// anything would fold back onto a channel.
+inline constexpr unsigned CHANNELIZER_SEMI_LENGTH = 4;
+inline constexpr float CHANNELIZER_STOPBAND_DB = 60.0f;
+
+struct ChannelPlacement {
+  double offset_hz = 0.0;  // from the recording's centre
+  bool pass_through = false;
+  std::int32_t placed_offset_hz = 0;  // where the kernel finds the channel
+  unsigned bin = 0;
+  double residual_hz = 0.0;  // the channel's offset from its bin's centre
+  CnrBands bands;            // where the squelch reads the channel and the noise
+};
+
+struct ChannelizerPlan {
+  double input_rate = 0.0;
+  std::uint64_t input_pair_count = 0;
+  unsigned decimation = 1;
+  unsigned bins = 2;
+  bool needs_bank = false;
+  std::uint64_t output_pair_count = 0;  // each channel's capture, at the core's rate
+  std::vector<ChannelPlacement> channels;
+};
+
+// Plans the split of a recording into channels at `offsets_hz`, each inside
+// the band; `channel_half_width_hz` is the band the squelch reads.
+ChannelizerPlan plan_channelizer(double input_rate, std::uint64_t input_pair_count,
+                                 const std::vector<double>& offsets_hz, double channel_half_width_hz);
+
+// Receives the next `count` pairs of channel `channel`'s capture. 0, or -1
+// with `*error` set to stop the run.
+using ChannelSink =
+    std::function<int(std::size_t channel, const std::complex<float>* pairs, std::size_t count, std::string* error)>;
+
+// Reads the recording once from start to end and hands every channel's
+// capture to `sink`, in order, output_pair_count pairs each. `input_done`
+// counts the recording's pairs read. 0, or -1 with `*error` set.
+int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording, std::atomic<std::uint64_t>* input_done,
+                    const ChannelSink& sink, std::string* error);
+
+}  // namespace kdsp

@@ -1,0 +1,207 @@
+#include "keyed_recording.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "audio_source.h"
+#include "base/numbers.h"
+#include "noise.h"
+
+namespace kdsp {
+
+namespace {
+
+// Speech among codec2-examples' samples (8 kHz, 16-bit raw), taken in turn.
+constexpr const char* SPEECH_NAMES[] = {"hts1a.raw", "ve9qrp_10s.raw", "cq_ref.raw", "kristoff.raw", "vk5qi.raw",
+                                        "hts2a.raw", "mmt1.raw",       "morig.raw",  "forig.raw",    "big_dog.raw"};
+constexpr double SPEECH_RATE = 8000.0;
+constexpr double CNR_BANDWIDTH = 27000.0;  // as for every capture kdsp-synth makes
+constexpr std::size_t BLOCK_PAIRS = 65536;
+
+struct Speech {
+  std::string name;
+  std::vector<float> samples;
+  double rate = SPEECH_RATE;
+};
+
+std::vector<Speech> load_speech(const std::string& dir) {
+  std::vector<Speech> speech;
+  for (const char* name : SPEECH_NAMES) {
+    std::ifstream in(dir + "/" + name, std::ios::binary);
+    const std::vector<char> raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (raw.size() < 2 * 8000) continue;
+    Speech one{name, std::vector<float>(raw.size() / 2), SPEECH_RATE};
+    for (std::size_t n = 0; n < one.samples.size(); ++n) {
+      std::int16_t value = 0;
+      std::memcpy(&value, raw.data() + 2 * n, 2);
+      one.samples[n] = value;
+    }
+    normalize_peak(one.samples);
+    speech.push_back(std::move(one));
+  }
+  if (speech.empty()) {
+    // Without the samples, the built-in spoken-like signal.
+    AudioRequest voice;
+    const SourceAudio made = make_builtin_audio(voice, 10.0);
+    speech.push_back({"voice", made.samples, static_cast<double>(made.sample_rate)});
+  }
+  return speech;
+}
+
+double speech_at(const Speech& speech, double t_s) {
+  const double position = t_s * speech.rate;
+  const auto index = static_cast<std::size_t>(position);
+  const double fraction = position - static_cast<double>(index);
+  const std::size_t n = speech.samples.size();
+  return (1.0 - fraction) * speech.samples[index % n] + fraction * speech.samples[(index + 1) % n];
+}
+
+double uniform_between(RandomStream& random, double low, double high) {
+  return low + (high - low) * next_uniform(random);
+}
+
+std::uint8_t clamp_byte(double v) { return static_cast<std::uint8_t>(std::clamp(std::round(v), 0.0, 255.0)); }
+
+enum class RawFormat { CU8, CS8, CS16, CF32 };
+
+RawFormat raw_format(const std::string& name) {
+  return name == "cu8"    ? RawFormat::CU8
+         : name == "cs8"  ? RawFormat::CS8
+         : name == "cs16" ? RawFormat::CS16
+                          : RawFormat::CF32;
+}
+
+void encode_pair(RawFormat format, std::complex<double> pair, std::uint8_t* out) {
+  const double parts[2] = {pair.real(), pair.imag()};
+  for (int p = 0; p < 2; ++p) {
+    const double v = parts[p];
+    if (format == RawFormat::CU8) {
+      out[p] = clamp_byte(v * 128.0 + 127.5);
+    } else if (format == RawFormat::CS8) {
+      out[p] = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp(std::round(v * 128.0), -128.0, 127.0)));
+    } else if (format == RawFormat::CS16) {
+      const auto s = static_cast<std::int16_t>(std::clamp(std::round(v * 32768.0), -32768.0, 32767.0));
+      const auto u = static_cast<std::uint16_t>(s);
+      out[2 * p] = static_cast<std::uint8_t>(u);
+      out[2 * p + 1] = static_cast<std::uint8_t>(u >> 8);
+    } else {
+      const auto f = static_cast<float>(v);
+      std::uint32_t bits = 0;
+      std::memcpy(&bits, &f, 4);
+      for (int b = 0; b < 4; ++b) out[4 * p + b] = static_cast<std::uint8_t>(bits >> (8 * b));
+    }
+  }
+}
+
+std::size_t bytes_per_pair(const std::string& format) {
+  return format == "cu8" || format == "cs8" ? 2 : format == "cs16" ? 4 : 8;
+}
+
+}  // namespace
+
+std::vector<double> random_raster_offsets(std::size_t count, double raster_hz, double sample_rate, std::uint64_t seed) {
+  const auto reach = static_cast<long long>(std::floor((sample_rate / 2.0 - 1.5 * raster_hz) / raster_hz));
+  std::vector<long long> slots;
+  for (long long k = -reach; k <= reach; ++k) {
+    if (k != 0) slots.push_back(k);
+  }
+  RandomStream random = make_random_stream(seed ^ 0x6b657965ULL);
+  std::vector<double> offsets;
+  while (offsets.size() < count && !slots.empty()) {
+    const auto pick = static_cast<std::size_t>(next_uniform(random) * static_cast<double>(slots.size()));
+    offsets.push_back(static_cast<double>(slots[pick]) * raster_hz);
+    slots.erase(slots.begin() + static_cast<std::ptrdiff_t>(pick));
+  }
+  std::sort(offsets.begin(), offsets.end());
+  return offsets;
+}
+
+std::vector<KeyedSpan> keyed_spans(const KeyedPlan& plan) {
+  std::vector<KeyedSpan> spans = plan.spans;
+  if (spans.empty()) {
+    RandomStream random = make_random_stream(plan.seed ^ 0x6b6579ULL);
+    for (std::size_t c = 0; c < plan.offsets_hz.size(); ++c) {
+      double t = uniform_between(random, 0.0, RANDOM_OFF_MAX_S);
+      for (;;) {
+        const double on = uniform_between(random, RANDOM_ON_MIN_S, RANDOM_ON_MAX_S);
+        if (t + on > plan.duration_s - 0.5) break;
+        spans.push_back({c, t, t + on});
+        t += on + uniform_between(random, RANDOM_OFF_MIN_S, RANDOM_OFF_MAX_S);
+      }
+    }
+  }
+  std::sort(spans.begin(), spans.end(), [](const KeyedSpan& a, const KeyedSpan& b) {
+    return a.start_s != b.start_s ? a.start_s < b.start_s : a.channel < b.channel;
+  });
+  return spans;
+}
+
+int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans, std::vector<std::uint8_t>* bytes,
+                           std::string* error) {
+  const std::vector<Speech> speech = load_speech(plan.speech_dir);
+  const auto total = static_cast<std::uint64_t>(std::llround(plan.duration_s * plan.sample_rate));
+  const std::size_t width = bytes_per_pair(plan.format);
+  const RawFormat format = raw_format(plan.format);
+  std::vector<std::uint8_t> out;
+  try {
+    out.resize(total * width);
+  } catch (const std::bad_alloc&) {
+    *error = "out of memory for a recording of " + std::to_string(total * width) + " bytes";
+    return -1;
+  }
+  const double amplitude = std::min(0.5, 0.8 / static_cast<double>(std::max<std::size_t>(plan.offsets_hz.size(), 1)));
+  const double noise_power =
+      plan.add_noise ? amplitude * amplitude / std::pow(10.0, plan.cnr_db / 10.0) * plan.sample_rate / CNR_BANDWIDTH
+                     : 0.0;
+  RandomStream random = make_random_stream(plan.seed);
+  std::vector<double> phases(plan.offsets_hz.size());
+  for (double& phase : phases) phase = TWO_PI * next_uniform(random);
+  std::vector<std::complex<double>> block(BLOCK_PAIRS);
+  for (std::uint64_t first = 0; first < total; first += BLOCK_PAIRS) {
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(BLOCK_PAIRS, total - first));
+    std::fill(block.begin(), block.end(), std::complex<double>{});
+    const double block_start = static_cast<double>(first) / plan.sample_rate;
+    const double block_end = static_cast<double>(first + count) / plan.sample_rate;
+    for (std::size_t s = 0; s < spans.size(); ++s) {
+      const KeyedSpan& span = spans[s];
+      if (span.end_s <= block_start || span.start_s >= block_end) continue;
+      const Speech& voice = speech[s % speech.size()];
+      double& phase = phases[span.channel];
+      for (std::size_t i = 0; i < count; ++i) {
+        const double t = static_cast<double>(first + i) / plan.sample_rate;
+        if (t < span.start_s || t >= span.end_s) continue;
+        block[i] += std::polar(amplitude, phase);
+        const double hz = plan.offsets_hz[span.channel] + plan.deviation_hz * speech_at(voice, t - span.start_s);
+        phase = std::remainder(phase + TWO_PI * hz / plan.sample_rate, TWO_PI);
+      }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      std::complex<double> pair = block[i];
+      if (noise_power > 0.0) pair += next_complex_gaussian(random, noise_power);
+      encode_pair(format, pair, out.data() + (first + i) * width);
+    }
+  }
+  *bytes = std::move(out);
+  return 0;
+}
+
+std::string keyed_truth_json(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans) {
+  const std::vector<Speech> speech = load_speech(plan.speech_dir);
+  nlohmann::ordered_json truth = nlohmann::ordered_json::array();
+  for (std::size_t s = 0; s < spans.size(); ++s) {
+    nlohmann::ordered_json item;
+    item["offset_hz"] = plan.offsets_hz[spans[s].channel];
+    item["start_s"] = spans[s].start_s;
+    item["end_s"] = spans[s].end_s;
+    item["speech"] = speech[s % speech.size()].name;
+    truth.push_back(item);
+  }
+  return truth.dump(2) + "\n";
+}
+
+}  // namespace kdsp
