@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <memory>
-#include <numbers>
+#include <mutex>
+#include <thread>
 #include <type_traits>
 
+#include "base/numbers.h"
 #include "kdsp-rx/core_run.h"
 
 namespace kdsp {
@@ -63,8 +66,7 @@ int make_chain(const ChannelizerPlan& plan, const ChannelPlacement& channel, Cha
     *error = "the channel filters could not be made";
     return -1;
   }
-  nco_crcf_set_frequency(chain->nco.get(),
-                         static_cast<float>(2.0 * std::numbers::pi * channel.residual_hz / CORE_PAIR_RATE));
+  nco_crcf_set_frequency(chain->nco.get(), static_cast<float>(TWO_PI * channel.residual_hz / CORE_PAIR_RATE));
   chain->to_drop = static_cast<std::uint64_t>(std::llround(delay));
   chain->bin_pairs.resize(BLOCK_OUTPUTS);
   chain->resampled.resize(static_cast<std::size_t>(std::ceil(2.0 * ratio * BLOCK_OUTPUTS)) + 64);
@@ -122,63 +124,151 @@ ChannelizerPlan plan_channelizer(double input_rate, std::uint64_t input_pair_cou
   return plan;
 }
 
+namespace {
+
+// One block of the recording as the reading thread hands it on: the input
+// pairs (what pass-through channels take) and each channel's bin outputs.
+struct SplitBlock {
+  std::vector<std::complex<float>> input;
+  std::vector<std::vector<std::complex<float>>> bins;  // per channel; empty for pass-through
+  bool full = false;
+  bool failed = false;
+};
+
+// Two blocks in turn between the thread that reads and splits the recording
+// and the thread that resamples, mixes and hands each channel on, so that
+// the two halves of the work overlap; the order of everything handed on is
+// that of a single thread.
+struct SplitPipeline {
+  std::mutex lock;
+  std::condition_variable changed;
+  SplitBlock blocks[2];
+  bool stop = false;
+  std::string error;
+};
+
+void split_blocks(const ChannelizerPlan& plan, const RecordingInfo& recording, std::atomic<std::uint64_t>* input_done,
+                  SplitPipeline& pipe) {
+  std::string error;
+  RecordingReader reader;
+  BankOwner bank;
+  bool ready = open_recording_reader(recording, &reader, &error) == 0;
+  if (ready && plan.needs_bank) {
+    bank.reset(
+        firpfbchr_crcf_create_kaiser(plan.bins, plan.decimation, CHANNELIZER_SEMI_LENGTH, CHANNELIZER_STOPBAND_DB));
+    if (!bank) {
+      error = "the channel filter bank could not be made";
+      ready = false;
+    }
+  }
+  const std::size_t block_inputs = BLOCK_OUTPUTS * plan.decimation;
+  std::vector<std::complex<float>> bank_out(plan.bins);
+  for (std::uint64_t at = 0, n = 0;; at += block_inputs, ++n) {
+    SplitBlock& block = pipe.blocks[n % 2];
+    {
+      std::unique_lock held(pipe.lock);
+      pipe.changed.wait(held, [&] { return pipe.stop || !block.full; });
+      if (pipe.stop) return;
+    }
+    if (ready &&
+        read_recording_pairs(reader, static_cast<std::int64_t>(at), block_inputs, block.input.data(), &error) != 0) {
+      ready = false;
+    }
+    if (ready) {
+      if (at < plan.input_pair_count) *input_done += std::min<std::uint64_t>(block_inputs, plan.input_pair_count - at);
+      if (bank) {
+        for (std::size_t i = 0; i < BLOCK_OUTPUTS; ++i) {
+          firpfbchr_crcf_push(bank.get(), block.input.data() + i * plan.decimation);
+          firpfbchr_crcf_execute(bank.get(), bank_out.data());
+          for (std::size_t c = 0; c < plan.channels.size(); ++c) {
+            if (!plan.channels[c].pass_through) block.bins[c][i] = bank_out[plan.channels[c].bin];
+          }
+        }
+      }
+    }
+    {
+      const std::lock_guard held(pipe.lock);
+      block.full = true;
+      block.failed = !ready;
+      if (!ready) pipe.error = error;
+    }
+    pipe.changed.notify_all();
+    if (!ready) return;
+  }
+}
+
+// Resamples, mixes and hands on one block for every channel still short of
+// its capture. 0, or -1 with `*error` set.
+int hand_on_block(const ChannelizerPlan& plan, std::vector<ChannelChain>& chains, SplitBlock& block,
+                  const ChannelSink& sink, std::string* error) {
+  for (std::size_t c = 0; c < plan.channels.size(); ++c) {
+    ChannelChain& chain = chains[c];
+    if (chain.emitted >= plan.output_pair_count) continue;
+    int sent = 0;
+    if (plan.channels[c].pass_through) {
+      sent = emit_channel(plan, c, chain, block.input.data(), block.input.size(), sink, error);
+    } else {
+      std::complex<float>* pairs = block.bins[c].data();
+      unsigned made = BLOCK_OUTPUTS;
+      if (chain.resampler) {
+        msresamp_crcf_execute(chain.resampler.get(), pairs, BLOCK_OUTPUTS, chain.resampled.data(), &made);
+        pairs = chain.resampled.data();
+      }
+      nco_crcf_mix_block_down(chain.nco.get(), pairs, pairs, made);
+      sent = emit_channel(plan, c, chain, pairs, made, sink, error);
+    }
+    if (sent != 0) return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording, std::atomic<std::uint64_t>* input_done,
                     const ChannelSink& sink, std::string* error) {
-  RecordingReader reader;
-  if (open_recording_reader(recording, &reader, error) != 0) return -1;
-  BankOwner bank;
   std::vector<ChannelChain> chains(plan.channels.size());
   for (std::size_t c = 0; c < plan.channels.size(); ++c) {
     if (!plan.channels[c].pass_through && make_chain(plan, plan.channels[c], &chains[c], error) != 0) return -1;
   }
-  if (plan.needs_bank) {
-    bank.reset(
-        firpfbchr_crcf_create_kaiser(plan.bins, plan.decimation, CHANNELIZER_SEMI_LENGTH, CHANNELIZER_STOPBAND_DB));
-    if (!bank) {
-      *error = "the channel filter bank could not be made";
-      return -1;
+  SplitPipeline pipe;
+  for (SplitBlock& block : pipe.blocks) {
+    block.input.resize(BLOCK_OUTPUTS * plan.decimation);
+    block.bins.resize(plan.channels.size());
+    for (std::size_t c = 0; c < plan.channels.size(); ++c) {
+      if (!plan.channels[c].pass_through) block.bins[c].resize(BLOCK_OUTPUTS);
     }
   }
-  const std::size_t block_inputs = BLOCK_OUTPUTS * plan.decimation;
-  std::vector<std::complex<float>> input(block_inputs);
-  std::vector<std::complex<float>> bank_out(plan.bins);
   const auto all_done = [&] {
     return std::all_of(chains.begin(), chains.end(),
                        [&](const ChannelChain& chain) { return chain.emitted >= plan.output_pair_count; });
   };
-  for (std::uint64_t at = 0; !all_done(); at += block_inputs) {
-    if (read_recording_pairs(reader, static_cast<std::int64_t>(at), block_inputs, input.data(), error) != 0) return -1;
-    if (at < plan.input_pair_count) *input_done += std::min<std::uint64_t>(block_inputs, plan.input_pair_count - at);
-    if (bank) {
-      for (std::size_t i = 0; i < BLOCK_OUTPUTS; ++i) {
-        firpfbchr_crcf_push(bank.get(), input.data() + i * plan.decimation);
-        firpfbchr_crcf_execute(bank.get(), bank_out.data());
-        for (std::size_t c = 0; c < plan.channels.size(); ++c) {
-          if (!plan.channels[c].pass_through) chains[c].bin_pairs[i] = bank_out[plan.channels[c].bin];
-        }
+  std::thread splitter(split_blocks, std::cref(plan), std::cref(recording), input_done, std::ref(pipe));
+  int result = 0;
+  for (std::uint64_t n = 0; result == 0 && !all_done(); ++n) {
+    SplitBlock& block = pipe.blocks[n % 2];
+    {
+      std::unique_lock held(pipe.lock);
+      pipe.changed.wait(held, [&] { return block.full; });
+      if (block.failed) {
+        *error = pipe.error;
+        result = -1;
+        break;
       }
     }
-    for (std::size_t c = 0; c < plan.channels.size(); ++c) {
-      ChannelChain& chain = chains[c];
-      if (chain.emitted >= plan.output_pair_count) continue;
-      int sent = 0;
-      if (plan.channels[c].pass_through) {
-        sent = emit_channel(plan, c, chain, input.data(), block_inputs, sink, error);
-      } else {
-        std::complex<float>* pairs = chain.bin_pairs.data();
-        unsigned made = BLOCK_OUTPUTS;
-        if (chain.resampler) {
-          msresamp_crcf_execute(chain.resampler.get(), chain.bin_pairs.data(), BLOCK_OUTPUTS, chain.resampled.data(),
-                                &made);
-          pairs = chain.resampled.data();
-        }
-        nco_crcf_mix_block_down(chain.nco.get(), pairs, pairs, made);
-        sent = emit_channel(plan, c, chain, pairs, made, sink, error);
-      }
-      if (sent != 0) return -1;
+    result = hand_on_block(plan, chains, block, sink, error);
+    {
+      const std::lock_guard held(pipe.lock);
+      block.full = false;
     }
+    pipe.changed.notify_all();
   }
-  return 0;
+  {
+    const std::lock_guard held(pipe.lock);
+    pipe.stop = true;
+  }
+  pipe.changed.notify_all();
+  splitter.join();
+  return result;
 }
 
 }  // namespace kdsp

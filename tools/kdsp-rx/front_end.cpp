@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <numbers>
 #include <numeric>
 #include <type_traits>
 #include <vector>
 
+#include "base/numbers.h"
 #include "kdsp-rx/core_run.h"
 
 namespace kdsp {
@@ -88,7 +88,7 @@ FirstStageTaps first_stage_taps(const FrontEndPlan& plan, unsigned* delay_steps)
                        0.0f, low_pass.data());
   const double gain = std::accumulate(low_pass.begin(), low_pass.end(), 0.0);
   FirstStageTaps taps{std::vector<float>(length), std::vector<float>(length)};
-  const double step = 2.0 * std::numbers::pi * plan.shift_hz / rate;
+  const double step = TWO_PI * plan.shift_hz / rate;
   for (unsigned n = 0; n < length; ++n) {
     const double angle = step * n;
     const double value = low_pass[n] / gain;
@@ -208,9 +208,9 @@ int make_converter(const FrontEndPlan& plan, std::uint64_t first_output, Convert
   // samples stands for the newest input the first stage took in, and its
   // phase is that of an oscillator run from the recording's first pair.
   const double step_turns = oscillator_turns(plan, decimation);
-  nco_crcf_set_frequency(made.nco.get(), static_cast<float>(2.0 * std::numbers::pi * step_turns));
+  nco_crcf_set_frequency(made.nco.get(), static_cast<float>(TWO_PI * step_turns));
   const double phase_turns = oscillator_turns(plan, static_cast<long double>(made.input_start) + (decimation - 1));
-  nco_crcf_set_phase(made.nco.get(), static_cast<float>(2.0 * std::numbers::pi * phase_turns));
+  nco_crcf_set_phase(made.nco.get(), static_cast<float>(TWO_PI * phase_turns));
   *converter = std::move(made);
   return 0;
 }

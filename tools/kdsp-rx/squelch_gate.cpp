@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
+#include "base/numbers.h"
 #include "common/capture_file.h"
 #include "kdsp-rx/core_run.h"
 
@@ -76,7 +76,7 @@ CnrMeter::CnrMeter(const CnrBands& bands) : state_(new CnrMeterState) {
   s.power.resize(CNR_FRAME_PAIRS);
   for (std::size_t n = 0; n < CNR_FRAME_PAIRS; ++n) {
     s.window[n] = static_cast<float>(
-        0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(n) / static_cast<double>(CNR_FRAME_PAIRS)));
+        0.5 - 0.5 * std::cos(TWO_PI * static_cast<double>(n) / static_cast<double>(CNR_FRAME_PAIRS)));
   }
   s.bin_hz = static_cast<double>(CORE_PAIR_RATE) / static_cast<double>(CNR_FRAME_PAIRS);
   for (std::size_t k = 0; k < CNR_FRAME_PAIRS; ++k) {
