@@ -63,8 +63,8 @@ _kdsp_options() {
     kdsp-scan) echo '--format --rate --center --png --threshold --max -h --help --version' ;;
     kdsp-synth)
       echo '--audio --offset --deviation --duration --cnr --second-offset --second-audio' \
-        '--second-level --seed --keyed --keyed-channels --raster --rate --format --key --truth' \
-        '--speech --audio-out -h --help --version' ;;
+        '--second-level --seed --keyed --keyed-channels --raster --rate --format --center --key' \
+        '--truth --speech --audio-out -h --help --version' ;;
     kdsp-rx)
       echo '-o --format --rate --center --offset --freq --bandwidth --kernel -D --deemphasis' \
         '--normalize -j --keep-pieces --squelch --all -O --channels --raster --force --csv' \

@@ -152,3 +152,25 @@ TEST(ScanChannels, NeighboursTwelveAndAHalfKilohertzApartAreTwo) {
 }
 
 }  // namespace kdsp
+
+namespace kdsp {
+
+// kdsp-synth writes a SigMF pair (data and metadata) that the readers take
+// as they are: datatype, rate and centre from the metadata alone.
+TEST(ScanFormats, SynthesizedSigmfPairIsReadWithItsCentre) {
+  ScratchDir dir;
+  const std::string data = dir.file("rec.sigmf-data");
+  const ToolRun made = run_tool(tool_path("kdsp-synth"), {"--keyed-channels", "-75k", "--key", "1:0-2", "--rate",
+                                                          "1.2M", "--duration", "2", "--cnr", "25", "--format", "cs16",
+                                                          "--center", "446.1M", "--seed", "4", data});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string meta = read_text(dir.file("rec.sigmf-meta"));
+  EXPECT_NE(meta.find("\"ci16_le\""), std::string::npos) << meta;
+  for (const std::string& named : {data, dir.file("rec.sigmf-meta")}) {
+    const ToolRun run = scan({named});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(lists_near(listed_hz(run), 446.1e6 - 75000.0, 300.0)) << run.out;
+  }
+}
+
+}  // namespace kdsp

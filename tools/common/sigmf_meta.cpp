@@ -1,6 +1,8 @@
 #include "common/sigmf_meta.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 namespace kdsp {
@@ -90,6 +92,22 @@ int parse_sigmf_meta(std::string_view json_text, SigmfMeta* meta, std::string* e
   read_first_capture(document, &parsed);
   *meta = parsed;
   return 0;
+}
+
+std::string sigmf_meta_text(const SigmfMeta& meta) {
+  const auto entry = std::find_if(std::begin(SUPPORTED_DATATYPES), std::end(SUPPORTED_DATATYPES),
+                                  [&](const DatatypeName& datatype) { return datatype.format == meta.format; });
+  nlohmann::ordered_json text;
+  text["global"]["core:datatype"] = entry->name;
+  text["global"]["core:sample_rate"] = meta.sample_rate;
+  text["global"]["core:num_channels"] = 1;
+  text["global"]["core:version"] = "1.0.0";
+  nlohmann::ordered_json capture;
+  capture["core:sample_start"] = 0;
+  if (meta.has_centre) capture["core:frequency"] = meta.centre_hz;
+  text["captures"] = nlohmann::ordered_json::array({capture});
+  text["annotations"] = nlohmann::ordered_json::array();
+  return text.dump(2) + "\n";
 }
 
 }  // namespace kdsp

@@ -22,4 +22,9 @@ struct SigmfMeta {
 // number, more than one channel).
 int parse_sigmf_meta(std::string_view json_text, SigmfMeta* meta, std::string* error);
 
+// The JSON text of a .sigmf-meta file describing `meta`: one complex channel
+// of its datatype at its rate, and its centre when it has one. What
+// parse_sigmf_meta reads back as the same record.
+std::string sigmf_meta_text(const SigmfMeta& meta);
+
 }  // namespace kdsp

@@ -3,11 +3,14 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "audio_source.h"
 #include "base/output_file.h"
 #include "capture_synthesis.h"
 #include "common/option_value.h"
+#include "common/sample_format.h"
+#include "common/sigmf_meta.h"
 #include "formats/iq_capture.h"
 #include "keyed_recording.h"
 #include "reference_wav.h"
@@ -114,11 +117,35 @@ std::string format_from_name(const std::string& path) {
   return path.size() > 3 && path.compare(path.size() - 3, 3, ".iq") == 0 ? "cf32" : "";
 }
 
+constexpr std::string_view SIGMF_DATA_SUFFIX = ".sigmf-data";
+constexpr std::string_view SIGMF_META_SUFFIX = ".sigmf-meta";
+
+// NAME for an output named NAME.sigmf-data, else empty.
+std::string sigmf_base(const std::string& path) {
+  if (path.size() <= SIGMF_DATA_SUFFIX.size() || !path.ends_with(SIGMF_DATA_SUFFIX)) return "";
+  return path.substr(0, path.size() - SIGMF_DATA_SUFFIX.size());
+}
+
+// The metadata half of a keyed SigMF recording: its datatype, rate and centre.
+int write_sigmf_meta(const std::string& base, const KeyedPlan& plan, const SynthOptions& options) {
+  SigmfMeta meta;
+  if (parse_sample_format(plan.format, &meta.format) != 0) return -1;
+  meta.sample_rate = plan.sample_rate;
+  meta.has_centre = options.has_centre;
+  meta.centre_hz = options.centre_hz;
+  const std::string text = sigmf_meta_text(meta);
+  const std::string path = base + std::string(SIGMF_META_SUFFIX);
+  return write_output(path.c_str(), reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
 int run_keyed(const SynthOptions& options) {
   KeyedPlan plan;
   plan.sample_rate = options.rate;
   plan.duration_s = options.duration_s > 0.0 ? options.duration_s : DEFAULT_DURATION_S;
-  plan.format = options.format.empty() ? format_from_name(options.output_path) : options.format;
+  const std::string sigmf = sigmf_base(options.output_path);
+  plan.format = !options.format.empty() ? options.format
+                : !sigmf.empty()        ? std::string("cf32")
+                                        : format_from_name(options.output_path);
   if (plan.format.empty()) {
     return fail("cannot tell the format of '" + options.output_path + "' from its name; give --format");
   }
@@ -156,6 +183,9 @@ int run_keyed(const SynthOptions& options) {
   }
   if (write_output(options.output_path.c_str(), bytes.data(), bytes.size()) != 0) {
     return fail("cannot write '" + options.output_path + "'");
+  }
+  if (!sigmf.empty() && write_sigmf_meta(sigmf, plan, options) != 0) {
+    return fail("cannot write '" + sigmf + std::string(SIGMF_META_SUFFIX) + "'");
   }
   return 0;
 }

@@ -120,7 +120,19 @@ void add_synth_options(CLI::App& app, SynthOptions* options) {
                        return std::string();
                      })
       ->type_name("F")
-      ->description("the keyed recording's samples: cu8, cs8, cs16, cf32\n(default: from the output's extension)");
+      ->description(
+          "the keyed recording's samples: cu8, cs8, cs16, cf32\n(default: from the output's extension; cf32 for\n"
+          "NAME.sigmf-data, which gets NAME.sigmf-meta beside it)");
+  add_checked_option(app, "--center",
+                     [options](const std::string& text) {
+                       if (parse_frequency_option(text.c_str(), 0.0, 1e12, &options->centre_hz) != 0) {
+                         return std::string("a frequency in Hz, such as 145.5M");
+                       }
+                       options->has_centre = true;
+                       return std::string();
+                     })
+      ->type_name("HZ")
+      ->description("the receiver's centre frequency, written to a\nSigMF recording's metadata");
   app.add_option("--key", options->key_spans)
       ->type_name("CH:START-END")
       ->description("key channel CH (1 is the lowest) from START to END\nseconds (repeatable; default: random keying)")
@@ -152,7 +164,7 @@ std::string complete_synth_options(const CLI::App& app, SynthOptions* options) {
     if (options->speech_dir.empty()) options->speech_dir = DEFAULT_SPEECH_DIR;
     return "";
   }
-  for (const char* keyed : {"--raster", "--rate", "--format", "--key", "--truth", "--speech"}) {
+  for (const char* keyed : {"--raster", "--rate", "--format", "--key", "--truth", "--speech", "--center"}) {
     if (app.count(keyed) > 0) return std::string(keyed) + " goes with --keyed or --keyed-channels";
   }
   if (options->duration_s > MAX_DURATION_S) return "--duration above 30 s needs keyed channels";

@@ -34,6 +34,8 @@ struct SynthOptions {
   std::vector<std::string> key_spans;  // --key CH:START-END
   std::string truth_path;
   std::string speech_dir;
+  bool has_centre = false;  // --center: the receiver's frequency, for SigMF metadata
+  double centre_hz = 0.0;
 };
 
 inline constexpr double DEFAULT_DURATION_S = 5.0;
