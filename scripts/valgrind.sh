@@ -16,14 +16,16 @@ filter=${1:-*-DriverCli.WrongArgumentCountPrintsUsageAndOpensNothing:DriverOutpu
 logs=$(pwd)/build/default/valgrind-logs
 rm -rf "$logs"
 mkdir -p "$logs"
-# kdsp-rx runs natively here: its front end resamples millions of samples
-# per test recording, which memcheck would slow past CI's time; its memory
-# safety is checked by the sanitizer suite, and the core it calls by the
-# kdsp runs followed here.
-valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --suppressions=tests/sanitizers/valgrind.supp \
+# kdsp-rx, kdsp-scan and kdsp-synth run natively here: they convert,
+# resample or transform millions of samples per test recording, which
+# memcheck would slow past CI's time; their memory safety is checked by the
+# sanitizer suite, and the core they call by the kdsp runs followed here.
+# The suppressions are named by absolute path, since tests start programs
+# in directories of their own.
+valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --suppressions="$(pwd)/tests/sanitizers/valgrind.supp" \
   --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect \
   --trace-children=yes \
-  --trace-children-skip='*python*,*sox*,*perl*,*parallel*,*ssh*,*rsync*,*/sh,*/bash,*/unshare,*/mount,*/cat,*/ls,*/printf,*/kdsp-rx' \
+  --trace-children-skip='*python*,*sox*,*perl*,*parallel*,*ssh*,*rsync*,*/sh,*/bash,*/unshare,*/mount,*/cat,*/ls,*/printf,*/kdsp-rx,*/kdsp-scan,*/kdsp-synth' \
   --log-file="$logs/%p.log" \
   build/default/tests/kdsp_tests --gtest_filter="$filter" --gtest_brief=1 || status=$?
 status=${status:-0}
