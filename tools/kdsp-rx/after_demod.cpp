@@ -8,16 +8,13 @@
 #include <type_traits>
 #include <vector>
 
+#include "kdsp-rx/liquid_owner.h"
+
 namespace kdsp {
 
 namespace {
 
 constexpr double FULL_SCALE = 32767.0;
-
-struct IirRelease {
-  void operator()(iirfilt_rrrf q) const { iirfilt_rrrf_destroy(q); }
-};
-using IirOwner = std::unique_ptr<std::remove_pointer_t<iirfilt_rrrf>, IirRelease>;
 
 std::vector<float> samples_from_pcm(std::span<const std::uint8_t> pcm) {
   std::vector<float> samples(pcm.size() / 2);

@@ -12,6 +12,7 @@
 
 #include "base/numbers.h"
 #include "kdsp-rx/core_run.h"
+#include "kdsp-rx/liquid_owner.h"
 
 namespace kdsp {
 
@@ -22,19 +23,6 @@ constexpr std::size_t BLOCK_OUTPUTS = 8192;  // bank outputs per block
 constexpr double PASS_THROUGH_REFERENCE_HZ = 100000.0;
 // The part of a bin that is flat, as a fraction of the bins' rate either side.
 constexpr double BIN_FLAT_FRACTION = 0.35;
-
-struct BankRelease {
-  void operator()(firpfbchr_crcf q) const { firpfbchr_crcf_destroy(q); }
-};
-struct ResamplerRelease {
-  void operator()(msresamp_crcf q) const { msresamp_crcf_destroy(q); }
-};
-struct NcoRelease {
-  void operator()(nco_crcf q) const { nco_crcf_destroy(q); }
-};
-using BankOwner = std::unique_ptr<std::remove_pointer_t<firpfbchr_crcf>, BankRelease>;
-using ResamplerOwner = std::unique_ptr<std::remove_pointer_t<msresamp_crcf>, ResamplerRelease>;
-using NcoOwner = std::unique_ptr<std::remove_pointer_t<nco_crcf>, NcoRelease>;
 
 // One channel's chain after the bank, and what it has handed on.
 struct ChannelChain {

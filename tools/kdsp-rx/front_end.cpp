@@ -11,6 +11,7 @@
 
 #include "base/numbers.h"
 #include "kdsp-rx/core_run.h"
+#include "kdsp-rx/liquid_owner.h"
 
 namespace kdsp {
 
@@ -21,23 +22,6 @@ constexpr std::size_t INPUT_BLOCK_PAIRS = 65536;
 // stretch, so that no kept output depends on the zero state the filters
 // start from.
 constexpr std::uint64_t SETTLE_PAIRS = 64;
-
-struct NcoRelease {
-  void operator()(nco_crcf q) const { nco_crcf_destroy(q); }
-};
-struct DecimatorRelease {
-  void operator()(firdecim_crcf q) const { firdecim_crcf_destroy(q); }
-};
-struct ResamplerRelease {
-  void operator()(msresamp_crcf q) const { msresamp_crcf_destroy(q); }
-};
-struct FilterRelease {
-  void operator()(firfilt_crcf q) const { firfilt_crcf_destroy(q); }
-};
-using NcoOwner = std::unique_ptr<std::remove_pointer_t<nco_crcf>, NcoRelease>;
-using DecimatorOwner = std::unique_ptr<std::remove_pointer_t<firdecim_crcf>, DecimatorRelease>;
-using ResamplerOwner = std::unique_ptr<std::remove_pointer_t<msresamp_crcf>, ResamplerRelease>;
-using FilterOwner = std::unique_ptr<std::remove_pointer_t<firfilt_crcf>, FilterRelease>;
 
 bool is_whole_rate(double rate) { return rate == std::floor(rate) && rate < 9.0e15; }
 
