@@ -13,17 +13,21 @@ description.
 """
 import argparse
 import os
-import platform
-import re
 import statistics
 import struct
 import subprocess
-import sys
 import tempfile
-import time
+
+from measure_run import machine_description, measure
 
 OP_LI, OP_ADDI, OP_XOR, OP_GETIQ, OP_FMDEMOD, OP_FSHIFT = 0x01, 0x03, 0x07, 0x20, 0x21, 0x22
 EMIT, HALT = 0x30000000, 0xFF000000
+
+
+def mb(figures):
+    """A measurement with its peak resident set in MB."""
+    wall, cpu, rss_kb = figures
+    return wall, cpu, rss_kb / 1000.0
 
 
 def li(rd, imm20):
@@ -76,31 +80,6 @@ KERNELS = [
 ]
 
 
-def run_once(kdsp, capture, kernel, out):
-    """Wall seconds of one run, its CPU seconds and its peak resident set in MB."""
-    start = time.perf_counter()
-    proc = subprocess.run(["/usr/bin/time", "-v", kdsp, capture, kernel, out],
-                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    wall = time.perf_counter() - start
-    if proc.returncode != 0:
-        sys.exit(f"kdsp failed ({proc.returncode}):\n{proc.stderr}")
-    rss_kb = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", proc.stderr).group(1))
-    cpu = sum(float(re.search(rf"{kind} time \(seconds\): ([\d.]+)", proc.stderr).group(1))
-              for kind in ("User", "System"))
-    return wall, cpu, rss_kb / 1000.0
-
-
-def machine_description():
-    model = "unknown"
-    try:
-        for line in subprocess.run(["lscpu"], capture_output=True, text=True).stdout.splitlines():
-            if line.startswith("Model name:"):
-                model = line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return f"{model}, {os.cpu_count()} cores, {platform.system()} {platform.release()}"
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default="build/default")
@@ -120,7 +99,7 @@ def main():
             kernel = os.path.join(tmp, "kernel.kdsp")
             with open(kernel, "wb") as f:
                 f.write(kernel_image(words))
-            runs = [run_once(kdsp, capture, kernel, os.path.join(tmp, "out.wav")) for _ in range(args.runs)]
+            runs = [mb(measure([kdsp, capture, kernel, os.path.join(tmp, "out.wav")])) for _ in range(args.runs)]
             walls = [w for w, _, _ in runs]
             cpus = [c for _, c, _ in runs]
             rows.append((name, statistics.median(walls), min(walls), statistics.median(cpus),

@@ -28,12 +28,12 @@ script says so.
 """
 import argparse
 import os
-import platform
-import re
 import statistics
 import subprocess
 import sys
 import tempfile
+
+from measure_run import machine_description, measure
 
 RATE = 2400000
 AUDIO_RATE = 48000
@@ -99,40 +99,9 @@ def flowgraph(recording, output, offset_hz):
     return 0
 
 
-def timed(command):
-    """Wall seconds, CPU seconds and peak resident MB of one run."""
-    result = subprocess.run(["/usr/bin/time", "-v"] + command, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE, text=True)
-    if result.returncode != 0:
-        sys.exit(f"failed ({result.returncode}): {' '.join(command)}\n{result.stderr}")
-    fields = {}
-    for line in result.stderr.splitlines():
-        key, _, value = line.strip().rpartition(": ")
-        fields[key] = value
-    wall_text = fields["Elapsed (wall clock) time (h:mm:ss or m:ss)"]
-    wall = 0.0
-    for part in wall_text.split(":"):
-        wall = wall * 60 + float(part)
-    cpu = float(fields["User time (seconds)"]) + float(fields["System time (seconds)"])
-    return wall, cpu, int(fields["Maximum resident set size (kbytes)"]) / 1024.0
-
-
 def have_gnuradio():
     return subprocess.run(["/usr/bin/python3", "-c", "import gnuradio.gr"], stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL).returncode == 0
-
-
-def machine():
-    model = "unknown CPU"
-    try:
-        with open("/proc/cpuinfo") as info:
-            for line in info:
-                if line.startswith("model name"):
-                    model = line.split(":", 1)[1].strip()
-                    break
-    except OSError:
-        pass
-    return f"{model}, {os.cpu_count()} cores, Linux {platform.release()}"
 
 
 def write_markdown(path, section):
@@ -187,7 +156,8 @@ def main():
             figures = {name: [] for name in commands}
             for _ in range(args.runs):
                 for name, command in commands.items():
-                    figures[name].append(timed(command))
+                    wall, cpu, rss_kb = measure(command)
+                    figures[name].append((wall, cpu, rss_kb / 1024.0))
             for name, runs in figures.items():
                 rows.append((name, duration, statistics.median(r[0] for r in runs),
                              statistics.median(r[1] for r in runs), max(r[2] for r in runs)))
@@ -200,7 +170,7 @@ def main():
         gr_wall = by_name[("GNU Radio flowgraph", args.duration)][2]
         rx_wall = by_name[("kdsp-rx", args.duration)][2]
         ratio = f"\nkdsp-rx takes {rx_wall / gr_wall:.2f} of the flowgraph's wall time.\n"
-    section = (f"## kdsp-rx beside GNU Radio\n\n`scripts/bench_rx.py` on {machine()}, kdsp-rx with -j {args.jobs}, "
+    section = (f"## kdsp-rx beside GNU Radio\n\n`scripts/bench_rx.py` on {machine_description()}, kdsp-rx with -j {args.jobs}, "
                f"{args.runs} alternating runs each:\n\n" + "\n".join(table) + "\n" + ratio)
     print(section)
     if args.markdown:

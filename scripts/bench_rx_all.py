@@ -19,25 +19,17 @@ times; --markdown FILE appends the table there.
 import argparse
 import json
 import os
-import re
 import statistics
 import subprocess
 import sys
 import tempfile
-import time
+
+from measure_run import measure
 
 
-def run_measured(args):
+def run_measured(command):
     """Wall seconds, CPU seconds and peak resident set in MB of one run."""
-    start = time.perf_counter()
-    proc = subprocess.run(["/usr/bin/time", "-v"] + args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                          text=True)
-    wall = time.perf_counter() - start
-    if proc.returncode != 0:
-        sys.exit(f"{args[0]} failed ({proc.returncode}):\n{proc.stderr}")
-    rss_kb = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", proc.stderr).group(1))
-    cpu = sum(float(re.search(rf"{kind} time \(seconds\): ([\d.]+)", proc.stderr).group(1))
-              for kind in ("User", "System"))
+    wall, cpu, rss_kb = measure(command)
     return wall, cpu, rss_kb / 1000.0
 
 

@@ -9,10 +9,9 @@ of wall time, CPU time (user + system) and peak resident memory from
 """
 import argparse
 import os
-import re
-import subprocess
-import sys
 import tempfile
+
+from measure_run import measure
 
 RATE = 2_400_000
 
@@ -24,20 +23,6 @@ def write_noise(path, seconds):
             block = min(left, 1 << 24)
             out.write(os.urandom(block))
             left -= block
-
-
-def measure(command):
-    result = subprocess.run(["/usr/bin/time", "-v"] + command, capture_output=True, text=True)
-    if result.returncode != 0:
-        sys.exit(f"{' '.join(command)} failed:\n{result.stderr}")
-
-    def field(name):
-        return re.search(rf"{re.escape(name)}: (.+)", result.stderr).group(1)
-
-    wall = field("Elapsed (wall clock) time (h:mm:ss or m:ss)").split(":")
-    wall_s = sum(float(part) * 60 ** i for i, part in enumerate(reversed(wall)))
-    cpu_s = float(field("User time (seconds)")) + float(field("System time (seconds)"))
-    return wall_s, cpu_s, int(field("Maximum resident set size (kbytes)"))
 
 
 def main():
