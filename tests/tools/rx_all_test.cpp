@@ -113,13 +113,16 @@ TEST(RxAll, EveryKeyedTransmissionIsFoundOnceWithItsChannelAndTimes) {
   const Bytes csv = read_file(one + "/transmissions.csv");
   EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), record.size() + 1);
 
-  // Each WAV is what kdsp writes for the capture kdsp-rx placed (the channel
-  // at 0 Hz).
+  // Each WAV is what kdsp writes for the capture kdsp-rx placed: the
+  // channel at its offset from the nearest of the bank's bins, which lie
+  // 120 kHz apart at this rate.
   ASSERT_FALSE(record.empty());
   const std::string first = record[0]["file"].get<std::string>();
   const std::string stem = pieces + "/" + first.substr(0, first.size() - 4) + ".piece-001";
-  write_file(dir.file("zero.kdsp"), offset_kernel(0));
-  ASSERT_EQ(run_kdsp({stem + ".iq", dir.file("zero.kdsp"), dir.file("kdsp.wav")}).status, 0);
+  const double offset = record[0]["offset_hz"].get<double>();
+  const auto placed = static_cast<std::int32_t>(std::lround(offset - 120000.0 * std::round(offset / 120000.0)));
+  write_file(dir.file("placed.kdsp"), offset_kernel(placed));
+  ASSERT_EQ(run_kdsp({stem + ".iq", dir.file("placed.kdsp"), dir.file("kdsp.wav")}).status, 0);
   EXPECT_EQ(read_file(dir.file("kdsp.wav")), read_file(one + "/" + first));
 
   // Two threads write the same files.

@@ -402,7 +402,7 @@ int run_all_channels(const RxOptions& options, std::string* error) {
                       &input_done, &run.written, "transmissions");
     if (!plan.channels.empty()) {
       split = run_channelizer(
-          plan, recording, &input_done,
+          plan, recording, threads, &input_done,
           [&](std::size_t channel, const std::complex<float>* pairs, std::size_t count, std::string* cause) {
             if (trackers[channel].feed(pairs, count) == 0) return 0;
             *cause = "stopped";

@@ -8,9 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <type_traits>
 
-#include "base/numbers.h"
 #include "kdsp-rx/core_run.h"
 #include "kdsp-rx/liquid_owner.h"
 
@@ -23,12 +21,12 @@ constexpr std::size_t BLOCK_OUTPUTS = 8192;  // bank outputs per block
 constexpr double PASS_THROUGH_REFERENCE_HZ = 100000.0;
 // The part of a bin that is flat, as a fraction of the bins' rate either side.
 constexpr double BIN_FLAT_FRACTION = 0.35;
+// Blocks in flight for each of the bank's threads.
+constexpr std::size_t BLOCKS_PER_THREAD = 2;
 
 // One channel's chain after the bank, and what it has handed on.
 struct ChannelChain {
   ResamplerOwner resampler;
-  NcoOwner nco;
-  std::vector<std::complex<float>> bin_pairs;
   std::vector<std::complex<float>> resampled;
   std::uint64_t to_drop = 0;  // leading outputs of the filters' delay
   std::uint64_t emitted = 0;
@@ -38,7 +36,7 @@ double bin_rate(const ChannelizerPlan& plan) { return plan.input_rate / plan.dec
 
 double resample_ratio(const ChannelizerPlan& plan) { return CORE_PAIR_RATE / bin_rate(plan); }
 
-int make_chain(const ChannelizerPlan& plan, const ChannelPlacement& channel, ChannelChain* chain, std::string* error) {
+int make_chain(const ChannelizerPlan& plan, ChannelChain* chain, std::string* error) {
   const double ratio = resample_ratio(plan);
   double delay = 2.0 * CHANNELIZER_SEMI_LENGTH * ratio;
   if (ratio != 1.0) {
@@ -48,21 +46,14 @@ int make_chain(const ChannelizerPlan& plan, const ChannelPlacement& channel, Cha
       return -1;
     }
     delay += msresamp_crcf_get_delay(chain->resampler.get());
+    chain->resampled.resize(static_cast<std::size_t>(std::ceil(2.0 * ratio * BLOCK_OUTPUTS)) + 64);
   }
-  chain->nco.reset(nco_crcf_create(LIQUID_VCO));
-  if (!chain->nco) {
-    *error = "the channel filters could not be made";
-    return -1;
-  }
-  nco_crcf_set_frequency(chain->nco.get(), static_cast<float>(TWO_PI * channel.residual_hz / CORE_PAIR_RATE));
   chain->to_drop = static_cast<std::uint64_t>(std::llround(delay));
-  chain->bin_pairs.resize(BLOCK_OUTPUTS);
-  chain->resampled.resize(static_cast<std::size_t>(std::ceil(2.0 * ratio * BLOCK_OUTPUTS)) + 64);
   return 0;
 }
 
 // Hands on the part of `pairs` after the delay and before the capture's end.
-int emit_channel(const ChannelizerPlan& plan, std::size_t index, ChannelChain& chain, std::complex<float>* pairs,
+int emit_channel(const ChannelizerPlan& plan, std::size_t index, ChannelChain& chain, const std::complex<float>* pairs,
                  std::size_t count, const ChannelSink& sink, std::string* error) {
   const std::size_t skip = static_cast<std::size_t>(std::min<std::uint64_t>(chain.to_drop, count));
   chain.to_drop -= skip;
@@ -81,11 +72,15 @@ ChannelizerPlan plan_channelizer(double input_rate, std::uint64_t input_pair_cou
   plan.input_rate = input_rate;
   plan.input_pair_count = input_pair_count;
   plan.decimation = static_cast<unsigned>(std::max(1.0, std::floor(input_rate / CORE_PAIR_RATE)));
-  plan.bins = 2 * plan.decimation;
+  // Without decimation the bins' rate may reach twice the core's: four bins
+  // keep every channel within a quarter of the core's rate of a centre.
+  plan.bins = plan.decimation == 1 ? 4 : 2 * plan.decimation;
+  plan.bank_history = 2 * CHANNELIZER_SEMI_LENGTH * plan.bins;
+  plan.block_pairs = BLOCK_OUTPUTS * plan.decimation;
   plan.output_pair_count =
       static_cast<std::uint64_t>(std::floor(static_cast<long double>(input_pair_count) * CORE_PAIR_RATE / input_rate));
   const double spacing = input_rate / plan.bins;
-  const double flat_hz = BIN_FLAT_FRACTION * bin_rate(plan);
+  const double flat_hz = std::min(PASS_THROUGH_REFERENCE_HZ, BIN_FLAT_FRACTION * bin_rate(plan));
   for (double offset : offsets_hz) {
     ChannelPlacement channel;
     channel.offset_hz = offset;
@@ -102,10 +97,12 @@ ChannelizerPlan plan_channelizer(double input_rate, std::uint64_t input_pair_cou
       const auto k = static_cast<long long>(std::llround(offset / spacing));
       const auto bins = static_cast<long long>(plan.bins);
       channel.bin = static_cast<unsigned>(((k % bins) + bins) % bins);
-      channel.residual_hz = offset - static_cast<double>(k) * spacing;
-      // The bin's flat part, as it lies in the placed capture.
-      channel.bands.reference_low_hz = std::max(-PASS_THROUGH_REFERENCE_HZ, -channel.residual_hz - flat_hz);
-      channel.bands.reference_high_hz = std::min(PASS_THROUGH_REFERENCE_HZ, -channel.residual_hz + flat_hz);
+      // The channel keeps its offset from the bin's centre, which the bin
+      // moves to 0 Hz; the bin's flat part holds the noise.
+      channel.placed_offset_hz = static_cast<std::int32_t>(std::lround(offset - static_cast<double>(k) * spacing));
+      channel.bands.channel_offset_hz = channel.placed_offset_hz;
+      channel.bands.reference_low_hz = -flat_hz;
+      channel.bands.reference_high_hz = flat_hz;
     }
     plan.channels.push_back(channel);
   }
@@ -114,79 +111,118 @@ ChannelizerPlan plan_channelizer(double input_rate, std::uint64_t input_pair_cou
 
 namespace {
 
-// One block of the recording as the reading thread hands it on: the input
-// pairs (what pass-through channels take) and each channel's bin outputs.
+// One block of the recording: the input pairs after the bank's history
+// (what pass-through channels take) and each channel's bin outputs.
 struct SplitBlock {
-  std::vector<std::complex<float>> input;
+  std::uint64_t number = 0;
+  bool full = false;                                   // split and waiting to be handed on
+  std::vector<std::complex<float>> input;              // history, then the block
   std::vector<std::vector<std::complex<float>>> bins;  // per channel; empty for pass-through
-  bool full = false;
-  bool failed = false;
 };
 
-// Two blocks in turn between the thread that reads and splits the recording
-// and the thread that resamples, mixes and hands each channel on, so that
-// the two halves of the work overlap; the order of everything handed on is
-// that of a single thread.
-struct SplitPipeline {
+// Blocks in a ring between the bank's threads, which take the next block
+// number in turn, and the thread that hands blocks on in order; block n
+// lives in slot n % slots until it has been handed on.
+struct SplitRing {
   std::mutex lock;
   std::condition_variable changed;
-  SplitBlock blocks[2];
+  std::vector<SplitBlock> slots;
+  std::uint64_t next_to_split = 0;
+  std::uint64_t next_to_hand_on = 0;
   bool stop = false;
+  bool failed = false;
   std::string error;
 };
 
-void split_blocks(const ChannelizerPlan& plan, const RecordingInfo& recording, std::atomic<std::uint64_t>* input_done,
-                  SplitPipeline& pipe) {
-  std::string error;
+// The bins one bank thread makes; its own reader and its own bank.
+struct BankThread {
   RecordingReader reader;
   BankOwner bank;
-  bool ready = open_recording_reader(recording, &reader, &error) == 0;
-  if (ready && plan.needs_bank) {
-    bank.reset(
-        firpfbchr_crcf_create_kaiser(plan.bins, plan.decimation, CHANNELIZER_SEMI_LENGTH, CHANNELIZER_STOPBAND_DB));
-    if (!bank) {
-      error = "the channel filter bank could not be made";
-      ready = false;
+  std::vector<std::complex<float>> bank_out;
+};
+
+int open_bank_thread(const ChannelizerPlan& plan, const RecordingInfo& recording, BankThread* thread,
+                     std::string* error) {
+  if (open_recording_reader(recording, &thread->reader, error) != 0) return -1;
+  if (!plan.needs_bank) return 0;
+  thread->bank.reset(create_bank(plan.bins, plan.decimation, CHANNELIZER_SEMI_LENGTH, CHANNELIZER_STOPBAND_DB));
+  if (!thread->bank) {
+    *error = "the channel filter bank could not be made";
+    return -1;
+  }
+  thread->bank_out.resize(plan.bins);
+  return 0;
+}
+
+// Reads block `block.number` with the history before it and splits it.
+int split_block(const ChannelizerPlan& plan, BankThread& thread, SplitBlock& block, std::string* error) {
+  const auto first =
+      static_cast<std::int64_t>(block.number * plan.block_pairs) - static_cast<std::int64_t>(plan.bank_history);
+  if (read_recording_pairs(thread.reader, first, block.input.size(), block.input.data(), error) != 0) return -1;
+  if (!thread.bank) return 0;
+  // Block starts and the history's length are whole turns of the bins, so a
+  // reset bank stands where a bank that ran from the start stood.
+  firpfbchr_crcf_reset(thread.bank.get());
+  const std::complex<float>* pairs = block.input.data();
+  for (std::size_t i = 0; i < plan.bank_history / plan.decimation; ++i, pairs += plan.decimation) {
+    firpfbchr_crcf_push(thread.bank.get(), const_cast<std::complex<float>*>(pairs));
+  }
+  for (std::size_t i = 0; i < BLOCK_OUTPUTS; ++i, pairs += plan.decimation) {
+    firpfbchr_crcf_push(thread.bank.get(), const_cast<std::complex<float>*>(pairs));
+    firpfbchr_crcf_execute(thread.bank.get(), thread.bank_out.data());
+    for (std::size_t c = 0; c < plan.channels.size(); ++c) {
+      if (!plan.channels[c].pass_through) block.bins[c][i] = thread.bank_out[plan.channels[c].bin];
     }
   }
-  const std::size_t block_inputs = BLOCK_OUTPUTS * plan.decimation;
-  std::vector<std::complex<float>> bank_out(plan.bins);
-  for (std::uint64_t at = 0, n = 0;; at += block_inputs, ++n) {
-    SplitBlock& block = pipe.blocks[n % 2];
+  return 0;
+}
+
+void fail_ring(SplitRing& ring, const std::string& error) {
+  {
+    const std::lock_guard held(ring.lock);
+    if (!ring.failed) ring.error = error;
+    ring.failed = true;
+  }
+  ring.changed.notify_all();
+}
+
+void split_blocks(const ChannelizerPlan& plan, const RecordingInfo& recording, std::atomic<std::uint64_t>* input_done,
+                  SplitRing& ring) {
+  BankThread thread;
+  std::string error;
+  if (open_bank_thread(plan, recording, &thread, &error) != 0) {
+    fail_ring(ring, error);
+    return;
+  }
+  for (;;) {
+    SplitBlock* block = nullptr;
     {
-      std::unique_lock held(pipe.lock);
-      pipe.changed.wait(held, [&] { return pipe.stop || !block.full; });
-      if (pipe.stop) return;
+      std::unique_lock held(ring.lock);
+      // A slot is free once the block that held it has been handed on.
+      ring.changed.wait(held, [&] {
+        return ring.stop || ring.failed || ring.next_to_split < ring.next_to_hand_on + ring.slots.size();
+      });
+      if (ring.stop || ring.failed) return;
+      block = &ring.slots[ring.next_to_split % ring.slots.size()];
+      block->number = ring.next_to_split++;
     }
-    if (ready &&
-        read_recording_pairs(reader, static_cast<std::int64_t>(at), block_inputs, block.input.data(), &error) != 0) {
-      ready = false;
+    if (split_block(plan, thread, *block, &error) != 0) {
+      fail_ring(ring, error);
+      return;
     }
-    if (ready) {
-      if (at < plan.input_pair_count) *input_done += std::min<std::uint64_t>(block_inputs, plan.input_pair_count - at);
-      if (bank) {
-        for (std::size_t i = 0; i < BLOCK_OUTPUTS; ++i) {
-          firpfbchr_crcf_push(bank.get(), block.input.data() + i * plan.decimation);
-          firpfbchr_crcf_execute(bank.get(), bank_out.data());
-          for (std::size_t c = 0; c < plan.channels.size(); ++c) {
-            if (!plan.channels[c].pass_through) block.bins[c][i] = bank_out[plan.channels[c].bin];
-          }
-        }
-      }
-    }
+    const std::uint64_t at = block->number * plan.block_pairs;
+    if (at < plan.input_pair_count)
+      *input_done += std::min<std::uint64_t>(plan.block_pairs, plan.input_pair_count - at);
     {
-      const std::lock_guard held(pipe.lock);
-      block.full = true;
-      block.failed = !ready;
-      if (!ready) pipe.error = error;
+      const std::lock_guard held(ring.lock);
+      block->full = true;
     }
-    pipe.changed.notify_all();
-    if (!ready) return;
+    ring.changed.notify_all();
   }
 }
 
-// Resamples, mixes and hands on one block for every channel still short of
-// its capture. 0, or -1 with `*error` set.
+// Resamples and hands on one block for every channel still short of its
+// capture. 0, or -1 with `*error` set.
 int hand_on_block(const ChannelizerPlan& plan, std::vector<ChannelChain>& chains, SplitBlock& block,
                   const ChannelSink& sink, std::string* error) {
   for (std::size_t c = 0; c < plan.channels.size(); ++c) {
@@ -194,33 +230,53 @@ int hand_on_block(const ChannelizerPlan& plan, std::vector<ChannelChain>& chains
     if (chain.emitted >= plan.output_pair_count) continue;
     int sent = 0;
     if (plan.channels[c].pass_through) {
-      sent = emit_channel(plan, c, chain, block.input.data(), block.input.size(), sink, error);
+      sent = emit_channel(plan, c, chain, block.input.data() + plan.bank_history, plan.block_pairs, sink, error);
+    } else if (chain.resampler) {
+      unsigned made = 0;
+      msresamp_crcf_execute(chain.resampler.get(), block.bins[c].data(), BLOCK_OUTPUTS, chain.resampled.data(), &made);
+      sent = emit_channel(plan, c, chain, chain.resampled.data(), made, sink, error);
     } else {
-      std::complex<float>* pairs = block.bins[c].data();
-      unsigned made = BLOCK_OUTPUTS;
-      if (chain.resampler) {
-        msresamp_crcf_execute(chain.resampler.get(), pairs, BLOCK_OUTPUTS, chain.resampled.data(), &made);
-        pairs = chain.resampled.data();
-      }
-      nco_crcf_mix_block_down(chain.nco.get(), pairs, pairs, made);
-      sent = emit_channel(plan, c, chain, pairs, made, sink, error);
+      sent = emit_channel(plan, c, chain, block.bins[c].data(), BLOCK_OUTPUTS, sink, error);
     }
     if (sent != 0) return -1;
   }
   return 0;
 }
 
+// Waits for the next block in order. Null when a bank thread failed.
+SplitBlock* next_full_block(SplitRing& ring, std::string* error) {
+  std::unique_lock held(ring.lock);
+  SplitBlock& block = ring.slots[ring.next_to_hand_on % ring.slots.size()];
+  ring.changed.wait(held, [&] { return ring.failed || (block.full && block.number == ring.next_to_hand_on); });
+  if (ring.failed) {
+    *error = ring.error;
+    return nullptr;
+  }
+  return &block;
+}
+
+void release_block(SplitRing& ring, SplitBlock& block) {
+  {
+    const std::lock_guard held(ring.lock);
+    block.full = false;
+    ++ring.next_to_hand_on;
+  }
+  ring.changed.notify_all();
+}
+
 }  // namespace
 
-int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording, std::atomic<std::uint64_t>* input_done,
-                    const ChannelSink& sink, std::string* error) {
+int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording, unsigned bank_threads,
+                    std::atomic<std::uint64_t>* input_done, const ChannelSink& sink, std::string* error) {
   std::vector<ChannelChain> chains(plan.channels.size());
   for (std::size_t c = 0; c < plan.channels.size(); ++c) {
-    if (!plan.channels[c].pass_through && make_chain(plan, plan.channels[c], &chains[c], error) != 0) return -1;
+    if (!plan.channels[c].pass_through && make_chain(plan, &chains[c], error) != 0) return -1;
   }
-  SplitPipeline pipe;
-  for (SplitBlock& block : pipe.blocks) {
-    block.input.resize(BLOCK_OUTPUTS * plan.decimation);
+  bank_threads = std::max(1u, bank_threads);
+  SplitRing ring;
+  ring.slots.resize(BLOCKS_PER_THREAD * bank_threads);
+  for (SplitBlock& block : ring.slots) {
+    block.input.resize(plan.bank_history + plan.block_pairs);
     block.bins.resize(plan.channels.size());
     for (std::size_t c = 0; c < plan.channels.size(); ++c) {
       if (!plan.channels[c].pass_through) block.bins[c].resize(BLOCK_OUTPUTS);
@@ -230,32 +286,26 @@ int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording,
     return std::all_of(chains.begin(), chains.end(),
                        [&](const ChannelChain& chain) { return chain.emitted >= plan.output_pair_count; });
   };
-  std::thread splitter(split_blocks, std::cref(plan), std::cref(recording), input_done, std::ref(pipe));
+  std::vector<std::thread> splitters;
+  for (unsigned t = 0; t < bank_threads; ++t) {
+    splitters.emplace_back(split_blocks, std::cref(plan), std::cref(recording), input_done, std::ref(ring));
+  }
   int result = 0;
-  for (std::uint64_t n = 0; result == 0 && !all_done(); ++n) {
-    SplitBlock& block = pipe.blocks[n % 2];
-    {
-      std::unique_lock held(pipe.lock);
-      pipe.changed.wait(held, [&] { return block.full; });
-      if (block.failed) {
-        *error = pipe.error;
-        result = -1;
-        break;
-      }
+  while (result == 0 && !all_done()) {
+    SplitBlock* block = next_full_block(ring, error);
+    if (block == nullptr) {
+      result = -1;
+      break;
     }
-    result = hand_on_block(plan, chains, block, sink, error);
-    {
-      const std::lock_guard held(pipe.lock);
-      block.full = false;
-    }
-    pipe.changed.notify_all();
+    result = hand_on_block(plan, chains, *block, sink, error);
+    release_block(ring, *block);
   }
   {
-    const std::lock_guard held(pipe.lock);
-    pipe.stop = true;
+    const std::lock_guard held(ring.lock);
+    ring.stop = true;
   }
-  pipe.changed.notify_all();
-  splitter.join();
+  ring.changed.notify_all();
+  for (std::thread& splitter : splitters) splitter.join();
   return result;
 }
 

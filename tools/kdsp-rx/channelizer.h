@@ -1,12 +1,20 @@
 // Every channel of a recording at once, for kdsp-rx --all: the recording is
 // read and converted once, a polyphase filter bank (liquid-dsp
-// firpfbchr_crcf, bins twice as many as the decimation, so that a channel
-// never lies more than a quarter of a bin's rate from a bin's centre) splits
-// the band, and each channel's bin is resampled to the core's rate when the
-// bins' rate is not already that (msresamp_crcf) and moved to 0 Hz
-// (nco_crcf): the channel placed in its own capture as kdsp-rx places one
-// channel. A recording already at the core's rate passes through untouched
-// with each channel at its own offset, as kdsp-rx passes it for one channel.
+// firpfbchr_crcf, bins at least twice as many as the decimation, so that a
+// channel never lies more than a quarter of a bin's rate from a bin's
+// centre) splits the band, and each channel's bin is resampled to the core's
+// rate when the bins' rate is not already that (msresamp_crcf): the channel
+// placed in its own capture at its offset from the bin's centre, where the
+// kernel's FMDEMOD finds it. A recording already at the core's rate passes
+// through untouched with each channel at its own offset, as kdsp-rx passes it
+// for one channel.
+//
+// The recording is split in blocks, each by whichever of the bank's threads
+// takes it, and handed on in order. A bank's output depends only on the last
+// 2 * CHANNELIZER_SEMI_LENGTH * bins pairs it was given (its history) and on
+// where they stand in a turn of its bins, so a bank reset and primed with
+// the history before its block gives the same bits as one that ran from the
+// start: every channel's capture is the same for any number of threads.
 #pragma once
 
 #include <atomic>
@@ -32,15 +40,16 @@ struct ChannelPlacement {
   bool pass_through = false;
   std::int32_t placed_offset_hz = 0;  // where the kernel finds the channel
   unsigned bin = 0;
-  double residual_hz = 0.0;  // the channel's offset from its bin's centre
-  CnrBands bands;            // where the squelch reads the channel and the noise
+  CnrBands bands;  // where the squelch reads the channel and the noise
 };
 
 struct ChannelizerPlan {
   double input_rate = 0.0;
   std::uint64_t input_pair_count = 0;
   unsigned decimation = 1;
-  unsigned bins = 2;
+  unsigned bins = 4;
+  std::size_t bank_history = 0;  // pairs a bank is primed with
+  std::size_t block_pairs = 0;   // recording pairs a block holds
   bool needs_bank = false;
   std::uint64_t output_pair_count = 0;  // each channel's capture, at the core's rate
   std::vector<ChannelPlacement> channels;
@@ -56,10 +65,11 @@ ChannelizerPlan plan_channelizer(double input_rate, std::uint64_t input_pair_cou
 using ChannelSink =
     std::function<int(std::size_t channel, const std::complex<float>* pairs, std::size_t count, std::string* error)>;
 
-// Reads the recording once from start to end and hands every channel's
-// capture to `sink`, in order, output_pair_count pairs each. `input_done`
+// Reads the recording once from start to end, splitting it on
+// `bank_threads` threads, and hands every channel's capture to `sink` on the
+// calling thread, in order, output_pair_count pairs each. `input_done`
 // counts the recording's pairs read. 0, or -1 with `*error` set.
-int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording, std::atomic<std::uint64_t>* input_done,
-                    const ChannelSink& sink, std::string* error);
+int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording, unsigned bank_threads,
+                    std::atomic<std::uint64_t>* input_done, const ChannelSink& sink, std::string* error);
 
 }  // namespace kdsp
