@@ -12,12 +12,12 @@ set -euo pipefail
 programs=(
   build-essential cmake pkg-config
   libsndfile1-dev libsoxr-dev libpng-dev
-  libcli11-dev libliquid-dev nlohmann-json3-dev
+  libcli11-dev libliquid-dev libfftw3-dev nlohmann-json3-dev
 )
 
 # The test suite and everything CI runs beside it.
 development=(
-  libgtest-dev libbenchmark-dev libfftw3-dev time
+  libgtest-dev libbenchmark-dev time
   clang libclang-rt-14-dev llvm
   binutils valgrind
   sox python3 codec2-examples

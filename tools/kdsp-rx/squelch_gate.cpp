@@ -1,6 +1,6 @@
 #include "kdsp-rx/squelch_gate.h"
 
-#include <liquid/liquid.h>
+#include <fftw3.h>
 
 #include <algorithm>
 #include <cmath>
@@ -8,6 +8,7 @@
 #include "base/numbers.h"
 #include "common/capture_file.h"
 #include "kdsp-rx/core_run.h"
+#include "kdsp-rx/liquid_owner.h"
 
 namespace kdsp {
 
@@ -60,9 +61,11 @@ struct CnrMeterState {
   std::vector<double> reference_power;
   double quantile_of_mean = 1.0;
   double bin_hz = 0.0;
-  fftplan plan = nullptr;
+  fftwf_plan plan = nullptr;
   ~CnrMeterState() {
-    if (plan != nullptr) fft_destroy_plan(plan);
+    if (plan == nullptr) return;
+    const std::lock_guard hold(fftw_planner_lock());
+    fftwf_destroy_plan(plan);
   }
 };
 
@@ -94,7 +97,9 @@ CnrMeter::CnrMeter(const CnrBands& bands) : state_(new CnrMeterState) {
   }
   s.reference_power.resize(s.reference_bins.size());
   s.quantile_of_mean = noise_quantile_of_mean(CNR_FRAMES_PER_WINDOW, REFERENCE_QUANTILE);
-  s.plan = fft_create_plan(CNR_FRAME_PAIRS, s.frame.data(), s.bins.data(), LIQUID_FFT_FORWARD, 0);
+  const std::lock_guard hold(fftw_planner_lock());
+  s.plan = fftwf_plan_dft_1d(static_cast<int>(CNR_FRAME_PAIRS), reinterpret_cast<fftwf_complex*>(s.frame.data()),
+                             reinterpret_cast<fftwf_complex*>(s.bins.data()), FFTW_FORWARD, FFTW_ESTIMATE);
 }
 
 double CnrMeter::measure(const std::complex<float>* window) {
@@ -103,7 +108,7 @@ double CnrMeter::measure(const std::complex<float>* window) {
   for (std::size_t f = 0; f < CNR_FRAMES_PER_WINDOW; ++f) {
     const std::complex<float>* pairs = window + f * CNR_FRAME_PAIRS;
     for (std::size_t n = 0; n < CNR_FRAME_PAIRS; ++n) s.frame[n] = pairs[n] * s.window[n];
-    fft_execute(s.plan);
+    fftwf_execute(s.plan);
     for (std::size_t k = 0; k < CNR_FRAME_PAIRS; ++k) s.power[k] += std::norm(s.bins[k]);
   }
   if (s.reference_bins.empty() || s.channel_bins.empty()) return CNR_FLOOR_DB;
