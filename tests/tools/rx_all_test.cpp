@@ -207,6 +207,48 @@ TEST(RxAll, TransmissionLongerThanAPieceComesOutWholeAndExact) {
   EXPECT_EQ(read_file(dir.file("short.wav")), read_file(dir.file("out/" + short_name)));
 }
 
+TEST(RxAll, KernelSourceRunsOnEveryTransmissionWithItsChannelsPlacedOffset) {
+  // One transmission at +50 kHz, which lies 50 kHz from the bank's nearest
+  // bin at 480 000 pairs/s.
+  ScratchDir dir;
+  const std::string recording = dir.file("band.cu8");
+  ASSERT_EQ(synth({"--keyed-channels", "50k", "--key", "1:1-3", "--rate", "480k", "--duration", "4", "--cnr", "25",
+                   recording})
+                .status,
+            0);
+  write_file(dir.file("shift.kasm"), Bytes(SHIFTING_KERNEL_SOURCE.begin(), SHIFTING_KERNEL_SOURCE.end()));
+  const std::string pieces = dir.file("pieces");
+  std::filesystem::create_directory(pieces);
+  const ToolRun run = rx({"--all", recording, "--rate", "480k", "--channels", "50k", "--kernel", dir.file("shift.kasm"),
+                          "-D", "SHIFT_HZ=300", "--keep-pieces", pieces, "-O", dir.file("out")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Json record = read_json(dir.file("out/transmissions.json"));
+  ASSERT_EQ(record.size(), 1u) << record.dump(1);
+  const std::string name = record[0]["file"].get<std::string>();
+  const ToolRun assembled = run_tool(tool_path("kdsp-as"), {"-D", "OFFSET_HZ=50000", "-DSHIFT_HZ=300",
+                                                            dir.file("shift.kasm"), "-o", dir.file("shift.kdsp")});
+  ASSERT_EQ(assembled.status, 0) << assembled.err;
+  ASSERT_EQ(run_kdsp({pieces + "/" + name.substr(0, name.size() - 4) + ".piece-001.iq", dir.file("shift.kdsp"),
+                      dir.file("kdsp.wav")})
+                .status,
+            0);
+  EXPECT_EQ(read_file(dir.file("kdsp.wav")), read_file(dir.file("out/" + name)));
+
+  // A source with a mistake stops the run before any work, with the
+  // assembler's diagnostic; a kernel that emits nothing names the cause.
+  const ToolRun undefined =
+      rx({"--all", recording, "--rate", "480k", "--kernel", dir.file("shift.kasm"), "-O", dir.file("u")});
+  EXPECT_EQ(undefined.status, 1);
+  EXPECT_NE(undefined.err.find("shift.kasm:5:"), std::string::npos) << undefined.err;
+  EXPECT_FALSE(file_exists(dir.file("u/transmissions.json")));
+  const std::string silent = "GETIQ r2\nHALT\n";
+  write_file(dir.file("silent.kasm"), Bytes(silent.begin(), silent.end()));
+  const ToolRun no_output =
+      rx({"--all", recording, "--rate", "480k", "--kernel", dir.file("silent.kasm"), "-O", dir.file("s")});
+  EXPECT_EQ(no_output.status, 1);
+  EXPECT_NE(no_output.err.find("NO_OUTPUT"), std::string::npos) << no_output.err;
+}
+
 TEST(RxAll, RefusalsNameTheCause) {
   ScratchDir dir;
   const std::string recording = dir.file("r.cu8");
@@ -220,6 +262,7 @@ TEST(RxAll, RefusalsNameTheCause) {
   const Case cases[] = {
       {{"--all", recording, "--rate", "480k"}, 2, "-O DIR"},
       {{"--all", recording, "--rate", "480k", "--offset", "50k", "-O", dir.file("o")}, 2, "--offset is for one"},
+      {{"--all", recording, "--rate", "480k", "-D", "A=1", "-O", dir.file("o")}, 2, "give --kernel"},
       {{recording, "--rate", "480k", "--raster", "25k", "-o", dir.file("x.wav")}, 2, "--raster goes with --all"},
       {{"--all", recording, "--rate", "480k", "-O", dir.file("plain")}, 1, "is not a directory"},
       {{"--all", recording, "--rate", "480k", "--channels", "145.5M", "-O", dir.file("o")}, 1, "--center"},

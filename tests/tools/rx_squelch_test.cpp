@@ -27,8 +27,7 @@ std::vector<std::complex<float>> window_of(const std::vector<std::pair<double, d
     std::complex<double> pair{normal(engine), normal(engine)};
     for (std::size_t c = 0; c < carriers.size(); ++c) {
       pair += std::polar(carriers[c].second, phases[c]);
-      const double hz =
-          carriers[c].first + 2000.0 * std::sin(TWO_PI * 300.0 * static_cast<double>(n) / 240000.0);
+      const double hz = carriers[c].first + 2000.0 * std::sin(TWO_PI * 300.0 * static_cast<double>(n) / 240000.0);
       phases[c] += TWO_PI * hz / 240000.0;
     }
     pairs[n] = std::complex<float>(pair);

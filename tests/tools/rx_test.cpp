@@ -198,16 +198,7 @@ TEST(RxKernel, KernelSourceIsAssembledWithTheOffsetAndDefinitions) {
                      {"--audio", "voice", "--offset", "-20000", "--duration", "1", "--seed", "2", capture})
                 .status,
             0);
-  const std::string source =
-      "; demodulate where kdsp-rx placed the channel, then shift down\n"
-      "main:   GETIQ   r2\n"
-      "        LI32    r4, OFFSET_HZ\n"
-      "        FMDEMOD r3, r2, r4\n"
-      "        LI      r5, SHIFT_HZ\n"
-      "        FSHIFT  r1, r3, r5\n"
-      "        EMIT\n"
-      "        HALT\n";
-  write_file(dir.file("shift.kasm"), Bytes(source.begin(), source.end()));
+  write_file(dir.file("shift.kasm"), Bytes(SHIFTING_KERNEL_SOURCE.begin(), SHIFTING_KERNEL_SOURCE.end()));
   const ToolRun run = rx({capture, "--offset", "-20000", "--kernel", dir.file("shift.kasm"), "-D", "SHIFT_HZ=300", "-o",
                           dir.file("rx.wav")});
   ASSERT_EQ(run.status, 0) << run.err;

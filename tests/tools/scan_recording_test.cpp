@@ -160,9 +160,9 @@ namespace kdsp {
 TEST(ScanFormats, SynthesizedSigmfPairIsReadWithItsCentre) {
   ScratchDir dir;
   const std::string data = dir.file("rec.sigmf-data");
-  const ToolRun made = run_tool(tool_path("kdsp-synth"), {"--keyed-channels", "-75k", "--key", "1:0-2", "--rate",
-                                                          "1.2M", "--duration", "2", "--cnr", "25", "--format", "cs16",
-                                                          "--center", "446.1M", "--seed", "4", data});
+  const ToolRun made = run_tool(tool_path("kdsp-synth"),
+                                {"--keyed-channels", "-75k", "--key", "1:0-2", "--rate", "1.2M", "--duration", "2",
+                                 "--cnr", "25", "--format", "cs16", "--center", "446.1M", "--seed", "4", data});
   ASSERT_EQ(made.status, 0) << made.err;
   const std::string meta = read_text(dir.file("rec.sigmf-meta"));
   EXPECT_NE(meta.find("\"ci16_le\""), std::string::npos) << meta;

@@ -22,6 +22,19 @@ inline ToolRun run_tool(const std::string& program, const std::vector<std::strin
   return run_process(program, args);
 }
 
+// kdsp-rx's kernels: a source that demodulates where kdsp-rx placed the
+// channel (OFFSET_HZ) and shifts the audio by SHIFT_HZ, which its line 5
+// names and a -D must define.
+inline const std::string SHIFTING_KERNEL_SOURCE =
+    "; demodulate where kdsp-rx placed the channel, then shift down\n"
+    "main:   GETIQ   r2\n"
+    "        LI32    r4, OFFSET_HZ\n"
+    "        FMDEMOD r3, r2, r4\n"
+    "        LI      r5, SHIFT_HZ\n"
+    "        FSHIFT  r1, r3, r5\n"
+    "        EMIT\n"
+    "        HALT\n";
+
 // A capture's pairs; empty when the file cannot be read.
 std::vector<std::complex<float>> read_pairs(const std::string& path);
 

@@ -17,6 +17,7 @@
 #include "kdsp-rx/channel_survey.h"
 #include "kdsp-rx/channelizer.h"
 #include "kdsp-rx/core_run.h"
+#include "kdsp-rx/kernel_source.h"
 #include "kdsp-rx/progress_line.h"
 #include "kdsp-rx/transmission_record.h"
 #include "kdsp-rx/transmission_tracker.h"
@@ -126,6 +127,7 @@ struct AllRun {
   const RxOptions* options = nullptr;
   const RecordingInfo* recording = nullptr;
   const ChannelizerPlan* plan = nullptr;
+  std::vector<std::vector<std::uint8_t>> kernels;  // by channel
   std::size_t max_queue = 1;
 
   std::mutex lock;
@@ -179,10 +181,7 @@ int write_transmission(const AllRun& run, Assembly& done, std::string* cause) {
   std::vector<std::uint8_t> joined(CORE_WAV_HEADER_BYTES + 2 * total_samples);
   for (std::size_t k = 0; k < pieces.size(); ++k) {
     const std::vector<std::uint8_t>& wav = done.wavs[k];
-    if (wav.size() != CORE_WAV_HEADER_BYTES + 2 * (pieces[k].pair_count / CORE_PAIRS_PER_SAMPLE)) {
-      *cause = "the core gave a piece of the wrong length";
-      return -1;
-    }
+    if (check_emitted_samples(wav, pieces[k].pair_count / CORE_PAIRS_PER_SAMPLE, cause) != 0) return -1;
     const std::uint64_t local_begin = pieces[k].keep_begin - pieces[k].first_pair / CORE_PAIRS_PER_SAMPLE;
     std::memcpy(joined.data() + CORE_WAV_HEADER_BYTES + 2 * pieces[k].keep_begin,
                 wav.data() + CORE_WAV_HEADER_BYTES + 2 * local_begin, 2 * (pieces[k].keep_end - pieces[k].keep_begin));
@@ -236,11 +235,10 @@ void finish_whole(AllRun& run, Assembly& whole) {
 }
 
 void run_piece(AllRun& run, PieceWork& work) {
-  const std::vector<std::uint8_t> kernel = builtin_kernel_bytes(run.plan->channels[work.channel].placed_offset_hz);
   std::vector<std::uint8_t> wav;
   std::string cause;
-  if (run_kernel_on_capture(kernel, reinterpret_cast<const float*>(work.capture.data()), work.capture.size(), &wav,
-                            &cause) != 0) {
+  if (run_kernel_on_capture(run.kernels[work.channel], reinterpret_cast<const float*>(work.capture.data()),
+                            work.capture.size(), &wav, &cause) != 0) {
     record_failure(run, cause);
     return;
   }
@@ -319,6 +317,18 @@ std::uint64_t open_transmission(AllRun& run, std::size_t channel, std::uint64_t 
   return number;
 }
 
+// Each channel's kernel, made before any work so that a mistake in a kernel
+// source stops the run at once.
+int load_kernels(const RxOptions& options, const ChannelizerPlan& plan, std::vector<std::vector<std::uint8_t>>* kernels,
+                 std::string* error) {
+  for (const ChannelPlacement& channel : plan.channels) {
+    kernels->emplace_back();
+    if (load_kernel(options.kernel_path, options.definitions, channel.placed_offset_hz, &kernels->back(), error) != 0)
+      return -1;
+  }
+  return 0;
+}
+
 int choose_channels(const RxOptions& options, const RecordingInfo& recording, std::vector<double>* offsets,
                     std::string* error) {
   if (!options.channel_values.empty()) return listed_offsets(options, recording, offsets, error);
@@ -376,6 +386,7 @@ int run_all_channels(const RxOptions& options, std::string* error) {
   run.options = &options;
   run.recording = &recording;
   run.plan = &plan;
+  if (load_kernels(options, plan, &run.kernels, error) != 0) return -1;
   const unsigned threads =
       options.threads != 0 ? static_cast<unsigned>(options.threads) : std::max(1u, std::thread::hardware_concurrency());
   run.max_queue = threads;

@@ -113,6 +113,13 @@ int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const floa
   return 0;
 }
 
+int check_emitted_samples(std::span<const std::uint8_t> wav, std::uint64_t expected, std::string* cause) {
+  if (wav.size() == CORE_WAV_HEADER_BYTES + 2 * expected) return 0;
+  *cause = "the kernel emitted " + std::to_string((wav.size() - CORE_WAV_HEADER_BYTES) / 2) +
+           " audio samples instead of " + std::to_string(expected);
+  return -1;
+}
+
 void set_wav_sample_count(std::uint8_t* header, std::uint64_t sample_count) {
   const auto data_bytes = static_cast<std::uint32_t>(2 * sample_count);
   write_le32(header + 4, 36 + data_bytes);

@@ -39,6 +39,10 @@ std::vector<std::uint8_t> builtin_kernel_bytes(std::int32_t offset_hz);
 int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const float* iq_values, std::uint64_t pair_count,
                           std::vector<std::uint8_t>* wav, std::string* error);
 
+// 0 when the core's WAV holds `expected` audio samples, else -1 with
+// `*cause` saying how many the kernel emitted.
+int check_emitted_samples(std::span<const std::uint8_t> wav, std::uint64_t expected, std::string* cause);
+
 // Rewrites the size fields of a core WAV header for `sample_count` samples.
 void set_wav_sample_count(std::uint8_t* header, std::uint64_t sample_count);
 

@@ -46,6 +46,10 @@ int assemble(const std::string& path, std::string_view text, const std::vector<s
 
 int load_kernel(const std::string& path, const std::vector<std::string>& definitions, std::int32_t placed_offset_hz,
                 std::vector<std::uint8_t>* image, std::string* error) {
+  if (path.empty()) {
+    *image = builtin_kernel_bytes(placed_offset_hz);
+    return 0;
+  }
   std::vector<std::uint8_t> bytes;
   if (read_regular_file(path.c_str(), MAX_KERNEL_FILE_BYTES, &bytes) != 0) {
     *error = "kernel '" + path + "' cannot be read (missing, unreadable, not a regular file, or too long)";

@@ -8,7 +8,8 @@
 
 namespace kdsp {
 
-// Loads the kernel at `path`: a file ending in .kasm is assembled with the
+// The kernel for a channel placed at `placed_offset_hz`: the built-in one
+// when `path` is empty, else the kernel at `path`: a file ending in .kasm is assembled with the
 // `definitions` (NAME=VALUE) visible as constants, and with OFFSET_HZ set to
 // `placed_offset_hz` unless a definition gives it; any other file must be a
 // kernel image. 0 with `*image` filled, or -1 with `*error` naming the file,

@@ -103,10 +103,8 @@ int run(const RxOptions& options) {
   }
   job.pieces =
       plan_pieces(job.front_end.output_pair_count, job.front_end.output_grid, CORE_MAX_PAIRS, CORE_PAIRS_PER_SAMPLE);
-  if (options.kernel_path.empty()) {
-    job.kernel_image = builtin_kernel_bytes(job.front_end.placed_offset_hz);
-  } else if (load_kernel(options.kernel_path, options.definitions, job.front_end.placed_offset_hz, &job.kernel_image,
-                         &error) != 0) {
+  if (load_kernel(options.kernel_path, options.definitions, job.front_end.placed_offset_hz, &job.kernel_image,
+                  &error) != 0) {
     return fail(error);
   }
   job.pieces_dir = options.pieces_dir;

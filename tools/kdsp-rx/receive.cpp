@@ -157,12 +157,7 @@ int run_piece(SharedRun& run, RecordingReader& reader, std::size_t index, std::s
     return -1;
   }
   capture.reset();
-  const std::uint64_t expected = piece.pair_count / CORE_PAIRS_PER_SAMPLE;
-  if (wav.size() != CORE_WAV_HEADER_BYTES + 2 * expected) {
-    *cause = "the kernel emitted " + std::to_string((wav.size() - CORE_WAV_HEADER_BYTES) / 2) +
-             " audio samples instead of " + std::to_string(expected);
-    return -1;
-  }
+  if (check_emitted_samples(wav, piece.pair_count / CORE_PAIRS_PER_SAMPLE, cause) != 0) return -1;
   const std::uint64_t local_begin = piece.keep_begin - piece.first_pair / CORE_PAIRS_PER_SAMPLE;
   const std::span<const std::uint8_t> kept(wav.data() + CORE_WAV_HEADER_BYTES + 2 * local_begin,
                                            2 * (piece.keep_end - piece.keep_begin));

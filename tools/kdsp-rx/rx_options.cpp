@@ -41,7 +41,8 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
       ->type_name("FILE")
       ->description(
           "run this kernel on every piece: an image, or .kasm\nsource assembled on the fly, which finds the\n"
-          "channel's placed offset as OFFSET_HZ (0 Hz, or the\n--offset itself for a 240000 pairs/s capture)");
+          "channel's placed offset as OFFSET_HZ (0 Hz, or the\n--offset itself for a 240000 pairs/s capture;\n"
+          "with --all, the channel's offset from its bin's\ncentre)");
   app.add_option("-D", options->definitions)
       ->type_name("NAME=VALUE")
       ->description("a constant for the --kernel source (repeatable)")
@@ -102,9 +103,12 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
 
 std::string complete_rx_options(const CLI::App& app, RxOptions* options) {
   if (app.count("--squelch") == 0) options->squelch_db.reset();
+  if (!options->definitions.empty() && options->kernel_path.empty()) {
+    return "-D defines constants for a --kernel source; give --kernel FILE.kasm";
+  }
   if (options->all) {
     if (options->output_dir.empty()) return "--all writes into a directory; give -O DIR";
-    for (const char* single : {"-o", "--offset", "--freq", "--kernel", "-D", "--bandwidth"}) {
+    for (const char* single : {"-o", "--offset", "--freq", "--bandwidth"}) {
       if (app.count(single) > 0) return std::string(single) + " is for one channel; --all takes every channel";
     }
     return "";
@@ -115,9 +119,6 @@ std::string complete_rx_options(const CLI::App& app, RxOptions* options) {
   if (options->output_path.empty()) return "give -o FILE for the WAV (or --all -O DIR for every channel)";
   if (app.count("--offset") > 0 && app.count("--freq") > 0)
     return "--offset and --freq both choose the channel; give one";
-  if (!options->definitions.empty() && options->kernel_path.empty()) {
-    return "-D defines constants for a --kernel source; give --kernel FILE.kasm";
-  }
   return "";
 }
 
