@@ -199,6 +199,12 @@ TEST(SynthOptions, FailureWhileMakingKeepsTheOldOutput) {
   EXPECT_EQ(nowhere.status, 1);
   ToolRun output_is_dir = synth({"--duration", "0.01", dir.path()});
   EXPECT_EQ(output_is_dir.status, 1);
+  // A keyed recording streams to its target; when the target fills up, the
+  // run fails and the truth, written after the recording, is not written.
+  ToolRun full = synth({"--keyed-channels", "50k", "--rate", "240k", "--duration", "2", "--format", "cu8", "--truth",
+                        dir.file("truth.json"), "/dev/full"});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("cannot write '/dev/full'"), std::string::npos) << full.err;
 
   EXPECT_EQ(read_file(dir.file("old.iq")), old_bytes);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"nan.wav", "not-audio.wav", "old.iq"}));

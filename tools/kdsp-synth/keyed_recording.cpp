@@ -141,19 +141,13 @@ std::vector<KeyedSpan> keyed_spans(const KeyedPlan& plan) {
   return spans;
 }
 
-int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans, std::vector<std::uint8_t>* bytes,
-                           std::string* error) {
+int synthesize_keyed_recording(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans,
+                               const KeyedBytesSink& write) {
   const std::vector<Speech> speech = load_speech(plan.speech_dir);
   const auto total = static_cast<std::uint64_t>(std::llround(plan.duration_s * plan.sample_rate));
   const std::size_t width = bytes_per_pair(plan.format);
   const RawFormat format = raw_format(plan.format);
-  std::vector<std::uint8_t> out;
-  try {
-    out.resize(total * width);
-  } catch (const std::bad_alloc&) {
-    *error = "out of memory for a recording of " + std::to_string(total * width) + " bytes";
-    return -1;
-  }
+  std::vector<std::uint8_t> out(BLOCK_PAIRS * width);
   const double amplitude = std::min(0.5, 0.8 / static_cast<double>(std::max<std::size_t>(plan.offsets_hz.size(), 1)));
   const double noise_power =
       plan.add_noise ? amplitude * amplitude / std::pow(10.0, plan.cnr_db / 10.0) * plan.sample_rate / CNR_BANDWIDTH
@@ -183,10 +177,10 @@ int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& 
     for (std::size_t i = 0; i < count; ++i) {
       std::complex<double> pair = block[i];
       if (noise_power > 0.0) pair += next_complex_gaussian(random, noise_power);
-      encode_pair(format, pair, out.data() + (first + i) * width);
+      encode_pair(format, pair, out.data() + i * width);
     }
+    if (write(std::span<const std::uint8_t>(out.data(), count * width)) != 0) return -1;
   }
-  *bytes = std::move(out);
   return 0;
 }
 

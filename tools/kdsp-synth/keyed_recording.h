@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -48,9 +50,13 @@ std::vector<double> random_raster_offsets(std::size_t count, double raster_hz, d
 // those spans; in order of start.
 std::vector<KeyedSpan> keyed_spans(const KeyedPlan& plan);
 
-// The recording's bytes in `plan.format`. 0, or -1 with `*error` set.
-int synthesize_keyed_bytes(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans, std::vector<std::uint8_t>* bytes,
-                           std::string* error);
+// Receives the next bytes of the recording. 0, or -1 to stop.
+using KeyedBytesSink = std::function<int(std::span<const std::uint8_t> bytes)>;
+
+// Makes the recording in `plan.format` block by block, handing each block's
+// bytes to `write` in order, so that memory stays that of one block at any
+// length. 0, or -1 as soon as `write` fails.
+int synthesize_keyed_recording(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans, const KeyedBytesSink& write);
 
 // The truth as JSON: an array of {offset_hz, start_s, end_s, speech}.
 std::string keyed_truth_json(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans);

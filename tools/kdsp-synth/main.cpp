@@ -171,18 +171,23 @@ int run_keyed(const SynthOptions& options) {
   plan.speech_dir = options.speech_dir;
   plan.seed = options.seed;
   const std::vector<KeyedSpan> spans = keyed_spans(plan);
-  std::string error;
-  std::vector<std::uint8_t> bytes;
-  if (synthesize_keyed_bytes(plan, spans, &bytes, &error) != 0) return fail(error);
+  // The recording streams to its file, which keeps its old contents until
+  // the whole recording is there; the truth follows it.
+  OutputStream out;
+  if (open_output(options.output_path.c_str(), &out) != 0 ||
+      synthesize_keyed_recording(plan, spans,
+                                 [&out](std::span<const std::uint8_t> bytes) {
+                                   return append_output(&out, bytes.data(), bytes.size());
+                                 }) != 0 ||
+      commit_output(&out) != 0) {
+    return fail("cannot write '" + options.output_path + "'");
+  }
   if (!options.truth_path.empty()) {
     const std::string truth = keyed_truth_json(plan, spans);
     if (write_output(options.truth_path.c_str(), reinterpret_cast<const std::uint8_t*>(truth.data()), truth.size()) !=
         0) {
       return fail("cannot write '" + options.truth_path + "'");
     }
-  }
-  if (write_output(options.output_path.c_str(), bytes.data(), bytes.size()) != 0) {
-    return fail("cannot write '" + options.output_path + "'");
   }
   if (!sigmf.empty() && write_sigmf_meta(sigmf, plan, options) != 0) {
     return fail("cannot write '" + sigmf + std::string(SIGMF_META_SUFFIX) + "'");
@@ -202,7 +207,8 @@ int run_program(int argc, char** argv) {
   const std::string conflict = complete_synth_options(app, &options);
   if (!conflict.empty()) return report_usage_error(app, conflict);
   // Running out of memory is caught by run_tool_main; nothing is written
-  // before the bytes are whole, so the old output stays.
+  // before the bytes are whole (a keyed recording is streamed to a file
+  // that appears only once complete), so the old output stays.
   return options.keyed ? run_keyed(options) : run(options);
 }
 
