@@ -249,6 +249,53 @@ TEST(RxAll, KernelSourceRunsOnEveryTransmissionWithItsChannelsPlacedOffset) {
   EXPECT_NE(no_output.err.find("NO_OUTPUT"), std::string::npos) << no_output.err;
 }
 
+TEST(RxAll, NeighboursTwelveAndAHalfKilohertzApartDoNotBleedIntoEachOther) {
+  // Channel 1 keyed alone, and again with channel 2 (12.5 kHz above, as
+  // strong) keyed over most of it: channel 1's audio must stay the same.
+  ScratchDir dir;
+  for (const char* name : {"alone", "both"}) {
+    std::vector<std::string> args = {"--keyed-channels", "50k,62.5k", "--key", "1:0.5-3.5", "--rate",      "480k",
+                                     "--duration",       "4",         "--cnr", "30",        "--deviation", "2500"};
+    if (std::string(name) == "both") args.insert(args.end(), {"--key", "2:1-3.8"});
+    args.push_back(dir.file(std::string(name) + ".cu8"));
+    ASSERT_EQ(synth(args).status, 0);
+  }
+  std::map<std::string, std::vector<double>> audio;
+  const std::string pieces = dir.file("pieces");
+  std::filesystem::create_directory(pieces);
+  for (const char* name : {"alone", "both"}) {
+    const std::string out = dir.file(std::string(name) + "-out");
+    const ToolRun run = rx({"--all", dir.file(std::string(name) + ".cu8"), "--rate", "480k", "--channels", "50k,62.5k",
+                            "--keep-pieces", pieces, "-O", out});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("each filtered to 12500 Hz"), std::string::npos) << run.err;
+    const Json record = read_json(out + "/transmissions.json");
+    ASSERT_FALSE(record.empty());
+    const std::string first = record[0]["file"].get<std::string>();
+    ASSERT_EQ(first.substr(0, 8), "+50000Hz");
+    audio[name] = wav_samples(read_file(out + "/" + first));
+    // The filtered capture is still the one kdsp turns into that WAV.
+    write_file(dir.file("k.kdsp"), offset_kernel(50000));
+    ASSERT_EQ(run_kdsp({pieces + "/" + first.substr(0, first.size() - 4) + ".piece-001.iq", dir.file("k.kdsp"),
+                        dir.file("k.wav")})
+                  .status,
+              0);
+    EXPECT_EQ(read_file(dir.file("k.wav")), read_file(out + "/" + first));
+  }
+  ASSERT_EQ(audio["alone"].size(), audio["both"].size());
+  // Where both are keyed (1.0 to 3.5 s of the recording; the WAV starts at
+  // about 0.3 s), channel 2 stays 30 dB below channel 1's audio.
+  double signal = 0.0;
+  double leak = 0.0;
+  for (std::size_t n = 48000; n < 144000; ++n) {
+    signal += audio["alone"][n] * audio["alone"][n];
+    leak += (audio["both"][n] - audio["alone"][n]) * (audio["both"][n] - audio["alone"][n]);
+  }
+  const double leak_db = 10.0 * std::log10(leak / signal);
+  RecordProperty("neighbour_leak_db", std::to_string(leak_db));
+  EXPECT_LT(leak_db, -30.0);
+}
+
 TEST(RxAll, RefusalsNameTheCause) {
   ScratchDir dir;
   const std::string recording = dir.file("r.cu8");

@@ -14,9 +14,11 @@
 #include <thread>
 
 #include "common/capture_file.h"
+#include "kdsp-rx/capture_filter.h"
 #include "kdsp-rx/channel_survey.h"
 #include "kdsp-rx/channelizer.h"
 #include "kdsp-rx/core_run.h"
+#include "kdsp-rx/front_end.h"
 #include "kdsp-rx/kernel_source.h"
 #include "kdsp-rx/progress_line.h"
 #include "kdsp-rx/transmission_record.h"
@@ -114,6 +116,14 @@ double measured_half_width_hz(const std::vector<double>& offsets, double raster_
   return std::max(half, 2500.0);
 }
 
+// The width each channel's captures are filtered to before the core: the
+// --bandwidth asked for, else the band the squelch reads when a neighbour
+// lies closer than the voice chain's own filter reaches; 0 for none.
+double capture_filter_width_hz(const RxOptions& options, double half_width_hz) {
+  const double width = options.channel_width_hz > 0.0 ? options.channel_width_hz : 2.0 * half_width_hz;
+  return width < VOICE_CHAIN_CHANNEL_WIDTH_HZ ? width : 0.0;
+}
+
 struct Assembly {
   std::string name;
   std::vector<std::vector<std::uint8_t>> wavs;  // by piece
@@ -127,7 +137,8 @@ struct AllRun {
   const RxOptions* options = nullptr;
   const RecordingInfo* recording = nullptr;
   const ChannelizerPlan* plan = nullptr;
-  std::vector<std::vector<std::uint8_t>> kernels;  // by channel
+  std::vector<std::vector<std::uint8_t>> kernels;         // by channel
+  std::vector<std::vector<std::complex<float>>> filters;  // by channel; empty: none
   std::size_t max_queue = 1;
 
   std::mutex lock;
@@ -237,6 +248,11 @@ void finish_whole(AllRun& run, Assembly& whole) {
 void run_piece(AllRun& run, PieceWork& work) {
   std::vector<std::uint8_t> wav;
   std::string cause;
+  const std::vector<std::complex<float>>& filter = run.filters[work.channel];
+  if (!filter.empty() && filter_capture(filter, &work.capture, &cause) != 0) {
+    record_failure(run, cause);
+    return;
+  }
   if (run_kernel_on_capture(run.kernels[work.channel], reinterpret_cast<const float*>(work.capture.data()),
                             work.capture.size(), &wav, &cause) != 0) {
     record_failure(run, cause);
@@ -339,13 +355,15 @@ int choose_channels(const RxOptions& options, const RecordingInfo& recording, st
   return 0;
 }
 
-void announce_channels(const RxOptions& options, const RecordingInfo& recording, const std::vector<double>& offsets) {
+void announce_channels(const RxOptions& options, const RecordingInfo& recording, const std::vector<double>& offsets,
+                       double filter_width_hz) {
   if (options.quiet) return;
   std::string list;
   for (double offset : offsets) {
     list += list.empty() ? " " : ", ";
     list += recording.centre_hz ? hz_text(*recording.centre_hz + offset) : "offset " + hz_text(offset);
   }
+  if (filter_width_hz > 0.0 && !offsets.empty()) list += "; each filtered to " + hz_text(filter_width_hz);
   std::fprintf(stderr, "kdsp-rx: %zu channel%s%s\n", offsets.size(), offsets.size() == 1 ? "" : "s",
                offsets.empty() ? " found" : (":" + list).c_str());
 }
@@ -378,15 +396,20 @@ int run_all_channels(const RxOptions& options, std::string* error) {
   if (prepare_directory(options, error) != 0) return -1;
   std::vector<double> offsets;
   if (choose_channels(options, recording, &offsets, error) != 0) return -1;
-  announce_channels(options, recording, offsets);
+  const double half_width_hz = measured_half_width_hz(offsets, options.raster_hz);
+  const double filter_width_hz = capture_filter_width_hz(options, half_width_hz);
+  announce_channels(options, recording, offsets, filter_width_hz);
 
-  const ChannelizerPlan plan = plan_channelizer(recording.sample_rate, recording.pair_count, offsets,
-                                                measured_half_width_hz(offsets, options.raster_hz));
+  const ChannelizerPlan plan = plan_channelizer(recording.sample_rate, recording.pair_count, offsets, half_width_hz);
   AllRun run;
   run.options = &options;
   run.recording = &recording;
   run.plan = &plan;
   if (load_kernels(options, plan, &run.kernels, error) != 0) return -1;
+  for (const ChannelPlacement& channel : plan.channels) {
+    run.filters.push_back(filter_width_hz > 0.0 ? channel_filter_taps(filter_width_hz, channel.placed_offset_hz)
+                                                : std::vector<std::complex<float>>{});
+  }
   const unsigned threads =
       options.threads != 0 ? static_cast<unsigned>(options.threads) : std::max(1u, std::thread::hardware_concurrency());
   run.max_queue = threads;

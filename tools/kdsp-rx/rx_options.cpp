@@ -36,7 +36,7 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
       ->type_name("W")
       ->description(
           "channel width: 25k (default: the voice chain's own\nfilter) or narrower, such as 12.5k, which rejects a\n"
-          "neighbour 12.5 kHz away");
+          "neighbour 12.5 kHz away; with --all, channels closer\nthan 25 kHz are narrowed to the gap unless given");
   add_path_option(app, "--kernel", &options->kernel_path)
       ->type_name("FILE")
       ->description(
@@ -108,7 +108,7 @@ std::string complete_rx_options(const CLI::App& app, RxOptions* options) {
   }
   if (options->all) {
     if (options->output_dir.empty()) return "--all writes into a directory; give -O DIR";
-    for (const char* single : {"-o", "--offset", "--freq", "--bandwidth"}) {
+    for (const char* single : {"-o", "--offset", "--freq"}) {
       if (app.count(single) > 0) return std::string(single) + " is for one channel; --all takes every channel";
     }
     return "";
