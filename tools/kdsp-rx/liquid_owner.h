@@ -10,9 +10,10 @@
 
 namespace kdsp {
 
-// liquid-dsp makes a filter bank's transform with FFTW, as the squelch meter
-// makes its own, and FFTW's planner must never run on two threads at once:
-// every plan (or object holding one) is made and destroyed under this lock.
+// liquid-dsp makes the transforms of its filter banks and FFT filters with
+// FFTW, as the squelch meter makes its own, and FFTW's planner must never run
+// on two threads at once: every plan (or object holding one) is made and
+// destroyed under this lock.
 inline std::mutex& fftw_planner_lock() {
   static std::mutex lock;
   return lock;
