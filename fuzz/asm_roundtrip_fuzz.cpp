@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "formats/kernel_image.h"
-#include "kdsp-as/assembler.h"
-#include "kdsp-dis/disassembler.h"
+#include "radio/kernel/assembler.h"
+#include "radio/kernel/disassembler.h"
 
 namespace kdsp {
 

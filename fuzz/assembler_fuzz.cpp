@@ -5,7 +5,7 @@
 
 #include "base/memory.h"
 #include "formats/kernel_image.h"
-#include "kdsp-as/assembler.h"
+#include "radio/kernel/assembler.h"
 
 namespace kdsp {
 

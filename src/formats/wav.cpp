@@ -17,7 +17,9 @@ void write_tag(std::uint8_t* p, const char (&tag)[5]) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(tag[i]);
 }
 
-// The 44-byte header of a 16-bit mono PCM file, field by field.
+}  // namespace
+
+// The header field by field.
 void write_wav_header(std::uint8_t* p, std::uint64_t sample_count, std::uint32_t sample_rate) {
   const auto data_bytes = static_cast<std::uint32_t>(2 * sample_count);
   write_tag(p + 0, "RIFF");
@@ -34,6 +36,8 @@ void write_wav_header(std::uint8_t* p, std::uint64_t sample_count, std::uint32_t
   write_tag(p + 36, "data");
   write_le32(p + 40, data_bytes);
 }
+
+namespace {
 
 // Nearest integer, halves away from zero: what lround gives, without a
 // library call per sample. For |v| <= 32767 the integer part is exact and so

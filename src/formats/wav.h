@@ -16,6 +16,10 @@ struct WavImage {
   std::uint64_t length;
 };
 
+// Writes the 44-byte header of a 16-bit mono PCM WAV holding `sample_count`
+// samples at `sample_rate`.
+void write_wav_header(std::uint8_t* header, std::uint64_t sample_count, std::uint32_t sample_rate);
+
 // Encodes `buffer` with `gain` applied: 0 with `*bytes`/`*length` filled (the
 // caller then owns the block), -1 with both untouched.
 int encode_wav(const AudioBuffer& buffer, std::uint8_t** bytes, std::uint64_t* length, double gain);

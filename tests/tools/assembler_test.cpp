@@ -1,4 +1,4 @@
-#include "kdsp-as/assembler.h"
+#include "radio/kernel/assembler.h"
 
 #include <gtest/gtest.h>
 

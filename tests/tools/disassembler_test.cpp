@@ -1,4 +1,4 @@
-#include "kdsp-dis/disassembler.h"
+#include "radio/kernel/disassembler.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "base/memory.h"
 #include "formats/kernel_image.h"
-#include "kdsp-as/assembler.h"
+#include "radio/kernel/assembler.h"
 #include "vm/isa.h"
 
 namespace kdsp {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "kdsp-as/assembler.h"
-#include "kdsp-dis/disassembler.h"
+#include "radio/kernel/assembler.h"
+#include "radio/kernel/disassembler.h"
 #include "tools/tool_process.h"
 
 namespace kdsp {

@@ -1,7 +1,7 @@
 // kdsp-rx --all's split of a recording into channels: the same bits for any
 // number of the bank's threads, and those of one bank run straight through
 // the recording; every channel placed where the kernel reaches it at any rate.
-#include "kdsp-rx/channelizer.h"  // first: liquid.h takes std::complex when it is known
+#include "radio/chain/channelizer.h"  // first: liquid.h takes std::complex when it is known
 
 #include <gtest/gtest.h>
 #include <liquid/liquid.h>
@@ -11,7 +11,7 @@
 #include <random>
 
 #include "base/numbers.h"
-#include "kdsp-rx/core_run.h"
+#include "radio/kernel/core_run.h"
 #include "support/test_files.h"
 
 namespace kdsp {

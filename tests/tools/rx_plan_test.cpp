@@ -2,9 +2,9 @@
 // long capture is cut into pieces and joined, and how rates are written.
 #include <gtest/gtest.h>
 
-#include "common/option_value.h"
-#include "kdsp-rx/front_end.h"
-#include "kdsp-rx/piece_plan.h"
+#include "radio/chain/front_end.h"
+#include "radio/io/option_value.h"
+#include "radio/kernel/piece_plan.h"
 
 namespace kdsp {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/numbers.h"
-#include "kdsp-rx/squelch_gate.h"
+#include "radio/chain/squelch_gate.h"
 
 namespace kdsp {
 

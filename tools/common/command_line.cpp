@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/option_value.h"
+#include "radio/io/option_value.h"
 
 namespace kdsp {
 

@@ -1,6 +1,6 @@
 #include "common/recording_options.h"
 
-#include "common/option_value.h"
+#include "radio/io/option_value.h"
 
 namespace kdsp {
 

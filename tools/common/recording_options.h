@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/command_line.h"
-#include "common/recording.h"
+#include "radio/io/recording.h"
 
 namespace kdsp {
 

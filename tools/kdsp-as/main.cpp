@@ -16,7 +16,7 @@
 #include "base/memory.h"
 #include "base/output_file.h"
 #include "common/command_line.h"
-#include "kdsp-as/assembler.h"
+#include "radio/kernel/assembler.h"
 
 namespace kdsp {
 

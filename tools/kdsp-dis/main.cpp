@@ -14,7 +14,7 @@
 #include "base/result_code.h"
 #include "common/command_line.h"
 #include "formats/kernel_image.h"
-#include "kdsp-dis/disassembler.h"
+#include "radio/kernel/disassembler.h"
 
 namespace kdsp {
 

@@ -9,13 +9,14 @@
 #include <string>
 #include <thread>
 
-#include "kdsp-rx/all_channels.h"
-#include "kdsp-rx/channel_search.h"
-#include "kdsp-rx/core_run.h"
-#include "kdsp-rx/kernel_source.h"
-#include "kdsp-rx/progress_line.h"
-#include "kdsp-rx/receive.h"
+#include "common/progress_line.h"
 #include "kdsp-rx/rx_options.h"
+#include "radio/kernel/core_run.h"
+#include "radio/kernel/kernel_source.h"
+#include "radio/spectrum/channel_search.h"
+#include "radio/traffic/band_plan.h"
+#include "radio/traffic/band_receiver.h"
+#include "radio/traffic/receive.h"
 
 namespace kdsp {
 
@@ -34,6 +35,10 @@ std::string hz_text(double hz) {
   char text[64];
   std::snprintf(text, sizeof text, "%.0f Hz", hz);
   return text;
+}
+
+unsigned worker_count(std::int64_t asked) {
+  return asked != 0 ? static_cast<unsigned>(asked) : std::max(1u, std::thread::hardware_concurrency());
 }
 
 // How far from the centre a channel may lie and still have its width inside
@@ -109,8 +114,7 @@ int run(const RxOptions& options) {
   }
   job.pieces_dir = options.pieces_dir;
   if (options.squelch_db) job.squelch = plan_squelch(job.front_end, *options.squelch_db);
-  job.threads =
-      options.threads != 0 ? static_cast<unsigned>(options.threads) : std::max(1u, std::thread::hardware_concurrency());
+  job.threads = worker_count(options.threads);
 
   // The audio goes out as it is joined, unless the squelch or a step after
   // demodulation needs all of it first.
@@ -137,6 +141,45 @@ int run(const RxOptions& options) {
   return 0;
 }
 
+BandRequest band_request(const RxOptions& options) {
+  BandRequest request;
+  request.recording = options.recording;
+  request.channel_values = options.channel_values;
+  request.raster_hz = options.raster_hz;
+  request.channel_width_hz = options.channel_width_hz;
+  request.kernel_path = options.kernel_path;
+  request.definitions = options.definitions;
+  request.squelch_db = options.squelch_db.value_or(DEFAULT_ALL_SQUELCH_DB);
+  request.after = options.after;
+  request.output_dir = options.output_dir;
+  request.pieces_dir = options.pieces_dir;
+  request.force = options.force;
+  request.csv = options.csv;
+  request.threads = worker_count(options.threads);
+  return request;
+}
+
+int run_all(const RxOptions& options) {
+  std::string error;
+  BandPlan plan;
+  if (plan_band(band_request(options), &plan, &error) != 0) return fail(error);
+  if (!options.quiet) std::fprintf(stderr, "kdsp-rx: %s\n", band_channels_text(plan).c_str());
+  BandProgress progress;
+  std::size_t written = 0;
+  int received = 0;
+  {
+    ProgressLine line(!options.quiet && isatty(STDERR_FILENO) != 0, plan.recording.pair_count,
+                      plan.recording.sample_rate, &progress.input_done, &progress.written, "transmissions");
+    received = receive_band(plan, &progress, &written, &error);
+  }
+  if (received != 0) return fail(error);
+  if (!options.quiet) {
+    std::fprintf(stderr, "kdsp-rx: %zu transmission%s written to %s\n", written, written == 1 ? "" : "s",
+                 options.output_dir.c_str());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int run_program(int argc, char** argv) {
@@ -149,10 +192,7 @@ int run_program(int argc, char** argv) {
   const std::string conflict = complete_rx_options(app, &options);
   if (!conflict.empty()) return report_usage_error(app, conflict);
   try {
-    if (options.all) {
-      std::string error;
-      return run_all_channels(options, &error) == 0 ? 0 : fail(error);
-    }
+    if (options.all) return run_all(options);
     return run(options);
   } catch (const std::bad_alloc&) {
     return fail("out of memory");

@@ -1,8 +1,8 @@
 #include "kdsp-rx/rx_options.h"
 
-#include "common/option_value.h"
 #include "common/recording_options.h"
-#include "kdsp-rx/front_end.h"
+#include "radio/chain/front_end.h"
+#include "radio/io/option_value.h"
 
 namespace kdsp {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "common/command_line.h"
-#include "common/recording.h"
-#include "kdsp-rx/after_demod.h"
+#include "radio/chain/after_demod.h"
+#include "radio/io/recording.h"
 
 namespace kdsp {
 

@@ -11,13 +11,13 @@
 
 #include "base/output_file.h"
 #include "common/command_line.h"
-#include "common/recording.h"
 #include "common/recording_options.h"
-#include "kdsp-scan/channel_finder.h"
 #include "kdsp-scan/png_encode.h"
-#include "kdsp-scan/recording_spectrum.h"
 #include "kdsp-scan/spectrogram_image.h"
-#include "kdsp-scan/spectrum.h"
+#include "radio/io/recording.h"
+#include "radio/spectrum/channel_finder.h"
+#include "radio/spectrum/recording_spectrum.h"
+#include "radio/spectrum/spectrum.h"
 
 namespace kdsp {
 

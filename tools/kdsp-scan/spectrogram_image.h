@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "kdsp-scan/channel_finder.h"
-#include "kdsp-scan/spectrum.h"
+#include "radio/spectrum/channel_finder.h"
+#include "radio/spectrum/spectrum.h"
 
 namespace kdsp {
 

@@ -1,4 +1,4 @@
-#include "audio_source.h"
+#include "kdsp-synth/audio_source.h"
 
 #include <sndfile.h>
 #include <unistd.h>
@@ -12,8 +12,8 @@
 
 #include "base/file_read.h"
 #include "base/numbers.h"
-#include "common/option_value.h"
-#include "speech_like.h"
+#include "kdsp-synth/speech_like.h"
+#include "radio/io/option_value.h"
 
 namespace kdsp {
 

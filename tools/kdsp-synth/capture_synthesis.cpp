@@ -1,12 +1,12 @@
-#include "capture_synthesis.h"
+#include "kdsp-synth/capture_synthesis.h"
 
 #include <cmath>
 
 #include "base/numbers.h"
-#include "common/capture_file.h"
-#include "fm_modulator.h"
 #include "formats/iq_capture.h"
-#include "noise.h"
+#include "kdsp-synth/noise.h"
+#include "radio/chain/fm_modulator.h"
+#include "radio/io/capture_file.h"
 
 namespace kdsp {
 

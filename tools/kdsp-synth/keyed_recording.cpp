@@ -1,4 +1,4 @@
-#include "keyed_recording.h"
+#include "kdsp-synth/keyed_recording.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,9 +8,9 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
-#include "audio_source.h"
 #include "base/numbers.h"
-#include "noise.h"
+#include "kdsp-synth/audio_source.h"
+#include "kdsp-synth/noise.h"
 
 namespace kdsp {
 

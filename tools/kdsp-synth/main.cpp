@@ -5,17 +5,17 @@
 #include <string>
 #include <string_view>
 
-#include "audio_source.h"
 #include "base/output_file.h"
-#include "capture_synthesis.h"
-#include "common/option_value.h"
-#include "common/sample_format.h"
-#include "common/sigmf_meta.h"
 #include "formats/iq_capture.h"
-#include "keyed_recording.h"
-#include "reference_wav.h"
-#include "resample.h"
-#include "synth_options.h"
+#include "kdsp-synth/audio_source.h"
+#include "kdsp-synth/capture_synthesis.h"
+#include "kdsp-synth/keyed_recording.h"
+#include "kdsp-synth/reference_wav.h"
+#include "kdsp-synth/resample.h"
+#include "kdsp-synth/synth_options.h"
+#include "radio/io/option_value.h"
+#include "radio/io/sample_format.h"
+#include "radio/io/sigmf_meta.h"
 
 namespace kdsp {
 

@@ -1,4 +1,4 @@
-#include "noise.h"
+#include "kdsp-synth/noise.h"
 
 #include <cmath>
 

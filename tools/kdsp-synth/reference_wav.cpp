@@ -1,4 +1,4 @@
-#include "reference_wav.h"
+#include "kdsp-synth/reference_wav.h"
 
 #include <sndfile.h>
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "audio_source.h"
+#include "kdsp-synth/audio_source.h"
 
 namespace kdsp {
 

@@ -1,4 +1,4 @@
-#include "resample.h"
+#include "kdsp-synth/resample.h"
 
 #include <soxr.h>
 

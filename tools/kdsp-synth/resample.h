@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "audio_source.h"
+#include "kdsp-synth/audio_source.h"
 
 namespace kdsp {
 

@@ -1,4 +1,4 @@
-#include "speech_like.h"
+#include "kdsp-synth/speech_like.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
-#include "synth_options.h"
+#include "kdsp-synth/synth_options.h"
 
-#include "common/option_value.h"
 #include "dsp/fm_demod.h"
-#include "keyed_recording.h"
+#include "kdsp-synth/keyed_recording.h"
+#include "radio/io/option_value.h"
 
 namespace kdsp {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "audio_source.h"
 #include "common/command_line.h"
+#include "kdsp-synth/audio_source.h"
 
 namespace kdsp {
 

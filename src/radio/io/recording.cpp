@@ -1,0 +1,247 @@
+#include "radio/io/recording.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+#include "formats/iq_capture.h"
+#include "radio/io/regular_file.h"
+#include "radio/io/sigmf_meta.h"
+
+namespace kdsp {
+
+namespace {
+
+// A .sigmf-meta file is a few kilobytes; the bound keeps a wrong path from
+// being read whole.
+constexpr std::uint64_t MAX_SIGMF_META_BYTES = 16ull << 20;
+constexpr std::size_t READ_BLOCK_PAIRS = 65536;
+constexpr const char* FORMAT_CHOICES = "cu8, cs8, cs16 or cf32";
+
+bool ends_with(std::string_view text, std::string_view tail) {
+  if (text.size() < tail.size()) return false;
+  std::string_view end = text.substr(text.size() - tail.size());
+  return std::equal(end.begin(), end.end(), tail.begin(),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+std::string rate_text(double rate) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", rate);
+  return text;
+}
+
+// The raw format a file's name announces, if any.
+std::optional<SampleFormat> format_from_name(const std::string& path) {
+  if (ends_with(path, ".cu8")) return SampleFormat::CU8;
+  if (ends_with(path, ".cs8")) return SampleFormat::CS8;
+  if (ends_with(path, ".cs16")) return SampleFormat::CS16_LE;
+  if (ends_with(path, ".cf32") || ends_with(path, ".cfile") || ends_with(path, ".iq")) return SampleFormat::CF32_LE;
+  return std::nullopt;
+}
+
+int describe_raw(const std::string& path, SampleFormat format, RecordingInfo* info, std::string* error) {
+  std::uint64_t length = 0;
+  if (measure_regular_file(path.c_str(), &length) != 0) {
+    *error = quoted(path) + " cannot be read (missing, unreadable, or not a regular file)";
+    return -1;
+  }
+  const std::size_t size = pair_bytes(format);
+  if (length % size != 0) {
+    *error = quoted(path) + " holds " + std::to_string(length) + " bytes, not a whole number of " +
+             sample_format_name(format) + " I/Q pairs (" + std::to_string(size) +
+             " bytes each); is the format right? (--format " + FORMAT_CHOICES + ")";
+    return -1;
+  }
+  if (length == 0) {
+    *error = quoted(path) + " is empty";
+    return -1;
+  }
+  info->data_path = path;
+  info->kind = RecordingKind::RAW;
+  info->format = format;
+  info->pair_count = length / size;
+  return 0;
+}
+
+int describe_wav(const std::string& path, RecordingInfo* info, std::string* error) {
+  std::uint64_t length = 0;
+  if (measure_regular_file(path.c_str(), &length) != 0) {
+    *error = quoted(path) + " cannot be read (missing, unreadable, or not a regular file)";
+    return -1;
+  }
+  SF_INFO sound_info{};
+  SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &sound_info);
+  if (sound == nullptr) {
+    *error = quoted(path) + " cannot be read as a WAV file: " + sf_strerror(nullptr);
+    return -1;
+  }
+  sf_close(sound);
+  if (sound_info.channels != 2) {
+    *error = quoted(path) + " has " + std::to_string(sound_info.channels) +
+             " channels; an I/Q WAV file has two (I left, Q right)";
+    return -1;
+  }
+  if (sound_info.frames <= 0) {
+    *error = quoted(path) + " holds no samples";
+    return -1;
+  }
+  info->data_path = path;
+  info->kind = RecordingKind::WAV;
+  info->pair_count = static_cast<std::uint64_t>(sound_info.frames);
+  info->sample_rate = sound_info.samplerate;
+  return 0;
+}
+
+int describe_sigmf(const std::string& path, RecordingInfo* info, std::string* error) {
+  const std::string base = path.substr(0, path.size() - std::strlen(".sigmf-meta"));
+  const std::string meta_path = base + ".sigmf-meta";
+  std::vector<std::uint8_t> text;
+  if (read_regular_file(meta_path.c_str(), MAX_SIGMF_META_BYTES, &text) != 0) {
+    *error = "SigMF metadata " + quoted(meta_path) + " cannot be read (missing, unreadable, or not a regular file)";
+    return -1;
+  }
+  SigmfMeta meta;
+  std::string cause;
+  if (parse_sigmf_meta(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), &meta, &cause) != 0) {
+    *error = "SigMF metadata " + quoted(meta_path) + " cannot be used: " + cause;
+    return -1;
+  }
+  if (describe_raw(base + ".sigmf-data", meta.format, info, error) != 0) return -1;
+  info->sample_rate = meta.sample_rate;
+  if (meta.has_centre) info->centre_hz = meta.centre_hz;
+  return 0;
+}
+
+int describe_file(const RecordingRequest& request, RecordingInfo* info, std::string* error) {
+  const std::string& path = request.path;
+  if (request.format) return describe_raw(path, *request.format, info, error);
+  if (ends_with(path, ".sigmf-meta") || ends_with(path, ".sigmf-data")) return describe_sigmf(path, info, error);
+  if (ends_with(path, ".wav")) return describe_wav(path, info, error);
+  if (std::optional<SampleFormat> format = format_from_name(path)) {
+    if (describe_raw(path, *format, info, error) != 0) return -1;
+    // A kdsp capture is float32 pairs at the core's own rate.
+    if (ends_with(path, ".iq")) info->sample_rate = IQ_SAMPLE_RATE;
+    return 0;
+  }
+  *error = "cannot tell the format of " + quoted(path) + " from its name; give --format (" + FORMAT_CHOICES +
+           ") for raw I/Q, or name it .wav, .sigmf-meta, .iq, .cu8, .cs8, .cs16 or .cf32";
+  return -1;
+}
+
+}  // namespace
+
+int describe_recording(const RecordingRequest& request, RecordingInfo* info, std::string* error) {
+  RecordingInfo described;
+  if (describe_file(request, &described, error) != 0) return -1;
+  described.path = request.path;
+  if (request.sample_rate > 0.0) described.sample_rate = request.sample_rate;
+  if (request.centre_hz) described.centre_hz = request.centre_hz;
+  if (described.sample_rate <= 0.0) {
+    *error = "the sample rate of " + quoted(request.path) +
+             " is not known; give --rate (pairs per second, for example --rate 2.4M)";
+    return -1;
+  }
+  if (!std::isfinite(described.sample_rate) || described.sample_rate < MIN_SAMPLE_RATE ||
+      described.sample_rate > MAX_SAMPLE_RATE) {
+    *error = "the sample rate of " + quoted(request.path) + " (" + rate_text(described.sample_rate) +
+             ") is not one kdsp can use; give --rate between " + rate_text(MIN_SAMPLE_RATE) + " and " +
+             rate_text(MAX_SAMPLE_RATE);
+    return -1;
+  }
+  described.description =
+      std::string(described.kind == RecordingKind::WAV ? "WAV" : sample_format_name(described.format)) + " at " +
+      rate_text(described.sample_rate) + " pairs/s";
+  *info = std::move(described);
+  return 0;
+}
+
+RecordingReader::~RecordingReader() {
+  if (fd >= 0) ::close(fd);
+  if (sound != nullptr) sf_close(sound);
+}
+
+int open_recording_reader(const RecordingInfo& info, RecordingReader* reader, std::string* error) {
+  reader->info = &info;
+  if (info.kind == RecordingKind::WAV) {
+    SF_INFO sound_info{};
+    reader->sound = sf_open(info.data_path.c_str(), SFM_READ, &sound_info);
+    if (reader->sound == nullptr) {
+      *error = quoted(info.path) + " cannot be read: " + sf_strerror(nullptr);
+      return -1;
+    }
+    return 0;
+  }
+  reader->fd = ::open(info.data_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (reader->fd < 0) {
+    *error = quoted(info.path) + " cannot be opened: " + std::strerror(errno);
+    return -1;
+  }
+  return 0;
+}
+
+namespace {
+
+int read_raw_block(RecordingReader& reader, std::uint64_t first, std::size_t count, std::complex<float>* out,
+                   std::string* error) {
+  const RecordingInfo& info = *reader.info;
+  const std::size_t size = pair_bytes(info.format);
+  reader.bytes.resize(count * size);
+  std::size_t done = 0;
+  while (done < reader.bytes.size()) {
+    const ssize_t got = ::pread(reader.fd, reader.bytes.data() + done, reader.bytes.size() - done,
+                                static_cast<off_t>(first * size + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      *error = quoted(info.path) + " could not be read " +
+               (got < 0 ? std::string("(") + std::strerror(errno) + ")" : std::string("(it became shorter)"));
+      return -1;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  decode_pairs(info.format, reader.bytes.data(), count, out);
+  return 0;
+}
+
+int read_wav_block(RecordingReader& reader, std::uint64_t first, std::size_t count, std::complex<float>* out,
+                   std::string* error) {
+  const RecordingInfo& info = *reader.info;
+  reader.frames.resize(2 * count);
+  if (sf_seek(reader.sound, static_cast<sf_count_t>(first), SEEK_SET) < 0 ||
+      sf_readf_float(reader.sound, reader.frames.data(), static_cast<sf_count_t>(count)) !=
+          static_cast<sf_count_t>(count)) {
+    *error = quoted(info.path) + " could not be read: " + sf_strerror(reader.sound);
+    return -1;
+  }
+  for (std::size_t i = 0; i < count; ++i) out[i] = {reader.frames[2 * i], reader.frames[2 * i + 1]};
+  return 0;
+}
+
+}  // namespace
+
+int read_recording_pairs(RecordingReader& reader, std::int64_t first, std::size_t count, std::complex<float>* out,
+                         std::string* error) {
+  const auto total = static_cast<std::int64_t>(reader.info->pair_count);
+  std::fill(out, out + count, std::complex<float>{});
+  const std::int64_t begin = std::max<std::int64_t>(first, 0);
+  const std::int64_t end = std::min<std::int64_t>(first + static_cast<std::int64_t>(count), total);
+  for (std::int64_t at = begin; at < end;) {
+    const auto block = static_cast<std::size_t>(std::min<std::int64_t>(end - at, READ_BLOCK_PAIRS));
+    std::complex<float>* target = out + (at - first);
+    const int read = reader.info->kind == RecordingKind::WAV
+                         ? read_wav_block(reader, static_cast<std::uint64_t>(at), block, target, error)
+                         : read_raw_block(reader, static_cast<std::uint64_t>(at), block, target, error);
+    if (read != 0) return -1;
+    at += static_cast<std::int64_t>(block);
+  }
+  return 0;
+}
+
+}  // namespace kdsp

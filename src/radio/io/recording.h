@@ -1,0 +1,72 @@
+// Recordings kdsp-rx reads: raw interleaved I/Q (cu8, cs8, cs16, cf32), kdsp
+// captures (.iq), two-channel WAV files and SigMF pairs. A recording is first
+// described (format, rate, centre, length, every check that needs no sample),
+// then read in blocks from any position by readers that each own their file
+// handle, so that pieces can be read side by side.
+#pragma once
+
+#include <sndfile.h>
+
+#include <complex>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "radio/io/sample_format.h"
+
+namespace kdsp {
+
+enum class RecordingKind { RAW, WAV };
+
+// What the command line says about a recording.
+struct RecordingRequest {
+  std::string path;
+  std::optional<SampleFormat> format;  // --format: read the file as raw samples
+  double sample_rate = 0.0;            // --rate; 0: from the file
+  std::optional<double> centre_hz;     // --center
+};
+
+struct RecordingInfo {
+  std::string path;       // as given, for messages
+  std::string data_path;  // the file holding the samples (the .sigmf-data of a pair)
+  RecordingKind kind = RecordingKind::RAW;
+  SampleFormat format = SampleFormat::CF32_LE;  // raw files only
+  std::uint64_t pair_count = 0;
+  double sample_rate = 0.0;
+  std::optional<double> centre_hz;
+  std::string description;  // "cu8 at 2400000 pairs/s", for the user
+};
+
+// Rates below this are refused: no channel fits in the band.
+inline constexpr double MIN_SAMPLE_RATE = 1000.0;
+inline constexpr double MAX_SAMPLE_RATE = 1e9;
+
+// Describes the recording: 0 with `*info` filled, or -1 with `*error`
+// naming the file, the cause and the fix.
+int describe_recording(const RecordingRequest& request, RecordingInfo* info, std::string* error);
+
+// One reader of a described recording: its own file handle.
+struct RecordingReader {
+  const RecordingInfo* info = nullptr;
+  int fd = -1;
+  SNDFILE* sound = nullptr;
+  std::vector<std::uint8_t> bytes;  // raw block buffer
+  std::vector<float> frames;        // WAV block buffer
+
+  RecordingReader() = default;
+  RecordingReader(const RecordingReader&) = delete;
+  RecordingReader& operator=(const RecordingReader&) = delete;
+  ~RecordingReader();
+};
+
+// Opens a reader. 0, or -1 with `*error` set.
+int open_recording_reader(const RecordingInfo& info, RecordingReader* reader, std::string* error);
+
+// Reads pairs first .. first + count - 1 into `out`; positions before the
+// start or past the end of the recording read as zero. 0, or -1 with
+// `*error` set when the file cannot be read.
+int read_recording_pairs(RecordingReader& reader, std::int64_t first, std::size_t count, std::complex<float>* out,
+                         std::string* error);
+
+}  // namespace kdsp

@@ -1,0 +1,113 @@
+#include "radio/io/sigmf_meta.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+namespace kdsp {
+
+namespace {
+
+using Json = nlohmann::json;
+
+struct DatatypeName {
+  const char* name;
+  SampleFormat format;
+};
+
+constexpr DatatypeName SUPPORTED_DATATYPES[] = {
+    {"cu8", SampleFormat::CU8},
+    {"ci8", SampleFormat::CS8},
+    {"ci16_le", SampleFormat::CS16_LE},
+    {"cf32_le", SampleFormat::CF32_LE},
+};
+
+int datatype_format(const std::string& name, SampleFormat* format) {
+  for (const DatatypeName& entry : SUPPORTED_DATATYPES) {
+    if (name == entry.name) {
+      *format = entry.format;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+// A number field that must be finite and positive when present.
+int positive_number(const Json& object, const char* key, double* value, std::string* error) {
+  if (!object.contains(key)) return 0;
+  const Json& field = object[key];
+  if (!field.is_number() || !std::isfinite(field.get<double>()) || field.get<double>() <= 0.0) {
+    *error = std::string(key) + " is " + field.dump() + ", not a positive number";
+    return -1;
+  }
+  *value = field.get<double>();
+  return 0;
+}
+
+int read_global(const Json& global, SigmfMeta* meta, std::string* error) {
+  if (!global.is_object()) {
+    *error = "it has no \"global\" object";
+    return -1;
+  }
+  if (!global.contains("core:datatype") || !global["core:datatype"].is_string()) {
+    *error = "it gives no core:datatype";
+    return -1;
+  }
+  const std::string datatype = global["core:datatype"].get<std::string>();
+  if (datatype_format(datatype, &meta->format) != 0) {
+    *error = "its datatype \"" + datatype + "\" is not supported (kdsp reads complex cu8, ci8, ci16_le and cf32_le)";
+    return -1;
+  }
+  if (global.contains("core:num_channels") &&
+      !(global["core:num_channels"].is_number_integer() && global["core:num_channels"].get<long long>() == 1)) {
+    *error = "it holds " + global["core:num_channels"].dump() + " channels; kdsp reads one";
+    return -1;
+  }
+  return positive_number(global, "core:sample_rate", &meta->sample_rate, error);
+}
+
+void read_first_capture(const Json& document, SigmfMeta* meta) {
+  if (!document.contains("captures")) return;
+  const Json& captures = document["captures"];
+  if (!captures.is_array() || captures.empty() || !captures[0].is_object()) return;
+  const Json& first = captures[0];
+  if (first.contains("core:frequency") && first["core:frequency"].is_number() &&
+      std::isfinite(first["core:frequency"].get<double>())) {
+    meta->has_centre = true;
+    meta->centre_hz = first["core:frequency"].get<double>();
+  }
+}
+
+}  // namespace
+
+int parse_sigmf_meta(std::string_view json_text, SigmfMeta* meta, std::string* error) {
+  Json document = Json::parse(json_text.begin(), json_text.end(), nullptr, false);
+  if (document.is_discarded() || !document.is_object()) {
+    *error = "it is not a JSON object";
+    return -1;
+  }
+  SigmfMeta parsed;
+  if (read_global(document.contains("global") ? document["global"] : Json(), &parsed, error) != 0) return -1;
+  read_first_capture(document, &parsed);
+  *meta = parsed;
+  return 0;
+}
+
+std::string sigmf_meta_text(const SigmfMeta& meta) {
+  const auto entry = std::find_if(std::begin(SUPPORTED_DATATYPES), std::end(SUPPORTED_DATATYPES),
+                                  [&](const DatatypeName& datatype) { return datatype.format == meta.format; });
+  nlohmann::ordered_json text;
+  text["global"]["core:datatype"] = entry->name;
+  text["global"]["core:sample_rate"] = meta.sample_rate;
+  text["global"]["core:num_channels"] = 1;
+  text["global"]["core:version"] = "1.0.0";
+  nlohmann::ordered_json capture;
+  capture["core:sample_start"] = 0;
+  if (meta.has_centre) capture["core:frequency"] = meta.centre_hz;
+  text["captures"] = nlohmann::ordered_json::array({capture});
+  text["annotations"] = nlohmann::ordered_json::array();
+  return text.dump(2) + "\n";
+}
+
+}  // namespace kdsp

@@ -1,0 +1,72 @@
+#include "radio/kernel/kernel_source.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "radio/io/regular_file.h"
+#include "radio/kernel/assembler.h"
+#include "radio/kernel/core_run.h"
+
+namespace kdsp {
+
+namespace {
+
+// The same bound as kdsp-as: any kernel written by hand or by a generator.
+constexpr std::uint64_t MAX_KERNEL_FILE_BYTES = 64ull << 20;
+constexpr const char* PLACED_OFFSET_NAME = "OFFSET_HZ";
+
+bool is_source(const std::string& path) { return path.size() >= 5 && path.compare(path.size() - 5, 5, ".kasm") == 0; }
+
+int assemble(const std::string& path, std::string_view text, const std::vector<std::string>& definitions,
+             std::int32_t placed_offset_hz, std::vector<std::uint8_t>* image, std::string* error) {
+  std::vector<AsmDefinition> constants{{PLACED_OFFSET_NAME, placed_offset_hz}};
+  for (const std::string& definition : definitions) {
+    AsmDefinition parsed;
+    std::string cause;
+    if (parse_asm_definition(definition, &parsed, &cause) != 0) {
+      *error = "-D " + cause;
+      return -1;
+    }
+    constants.push_back(std::move(parsed));
+  }
+  AsmProgram program;
+  std::vector<AsmDiagnostic> diagnostics;
+  if (assemble_text(text, &program, &diagnostics, constants) != 0) {
+    *error = "kernel source '" + path + "' has errors:";
+    for (const AsmDiagnostic& d : diagnostics) {
+      *error += "\n" + path + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": " + d.message;
+    }
+    return -1;
+  }
+  *image = kernel_file_bytes(program);
+  return 0;
+}
+
+}  // namespace
+
+int load_kernel(const std::string& path, const std::vector<std::string>& definitions, std::int32_t placed_offset_hz,
+                std::vector<std::uint8_t>* image, std::string* error) {
+  if (path.empty()) {
+    *image = builtin_kernel_bytes(placed_offset_hz);
+    return 0;
+  }
+  std::vector<std::uint8_t> bytes;
+  if (read_regular_file(path.c_str(), MAX_KERNEL_FILE_BYTES, &bytes) != 0) {
+    *error = "kernel '" + path + "' cannot be read (missing, unreadable, not a regular file, or too long)";
+    return -1;
+  }
+  if (is_source(path)) {
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return assemble(path, text, definitions, placed_offset_hz, image, error);
+  }
+  std::string reason;
+  if (check_kernel_bytes(bytes, &reason) != 0) {
+    *error = "kernel '" + path + "' is not a valid kernel image (" + reason +
+             "); a source file must end in .kasm to be assembled";
+    return -1;
+  }
+  *image = std::move(bytes);
+  return 0;
+}
+
+}  // namespace kdsp

@@ -1,0 +1,59 @@
+#include "radio/spectrum/channel_search.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "radio/spectrum/channel_finder.h"
+#include "radio/spectrum/recording_spectrum.h"
+
+namespace kdsp {
+
+namespace {
+
+// The spectrum of the whole recording when it is short, else of equal
+// stretches spread over it, each a whole number of frame hops.
+int search_spectrum(const RecordingInfo& recording, std::size_t fft_size, CaptureSpectrum* spectrum,
+                    std::string* error) {
+  RecordingReader reader;
+  if (open_recording_reader(recording, &reader, error) != 0) return -1;
+  SpectrumAccumulator accumulator;
+  start_spectrum(&accumulator, recording.sample_rate, fft_size, recording.pair_count, 0);
+  const std::uint64_t total = recording.pair_count;
+  if (total <= SEARCH_MAX_PAIRS) {
+    if (add_recording_stretch(reader, 0, total, &accumulator, error) != 0) return -1;
+  } else {
+    const std::size_t hop = fft_size / 2;
+    const std::size_t stretch = std::max(SEARCH_MAX_PAIRS / SEARCH_STRETCHES / hop, std::size_t{3}) * hop;
+    for (std::size_t s = 0; s < SEARCH_STRETCHES; ++s) {
+      const std::uint64_t first = (total - stretch) * s / (SEARCH_STRETCHES - 1);
+      if (add_recording_stretch(reader, first, stretch, &accumulator, error) != 0) return -1;
+    }
+  }
+  *spectrum = finish_spectrum(&accumulator);
+  return 0;
+}
+
+}  // namespace
+
+int find_strongest_channel(const RecordingInfo& recording, double reach_hz, FoundChoice* choice, std::string* error) {
+  const std::size_t fft_size = scan_fft_size(recording.sample_rate);
+  if (recording.pair_count < 8 * fft_size) {
+    *error = "'" + recording.path + "' is too short to search for a channel; give --offset or --freq";
+    return -1;
+  }
+  CaptureSpectrum spectrum;
+  if (search_spectrum(recording, fft_size, &spectrum, error) != 0) return -1;
+  const double floor_power = noise_floor_power(spectrum.average_power);
+  // Strongest first: the first one a channel can use is the choice.
+  for (const FoundChannel& channel : find_channels(spectrum, floor_power, DEFAULT_THRESHOLD_DB)) {
+    if (std::fabs(channel.offset_hz) > reach_hz) continue;
+    choice->offset_hz = channel.offset_hz;
+    choice->cnr_db = channel.cnr_db;
+    return 0;
+  }
+  *error = "no channel stands " + std::to_string(static_cast<int>(DEFAULT_THRESHOLD_DB)) + " dB above the noise in '" +
+           recording.path + "'; give --offset or --freq";
+  return -1;
+}
+
+}  // namespace kdsp

@@ -1,0 +1,145 @@
+#include "radio/traffic/band_plan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "radio/chain/capture_filter.h"
+#include "radio/chain/front_end.h"
+#include "radio/kernel/kernel_source.h"
+#include "radio/spectrum/channel_survey.h"
+#include "radio/traffic/output_folder.h"
+
+namespace kdsp {
+
+namespace {
+
+constexpr double CHANNEL_HALF_WIDTH_HZ = 12500.0;
+
+std::string hz_text(double hz) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.0f Hz", hz);
+  return text;
+}
+
+double channel_reach_hz(const RecordingInfo& recording) { return recording.sample_rate / 2.0 - CHANNEL_HALF_WIDTH_HZ; }
+
+// --channels as offsets: a value beyond half the rate is an absolute frequency.
+int listed_offsets(const std::vector<double>& values, const RecordingInfo& recording, std::vector<double>* offsets,
+                   std::string* error) {
+  for (double value : values) {
+    double offset = value;
+    if (std::fabs(value) > recording.sample_rate / 2.0) {
+      if (!recording.centre_hz) {
+        *error = "--channels " + hz_text(value) + " is a frequency, and the centre of '" + recording.path +
+                 "' is not known; add --center HZ, or give offsets";
+        return -1;
+      }
+      offset = value - *recording.centre_hz;
+    }
+    if (std::fabs(offset) > channel_reach_hz(recording)) {
+      *error = "the channel at offset " + hz_text(offset) + " is outside the band of '" + recording.path + "' (" +
+               recording.description + ": offsets from " + hz_text(-channel_reach_hz(recording)) + " to " +
+               hz_text(channel_reach_hz(recording)) + "); choose channels inside it";
+      return -1;
+    }
+    offsets->push_back(offset);
+  }
+  return 0;
+}
+
+// Found channels moved onto the raster (of absolute frequencies when the
+// centre is known), each raster step once.
+std::vector<double> snapped_offsets(const std::vector<double>& offsets, const RecordingInfo& recording,
+                                    double raster_hz) {
+  std::vector<double> snapped;
+  const double centre = recording.centre_hz.value_or(0.0);
+  for (double offset : offsets) {
+    const double on_raster = std::round((centre + offset) / raster_hz) * raster_hz - centre;
+    if (std::fabs(on_raster) > channel_reach_hz(recording)) continue;
+    if (std::none_of(snapped.begin(), snapped.end(), [&](double other) { return std::fabs(other - on_raster) < 1.0; }))
+      snapped.push_back(on_raster);
+  }
+  std::sort(snapped.begin(), snapped.end());
+  return snapped;
+}
+
+// The band the squelch reads of each channel: half the gap to the nearest
+// neighbour, at most half of a 25 kHz channel.
+double measured_half_width_hz(const std::vector<double>& offsets, double raster_hz) {
+  double half = CHANNEL_HALF_WIDTH_HZ;
+  if (raster_hz > 0.0) half = std::min(half, raster_hz / 2.0);
+  for (std::size_t i = 1; i < offsets.size(); ++i) half = std::min(half, (offsets[i] - offsets[i - 1]) / 2.0);
+  return std::max(half, 2500.0);
+}
+
+// The width each channel's captures are filtered to before the core: the
+// --bandwidth asked for, else the band the squelch reads when a neighbour
+// lies closer than the voice chain's own filter reaches; 0 for none.
+double capture_filter_width_hz(double asked_width_hz, double half_width_hz) {
+  const double width = asked_width_hz > 0.0 ? asked_width_hz : 2.0 * half_width_hz;
+  return width < VOICE_CHAIN_CHANNEL_WIDTH_HZ ? width : 0.0;
+}
+
+int choose_channels(const BandRequest& request, const RecordingInfo& recording, std::vector<double>* offsets,
+                    std::string* error) {
+  if (!request.channel_values.empty()) return listed_offsets(request.channel_values, recording, offsets, error);
+  std::vector<SurveyedChannel> found;
+  if (survey_channels(recording, channel_reach_hz(recording), &found, error) != 0) return -1;
+  for (const SurveyedChannel& channel : found) offsets->push_back(std::round(channel.offset_hz));
+  if (request.raster_hz > 0.0) *offsets = snapped_offsets(*offsets, recording, request.raster_hz);
+  return 0;
+}
+
+// Each channel's kernel, made before any work so that a mistake in a kernel
+// source stops the run at once.
+int load_kernels(const BandRequest& request, const ChannelizerPlan& split,
+                 std::vector<std::vector<std::uint8_t>>* kernels, std::string* error) {
+  for (const ChannelPlacement& channel : split.channels) {
+    kernels->emplace_back();
+    if (load_kernel(request.kernel_path, request.definitions, channel.placed_offset_hz, &kernels->back(), error) != 0)
+      return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int plan_band(const BandRequest& request, BandPlan* plan, std::string* error) {
+  BandPlan made;
+  made.request = request;
+  if (describe_recording(request.recording, &made.recording, error) != 0) return -1;
+  if (prepare_output_folder(request.output_dir, request.force, request.csv, error) != 0) return -1;
+  if (choose_channels(request, made.recording, &made.offsets_hz, error) != 0) return -1;
+  made.half_width_hz = measured_half_width_hz(made.offsets_hz, request.raster_hz);
+  made.filter_width_hz = capture_filter_width_hz(request.channel_width_hz, made.half_width_hz);
+  made.split =
+      plan_channelizer(made.recording.sample_rate, made.recording.pair_count, made.offsets_hz, made.half_width_hz);
+  if (load_kernels(request, made.split, &made.kernels, error) != 0) return -1;
+  for (const ChannelPlacement& channel : made.split.channels) {
+    made.filters.push_back(made.filter_width_hz > 0.0
+                               ? channel_filter_taps(made.filter_width_hz, channel.placed_offset_hz)
+                               : std::vector<std::complex<float>>{});
+  }
+  *plan = std::move(made);
+  return 0;
+}
+
+std::optional<double> channel_frequency(const BandPlan& plan, std::size_t channel) {
+  if (!plan.recording.centre_hz) return std::nullopt;
+  return *plan.recording.centre_hz + plan.split.channels[channel].offset_hz;
+}
+
+std::string band_channels_text(const BandPlan& plan) {
+  const std::vector<double>& offsets = plan.offsets_hz;
+  std::string list;
+  for (double offset : offsets) {
+    list += list.empty() ? " " : ", ";
+    list += plan.recording.centre_hz ? hz_text(*plan.recording.centre_hz + offset) : "offset " + hz_text(offset);
+  }
+  if (plan.filter_width_hz > 0.0 && !offsets.empty()) list += "; each filtered to " + hz_text(plan.filter_width_hz);
+  return std::to_string(offsets.size()) + " channel" + (offsets.size() == 1 ? "" : "s") +
+         (offsets.empty() ? " found" : ":" + list);
+}
+
+}  // namespace kdsp

@@ -1,0 +1,63 @@
+// What kdsp-rx --all will do, decided before any work: the recording, the
+// channels (listed, or found and put on a raster), the band the squelch reads
+// of each, the filter each capture gets, the split of the band, and the
+// kernel every channel runs. Every refusal that can be known before the work
+// is made here.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "radio/chain/after_demod.h"
+#include "radio/chain/channelizer.h"
+#include "radio/io/recording.h"
+
+namespace kdsp {
+
+// Noise alone stays far below this (a window of noise measures below -5 dB);
+// FM voice is readable from about 10 dB.
+inline constexpr double DEFAULT_ALL_SQUELCH_DB = 6.0;
+
+// What the user asked for.
+struct BandRequest {
+  RecordingRequest recording;
+  std::vector<double> channel_values;  // offsets, or absolute frequencies; empty: find them
+  double raster_hz = 0.0;              // 0: none
+  double channel_width_hz = 0.0;       // --bandwidth; 0: narrowed to the gap only where needed
+  std::string kernel_path;             // empty: the built-in kernel
+  std::vector<std::string> definitions;
+  double squelch_db = DEFAULT_ALL_SQUELCH_DB;
+  AfterDemod after;
+  std::string output_dir;
+  std::string pieces_dir;  // empty: pieces are not kept
+  bool force = false;
+  bool csv = false;
+  unsigned threads = 1;
+};
+
+struct BandPlan {
+  BandRequest request;
+  RecordingInfo recording;
+  std::vector<double> offsets_hz;  // the channels, lowest first as chosen
+  double half_width_hz = 0.0;      // the band the squelch reads either side of a channel
+  double filter_width_hz = 0.0;    // 0: captures go to the core unfiltered
+  ChannelizerPlan split;
+  std::vector<std::vector<std::uint8_t>> kernels;         // by channel
+  std::vector<std::vector<std::complex<float>>> filters;  // by channel; empty: none
+};
+
+// Describes the recording, prepares the output folder, chooses the channels
+// and plans the split. 0 with
+// `*plan` filled, or -1 with `*error` naming the cause and the fix.
+int plan_band(const BandRequest& request, BandPlan* plan, std::string* error);
+
+// The frequency of channel `channel`, when the recording's centre is known.
+std::optional<double> channel_frequency(const BandPlan& plan, std::size_t channel);
+
+// "4 channels: 144650000 Hz, ...; each filtered to 12500 Hz", for the user.
+std::string band_channels_text(const BandPlan& plan);
+
+}  // namespace kdsp

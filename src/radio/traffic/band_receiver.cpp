@@ -1,0 +1,252 @@
+#include "radio/traffic/band_receiver.h"
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "radio/base/work_pool.h"
+#include "radio/chain/capture_filter.h"
+#include "radio/kernel/core_run.h"
+#include "radio/kernel/piece_join.h"
+#include "radio/traffic/output_folder.h"
+#include "radio/traffic/transmission_record.h"
+#include "radio/traffic/transmission_tracker.h"
+
+namespace kdsp {
+
+namespace {
+
+// A transmission between its opening and its WAV: the pieces' WAVs as the
+// core runs them, and what the tracker says when it closes.
+struct Assembly {
+  std::string name;
+  std::vector<std::vector<std::uint8_t>> wavs;  // by piece
+  std::size_t pieces_done = 0;
+  bool closed = false;
+  ClosedTransmission info;
+};
+
+// What the workers share; everything but the channelizer's work and the
+// trackers (which only the ordered stage touches) under the pool's lock.
+struct BandRun {
+  const BandPlan* plan = nullptr;
+  BandProgress* progress = nullptr;
+  WorkPool pool;
+  Channelizer split;
+  std::vector<TransmissionTracker> trackers;
+  TrackerOutput tracker_output;
+  std::size_t max_queue = 1;
+
+  std::deque<PieceWork> queue;
+  bool trackers_finished = false;
+  std::map<std::uint64_t, Assembly> assemblies;
+  std::uint64_t next_number = 0;
+  std::vector<TransmissionEntry> entries;
+};
+
+std::string base_name(const std::string& file) { return file.substr(0, file.size() - 4); }
+
+// Joins a closed transmission's pieces and writes its WAV.
+int write_transmission(const BandPlan& plan, Assembly& done, std::string* cause) {
+  std::vector<std::uint8_t> joined;
+  if (join_piece_wavs(done.info.pieces, done.wavs, &joined, cause) != 0) return -1;
+  done.wavs.clear();
+  apply_after_demod(plan.request.after, CORE_AUDIO_RATE,
+                    std::span<std::uint8_t>(joined).subspan(CORE_WAV_HEADER_BYTES));
+  const std::string path = plan.request.output_dir + "/" + done.name;
+  if (!plan.request.force && path_exists(path)) {
+    *cause = "'" + path + "' is already there; give --force to replace it, or another -O directory";
+    return -1;
+  }
+  if (write_output_file(path.c_str(), joined) != 0) {
+    *cause = "'" + path + "' could not be written";
+    return -1;
+  }
+  return 0;
+}
+
+// Called with the lock held: takes the transmission out once it is whole.
+bool take_if_whole(BandRun& run, std::uint64_t number, Assembly* whole) {
+  auto found = run.assemblies.find(number);
+  if (found == run.assemblies.end() || !found->second.closed ||
+      found->second.pieces_done < found->second.info.pieces.size()) {
+    return false;
+  }
+  *whole = std::move(found->second);
+  run.assemblies.erase(found);
+  return true;
+}
+
+int finish_whole(BandRun& run, Assembly& whole, std::string* error) {
+  if (write_transmission(*run.plan, whole, error) != 0) return -1;
+  TransmissionEntry entry;
+  entry.offset_hz = run.plan->split.channels[whole.info.channel].offset_hz;
+  entry.frequency_hz = channel_frequency(*run.plan, whole.info.channel);
+  entry.start_s = static_cast<double>(whole.info.start_pair) / CORE_PAIR_RATE;
+  entry.end_s = static_cast<double>(whole.info.end_pair) / CORE_PAIR_RATE;
+  entry.level_db = whole.info.level_db;
+  entry.file = whole.name;
+  run.pool.update([&] { run.entries.push_back(entry); });
+  ++run.progress->written;
+  return 0;
+}
+
+int run_piece(BandRun& run, PieceWork& work, std::string* error) {
+  const BandPlan& plan = *run.plan;
+  std::vector<std::uint8_t> wav;
+  const std::vector<std::complex<float>>& filter = plan.filters[work.channel];
+  if (!filter.empty() && filter_capture(filter, &work.capture, error) != 0) return -1;
+  if (run_kernel_on_capture(plan.kernels[work.channel], reinterpret_cast<const float*>(work.capture.data()),
+                            work.capture.size(), &wav, error) != 0) {
+    return -1;
+  }
+  if (!plan.request.pieces_dir.empty()) {
+    std::string name;
+    run.pool.update([&] { name = run.assemblies[work.transmission].name; });
+    if (keep_piece(plan.request.pieces_dir, base_name(name) + ".", work.piece, work.capture, wav, error) != 0) {
+      return -1;
+    }
+  }
+  work.capture = {};
+  Assembly whole;
+  bool is_whole = false;
+  run.pool.update([&] {
+    Assembly& assembly = run.assemblies[work.transmission];
+    if (assembly.wavs.size() <= work.piece) assembly.wavs.resize(work.piece + 1);
+    assembly.wavs[work.piece] = std::move(wav);
+    ++assembly.pieces_done;
+    is_whole = take_if_whole(run, work.transmission, &whole);
+  });
+  return is_whole ? finish_whole(run, whole, error) : 0;
+}
+
+int closed_transmission(BandRun& run, ClosedTransmission&& done) {
+  Assembly whole;
+  bool is_whole = false;
+  run.pool.update([&] {
+    Assembly& assembly = run.assemblies[done.transmission];
+    assembly.info = std::move(done);
+    assembly.closed = true;
+    is_whole = take_if_whole(run, assembly.info.transmission, &whole);
+  });
+  if (!is_whole) return 0;
+  std::string error;
+  if (finish_whole(run, whole, &error) == 0) return 0;
+  run.pool.fail(error);
+  return -1;
+}
+
+std::uint64_t open_transmission(BandRun& run, std::size_t channel, std::uint64_t start_pair) {
+  std::uint64_t number = 0;
+  run.pool.update([&] {
+    number = run.next_number++;
+    run.assemblies[number].name =
+        transmission_file_name(run.plan->split.channels[channel].offset_hz, channel_frequency(*run.plan, channel),
+                               static_cast<double>(start_pair) / CORE_PAIR_RATE);
+  });
+  return number;
+}
+
+// The ordered stage: the next block to every channel's tracker, and once
+// every capture is whole, the trackers closed.
+int hand_on_next_block(BandRun& run, std::string* error) {
+  const int handed = run.split.hand_on(
+      [&](std::size_t channel, const std::complex<float>* pairs, std::size_t count, std::string* cause) {
+        if (run.trackers[channel].feed(pairs, count) == 0) return 0;
+        *cause = "stopped";
+        return -1;
+      },
+      error);
+  if (handed != 0) {
+    *error = "'" + run.plan->recording.path + "': " + *error;
+    return -1;
+  }
+  bool finished = false;
+  run.pool.update([&] {
+    run.split.block_handed_on();
+    finished = run.split.finished();
+  });
+  run.progress->input_done = run.split.input_done();
+  if (!finished) return 0;
+  for (TransmissionTracker& tracker : run.trackers) {
+    if (tracker.finish() != 0) {
+      *error = "stopped";
+      return -1;
+    }
+  }
+  run.pool.update([&] { run.trackers_finished = true; });
+  return 0;
+}
+
+PoolTask core_task(BandRun& run) {
+  auto piece = std::make_shared<PieceWork>(std::move(run.queue.front()));
+  run.queue.pop_front();
+  return [&run, piece](unsigned, std::string* error) { return run_piece(run, *piece, error); };
+}
+
+// With the pool's lock held: what a worker does next (see band_receiver.h).
+NextTask pick_task(BandRun& run, unsigned running, PoolTask* task) {
+  if (run.queue.size() >= run.max_queue) {
+    *task = core_task(run);
+    return NextTask::RUN;
+  }
+  if (run.split.can_hand_on()) {
+    run.split.take_hand_on();
+    *task = [&run](unsigned, std::string* error) { return hand_on_next_block(run, error); };
+    return NextTask::RUN;
+  }
+  if (run.split.can_split()) {
+    const std::uint64_t block = run.split.take_block_to_split();
+    *task = [&run, block](unsigned worker, std::string* error) {
+      if (run.split.split(block, worker, error) != 0) {
+        *error = "'" + run.plan->recording.path + "': " + *error;
+        return -1;
+      }
+      run.pool.update([&] { run.split.block_split(block); });
+      return 0;
+    };
+    return NextTask::RUN;
+  }
+  if (!run.queue.empty()) {
+    *task = core_task(run);
+    return NextTask::RUN;
+  }
+  const bool all_done = (run.trackers_finished || run.plan->split.channels.empty()) && running == 0;
+  return all_done ? NextTask::DONE : NextTask::WAIT;
+}
+
+}  // namespace
+
+int receive_band(const BandPlan& plan, BandProgress* progress, std::size_t* written, std::string* error) {
+  auto run = std::make_unique<BandRun>();
+  run->plan = &plan;
+  run->progress = progress;
+  const unsigned threads = std::max(1u, plan.request.threads);
+  run->max_queue = threads;
+  if (run->split.open(plan.split, plan.recording, threads, error) != 0) return -1;
+
+  TrackerSettings settings;
+  settings.threshold_db = plan.request.squelch_db;
+  BandRun& r = *run;
+  r.tracker_output.next_transmission = [&r](std::size_t channel, std::uint64_t start) {
+    return open_transmission(r, channel, start);
+  };
+  r.tracker_output.piece = [&r](PieceWork&& piece) {
+    r.pool.update([&] { r.queue.push_back(std::move(piece)); });
+    return 0;
+  };
+  r.tracker_output.closed = [&r](ClosedTransmission&& done) { return closed_transmission(r, std::move(done)); };
+  r.trackers.reserve(plan.split.channels.size());
+  for (std::size_t c = 0; c < plan.split.channels.size(); ++c) {
+    r.trackers.emplace_back(c, plan.split.channels[c].bands, settings, &r.tracker_output);
+  }
+  const TaskPicker pick = [&r](unsigned running, PoolTask* task) { return pick_task(r, running, task); };
+  if (r.pool.run(threads, pick, error) != 0) return -1;
+  progress->input_done = plan.recording.pair_count;
+  if (write_transmission_record(plan.request.output_dir, plan.request.csv, r.entries, error) != 0) return -1;
+  *written = r.entries.size();
+  return 0;
+}
+
+}  // namespace kdsp

@@ -1,0 +1,218 @@
+#include "radio/traffic/receive.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+
+#include "radio/base/work_pool.h"
+#include "radio/kernel/core_run.h"
+#include "radio/kernel/piece_join.h"
+
+namespace kdsp {
+
+namespace {
+
+struct PieceFailure {
+  std::size_t piece = 0;
+  std::string message;
+};
+
+// The joined audio delivered in recording order as pieces finish: the header
+// with piece 1, then each piece's kept samples once those before it are out.
+// A piece that finishes early waits here, holding only its kept samples.
+struct StreamedJoin {
+  OutputStream* stream = nullptr;
+  std::uint64_t total_samples = 0;
+  std::size_t next_piece = 0;
+  std::map<std::size_t, std::vector<std::uint8_t>> waiting;
+  bool failed = false;
+};
+
+// What the workers share, under the pool's lock but for each piece's own
+// part of the joined audio and of the squelch windows.
+struct SharedRun {
+  const ReceiveJob* job = nullptr;
+  ReceiveProgress* progress = nullptr;
+  WorkPool pool;
+  std::vector<std::unique_ptr<RecordingReader>> readers;  // by worker, opened on its first piece
+  std::uint8_t* joined_samples = nullptr;                 // in memory: 16-bit little-endian samples after the header
+  StreamedJoin* streamed = nullptr;                       // else streamed
+  std::size_t next_piece = 0;
+  std::vector<PieceFailure> failures;
+  std::vector<double> window_cnr;  // with --squelch: each piece fills its own windows
+};
+
+// Measures the squelch windows of a piece, on its capture or, behind a
+// channel filter, on the capture converted without the filter.
+int measure_squelch(SharedRun& run, RecordingReader& reader, const Piece& piece, const std::complex<float>* capture,
+                    std::string* cause) {
+  const SquelchPlan& squelch = *run.job->squelch;
+  if (!squelch.measure_unfiltered) {
+    measure_piece_windows(squelch, piece, capture, &run.window_cnr);
+    return 0;
+  }
+  std::vector<std::complex<float>> unfiltered(piece.pair_count);
+  if (convert_span(squelch.unfiltered, reader, piece.first_pair, piece.pair_count, unfiltered.data(), cause) != 0) {
+    return -1;
+  }
+  measure_piece_windows(squelch, piece, unfiltered.data(), &run.window_cnr);
+  return 0;
+}
+
+std::string seconds_text(std::uint64_t pairs) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(pairs) / CORE_PAIR_RATE);
+  return text;
+}
+
+std::string piece_failure_text(const ReceiveJob& job, std::size_t index, const std::string& cause) {
+  if (job.pieces.size() == 1) return cause;
+  const Piece& piece = job.pieces[index];
+  return "piece " + std::to_string(index + 1) + " of " + std::to_string(job.pieces.size()) + " (" +
+         seconds_text(piece.first_pair) + " to " + seconds_text(piece.first_pair + piece.pair_count) + "): " + cause;
+}
+
+// With the pool's lock held: appends what may go out now: piece `index`'s
+// kept samples (after the header when it is the first piece) if every piece
+// before it is out, then any waiting pieces that follow it; else keeps a
+// copy for later.
+int deliver_in_order(StreamedJoin& join, std::size_t index, std::span<const std::uint8_t> kept, std::string* cause) {
+  if (join.failed) return -1;
+  if (index != join.next_piece) {
+    join.waiting.emplace(index, std::vector<std::uint8_t>(kept.begin(), kept.end()));
+    return 0;
+  }
+  bool written = true;
+  if (index == 0) {
+    std::vector<std::uint8_t> header(CORE_WAV_HEADER_BYTES);
+    write_joined_wav_header(header.data(), join.total_samples);
+    written = append_streamed_output(join.stream, header) == 0;
+  }
+  written = written && append_streamed_output(join.stream, kept) == 0;
+  ++join.next_piece;
+  for (auto next = join.waiting.find(join.next_piece); written && next != join.waiting.end();
+       next = join.waiting.find(join.next_piece)) {
+    written = append_streamed_output(join.stream, next->second) == 0;
+    join.waiting.erase(next);
+    ++join.next_piece;
+  }
+  if (!written) {
+    join.failed = true;
+    *cause = "the WAV could not be written";
+    return -1;
+  }
+  return 0;
+}
+
+RecordingReader* worker_reader(SharedRun& run, unsigned worker, std::string* cause) {
+  std::unique_ptr<RecordingReader>& reader = run.readers[worker];
+  if (!reader) {
+    auto opened = std::make_unique<RecordingReader>();
+    if (open_recording_reader(*run.job->recording, opened.get(), cause) != 0) return nullptr;
+    reader = std::move(opened);
+  }
+  return reader.get();
+}
+
+// Converts one piece, runs the core on it, and hands its kept audio to the
+// join. 0, or -1 with `*cause` set.
+int run_piece(SharedRun& run, unsigned worker, std::size_t index, std::string* cause) {
+  const ReceiveJob& job = *run.job;
+  const Piece& piece = job.pieces[index];
+  RecordingReader* reader = worker_reader(run, worker, cause);
+  if (reader == nullptr) return -1;
+  std::unique_ptr<std::complex<float>[]> capture(new (std::nothrow) std::complex<float>[piece.pair_count]);
+  if (!capture) {
+    *cause = "out of memory";
+    return -1;
+  }
+  if (convert_span(job.front_end, *reader, piece.first_pair, piece.pair_count, capture.get(), cause) != 0) return -1;
+  if (job.squelch && measure_squelch(run, *reader, piece, capture.get(), cause) != 0) return -1;
+  run.progress->pairs_done += piece.pair_count;
+  std::vector<std::uint8_t> wav;
+  if (run_kernel_on_capture(job.kernel_image, reinterpret_cast<const float*>(capture.get()), piece.pair_count, &wav,
+                            cause) != 0) {
+    return -1;
+  }
+  const std::span<const std::complex<float>> pairs(capture.get(), piece.pair_count);
+  if (!job.pieces_dir.empty() && keep_piece(job.pieces_dir, "", index, pairs, wav, cause) != 0) return -1;
+  capture.reset();
+  std::span<const std::uint8_t> kept;
+  if (kept_piece_samples(piece, wav, &kept, cause) != 0) return -1;
+  if (run.streamed == nullptr) {
+    std::memcpy(run.joined_samples + 2 * piece.keep_begin, kept.data(), kept.size());
+    return 0;
+  }
+  int delivered = 0;
+  run.pool.update([&] { delivered = deliver_in_order(*run.streamed, index, kept, cause); });
+  return delivered;
+}
+
+// With the pool's lock held: the next piece, until every piece is taken.
+NextTask pick_piece(SharedRun& run, unsigned running, PoolTask* task) {
+  if (run.next_piece < run.job->pieces.size()) {
+    const std::size_t index = run.next_piece++;
+    *task = [&run, index](unsigned worker, std::string* error) {
+      std::string cause;
+      if (run_piece(run, worker, index, &cause) == 0) return 0;
+      *error = piece_failure_text(*run.job, index, cause);
+      run.pool.update([&] { run.failures.push_back({index, *error}); });
+      return -1;
+    };
+    return NextTask::RUN;
+  }
+  return running == 0 ? NextTask::DONE : NextTask::WAIT;
+}
+
+}  // namespace
+
+int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, OutputStream* stream,
+                    std::vector<std::uint8_t>* wav, std::string* error) {
+  const std::uint64_t total_samples = job.pieces.back().keep_end;
+  if (total_samples > CORE_WAV_MAX_SAMPLES) {
+    *error = "the recording is too long for one WAV file (at most " +
+             std::to_string(CORE_WAV_MAX_SAMPLES / CORE_AUDIO_RATE / 3600) + " hours of audio)";
+    return -1;
+  }
+  std::vector<std::uint8_t> joined;
+  StreamedJoin streamed;
+  auto run = std::make_unique<SharedRun>();
+  run->job = &job;
+  run->progress = progress;
+  if (stream != nullptr) {
+    streamed.stream = stream;
+    streamed.total_samples = total_samples;
+    run->streamed = &streamed;
+  } else {
+    joined.resize(CORE_WAV_HEADER_BYTES + 2 * total_samples);
+    run->joined_samples = joined.data() + CORE_WAV_HEADER_BYTES;
+  }
+  if (job.squelch) run->window_cnr.assign(squelch_window_count(job.front_end.output_pair_count), std::nan(""));
+  const unsigned threads = std::clamp<unsigned>(job.threads, 1, static_cast<unsigned>(job.pieces.size()));
+  run->readers.resize(threads);
+  SharedRun& r = *run;
+  const TaskPicker pick = [&r](unsigned running, PoolTask* task) { return pick_piece(r, running, task); };
+  std::string pool_error;
+  if (r.pool.run(threads, pick, &pool_error) != 0) {
+    // Pieces fail independently; the earliest in the recording is reported,
+    // whichever worker met it first.
+    const auto first = std::min_element(r.failures.begin(), r.failures.end(),
+                                        [](const PieceFailure& a, const PieceFailure& b) { return a.piece < b.piece; });
+    *error = first != r.failures.end() ? first->message : pool_error;
+    return streamed.failed ? RECEIVE_OUTPUT_FAILED : -1;
+  }
+  if (stream != nullptr) return 0;
+  if (job.squelch) {
+    mute_closed_windows(*job.squelch, r.window_cnr, std::span<std::uint8_t>(joined).subspan(CORE_WAV_HEADER_BYTES));
+  }
+  write_joined_wav_header(joined.data(), total_samples);
+  *wav = std::move(joined);
+  return 0;
+}
+
+}  // namespace kdsp

@@ -1,0 +1,51 @@
+// One channel of a recording to one WAV: the pieces are converted by the
+// front end and run through the core side by side, and their audio joined.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "radio/chain/front_end.h"
+#include "radio/chain/squelch_audio.h"
+#include "radio/io/recording.h"
+#include "radio/kernel/core_run.h"
+#include "radio/kernel/piece_plan.h"
+
+namespace kdsp {
+
+struct ReceiveJob {
+  const RecordingInfo* recording = nullptr;
+  FrontEndPlan front_end;
+  std::vector<std::uint8_t> kernel_image;
+  std::vector<Piece> pieces;
+  unsigned threads = 1;
+  // Non-empty: each piece's capture and WAV are also written there, as
+  // piece-NNN.iq and piece-NNN.wav, for checking a piece against kdsp.
+  std::string pieces_dir;
+  // --squelch: the audio is muted where the channel is not above the noise.
+  std::optional<SquelchPlan> squelch;
+};
+
+// Capture pairs converted so far, for a progress display on another thread.
+struct ReceiveProgress {
+  std::atomic<std::uint64_t> pairs_done{0};
+};
+
+// What receive_channel returns when appending to the output failed.
+inline constexpr int RECEIVE_OUTPUT_FAILED = -2;
+
+// Runs every piece and joins the audio into one WAV: appended to `stream` in
+// recording order as the pieces finish, so that memory does not grow with
+// the recording's length, or, with a null `stream`, built whole in `*wav`
+// (the squelch mutes the whole joined audio, so it needs a null `stream`).
+// The bytes are the same either way and for any number of threads. 0, or -1
+// with `*error` naming the first failing piece (in recording order) and its
+// cause, or RECEIVE_OUTPUT_FAILED when the stream could not take the audio.
+int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, OutputStream* stream,
+                    std::vector<std::uint8_t>* wav, std::string* error);
+
+}  // namespace kdsp
