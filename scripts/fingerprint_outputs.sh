@@ -7,9 +7,13 @@
 #   ... change, rebuild ...
 #   scripts/fingerprint_outputs.sh BUILD_DIR > after.txt; diff before.txt after.txt
 # The recordings are synthesized by the build's own kdsp-synth, so its bytes
-# are compared too. Exit statuses of the runs are part of the listing.
+# are compared too; with RECORDINGS (a folder this script filled before, with
+# KEEP_RECORDINGS=DIR) the same recordings are read instead, to compare the
+# readers alone across a change in the synthesizer. Exit statuses of the runs
+# are part of the listing.
 set -uo pipefail
-build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
+build=$(cd "${1:?usage: $0 BUILD_DIR [RECORDINGS]}" && pwd)
+recordings=${2:+$(cd "$2" && pwd)}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -25,6 +29,9 @@ run() {  # name, command...: the status of one run, and what it printed
   echo "status $name $?"
 }
 
+if [[ -n $recordings ]]; then
+  cp "$recordings"/* .
+else
 run synth-capture "$synth" --audio voice --offset 25000 --cnr 30 --second-offset -40000 \
   --second-audio tone:1500 --seed 1 --duration 8 capture.iq
 run synth-tone "$synth" --audio tone:800 --offset -12500 --cnr 20 --seed 2 --duration 3 tone.iq
@@ -34,6 +41,11 @@ run synth-sigmf "$synth" --keyed-channels 12.5k --key 1:0-10 --duration 10 --rat
   --center 145.5M --cnr 25 pass.sigmf-data
 run synth-cs16 "$synth" --keyed 2 --rate 1.2M --duration 12 --cnr 20 --seed 9 --format cs16 wide.cs16
 run synth-cf32 "$synth" --keyed 3 --rate 240k --duration 8 --cnr 30 --seed 3 --format cf32 core.cf32
+fi
+if [[ -n ${KEEP_RECORDINGS:-} ]]; then
+  mkdir -p "$KEEP_RECORDINGS"
+  cp capture.iq tone.iq truth.json band.cu8 pass.sigmf-data pass.sigmf-meta wide.cs16 core.cf32 "$KEEP_RECORDINGS"/
+fi
 
 run scan-capture "$scan" capture.iq
 run scan-png "$scan" --png band.png --rate 2.4M --center 145.5M band.cu8

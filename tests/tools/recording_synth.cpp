@@ -11,6 +11,8 @@
 #include <random>
 
 #include "base/numbers.h"
+#include "radio/chain/fm_modulator.h"
+#include "radio/io/sample_format.h"
 
 namespace kdsp {
 
@@ -23,7 +25,11 @@ constexpr std::size_t BLOCK_PAIRS = 65536;
 void synthesize(const SynthRecording& recording, const std::function<void(const std::vector<Pair>&)>& sink) {
   std::mt19937 engine(recording.seed);
   std::normal_distribution<double> normal(0.0, recording.noise_rms);
-  std::vector<double> phases(recording.channels.size(), 0.0);
+  std::vector<FmOscillator> oscillators;
+  for (const SynthChannel& channel : recording.channels) {
+    oscillators.push_back(
+        make_fm_oscillator(recording.sample_rate, channel.offset_hz, channel.deviation_hz, channel.amplitude, 0.0));
+  }
   const auto total = static_cast<std::uint64_t>(std::llround(recording.duration_s * recording.sample_rate));
   std::vector<Pair> block;
   for (std::uint64_t start = 0; start < total; start += BLOCK_PAIRS) {
@@ -32,41 +38,12 @@ void synthesize(const SynthRecording& recording, const std::function<void(const 
       const double t = static_cast<double>(start + i) / recording.sample_rate;
       Pair pair{};
       for (std::size_t c = 0; c < recording.channels.size(); ++c) {
-        const SynthChannel& channel = recording.channels[c];
-        pair += std::polar(channel.amplitude, phases[c]);
-        const double hz = channel.offset_hz + channel.deviation_hz * audio_at(channel.audio, t);
-        phases[c] = std::remainder(phases[c] + TWO_PI * hz / recording.sample_rate, TWO_PI);
+        pair += next_fm_pair(oscillators[c], static_cast<float>(audio_at(recording.channels[c].audio, t)));
       }
       if (recording.noise_rms > 0.0) pair += Pair{normal(engine), normal(engine)};
       block[i] = pair;
     }
     sink(block);
-  }
-}
-
-template <typename T>
-void put(std::vector<std::uint8_t>& bytes, T value) {
-  std::uint8_t raw[sizeof(T)];
-  std::memcpy(raw, &value, sizeof(T));  // the tests run on little-endian hosts
-  bytes.insert(bytes.end(), raw, raw + sizeof(T));
-}
-
-double clamp_round(double v, double low, double high) { return std::clamp(std::round(v), low, high); }
-
-void encode(const std::string& format, const std::vector<Pair>& block, std::vector<std::uint8_t>& bytes) {
-  bytes.clear();
-  for (const Pair& pair : block) {
-    for (double v : {pair.real(), pair.imag()}) {
-      if (format == "cu8") {
-        bytes.push_back(static_cast<std::uint8_t>(clamp_round(v * 128.0 + 127.5, 0.0, 255.0)));
-      } else if (format == "cs8") {
-        put(bytes, static_cast<std::int8_t>(clamp_round(v * 128.0, -128.0, 127.0)));
-      } else if (format == "cs16") {
-        put(bytes, static_cast<std::int16_t>(clamp_round(v * 32768.0, -32768.0, 32767.0)));
-      } else {
-        put(bytes, static_cast<float>(v));
-      }
-    }
   }
 }
 
@@ -110,9 +87,12 @@ double audio_at(const ModulatingAudio& audio, double t_s) {
 
 void write_raw_recording(const std::string& path, const std::string& format, const SynthRecording& recording) {
   std::ofstream out(path, std::ios::binary);
+  SampleFormat sample_format = SampleFormat::CF32_LE;
+  parse_sample_format(format, &sample_format);
   std::vector<std::uint8_t> bytes;
   synthesize(recording, [&](const std::vector<Pair>& block) {
-    encode(format, block, bytes);
+    bytes.resize(block.size() * pair_bytes(sample_format));
+    encode_pairs(sample_format, block.data(), block.size(), bytes.data());
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   });
 }
@@ -138,11 +118,9 @@ void write_wav_recording(const std::string& path, int subtype, const SynthRecord
 
 void write_sigmf_recording(const std::string& base, const std::string& datatype, double centre_hz,
                            const SynthRecording& recording) {
-  const std::string format = datatype == "ci8"       ? "cs8"
-                             : datatype == "ci16_le" ? "cs16"
-                             : datatype == "cu8"     ? "cu8"
-                                                     : "cf32";
-  write_raw_recording(base + ".sigmf-data", format, recording);
+  SampleFormat format = SampleFormat::CF32_LE;
+  parse_sigmf_datatype(datatype, &format);
+  write_raw_recording(base + ".sigmf-data", sample_format_name(format), recording);
   std::ofstream meta(base + ".sigmf-meta");
   char text[512];
   std::snprintf(

@@ -2,10 +2,9 @@
 // number of the bank's threads, and those of one bank run straight through
 // the recording; every channel placed where the kernel reaches it at any rate.
 #include "radio/chain/channelizer.h"  // first: liquid.h takes std::complex when it is known
+#include "radio/chain/liquid_owner.h"
 
 #include <gtest/gtest.h>
-#include <liquid/liquid.h>
-
 #include <cmath>
 #include <cstring>
 #include <random>

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/numbers.h"
+#include "radio/chain/fm_modulator.h"
 #include "radio/chain/squelch_gate.h"
 
 namespace kdsp {
@@ -22,14 +23,14 @@ std::vector<std::complex<float>> window_of(const std::vector<std::pair<double, d
   std::mt19937 engine(seed);
   std::normal_distribution<double> normal(0.0, std::sqrt(noise_power / 2.0));
   std::vector<std::complex<float>> pairs(CNR_WINDOW_PAIRS);
-  std::vector<double> phases(carriers.size(), 0.0);
+  std::vector<FmOscillator> oscillators;
+  for (const auto& [offset_hz, amplitude] : carriers) {
+    oscillators.push_back(make_fm_oscillator(240000.0, offset_hz, 2000.0, amplitude, 0.0));
+  }
   for (std::size_t n = 0; n < pairs.size(); ++n) {
     std::complex<double> pair{normal(engine), normal(engine)};
-    for (std::size_t c = 0; c < carriers.size(); ++c) {
-      pair += std::polar(carriers[c].second, phases[c]);
-      const double hz = carriers[c].first + 2000.0 * std::sin(TWO_PI * 300.0 * static_cast<double>(n) / 240000.0);
-      phases[c] += TWO_PI * hz / 240000.0;
-    }
+    const auto sweep = static_cast<float>(std::sin(TWO_PI * 300.0 * static_cast<double>(n) / 240000.0));
+    for (FmOscillator& oscillator : oscillators) pair += next_fm_pair(oscillator, sweep);
     pairs[n] = std::complex<float>(pair);
   }
   return pairs;
@@ -43,7 +44,8 @@ double noise_for(double cnr_db) { return 0.25 / std::pow(10.0, cnr_db / 10.0) * 
 TEST(SquelchMeter, ReadsTheCarrierToNoiseRatioAndNothingInNoise) {
   CnrBands bands;
   bands.channel_offset_hz = 25000.0;
-  CnrMeter meter(bands);
+  CnrMeter meter;
+  ASSERT_EQ(meter.make(bands), 0);
   for (double cnr : {6.0, 15.0, 30.0}) {
     SCOPED_TRACE(cnr);
     EXPECT_NEAR(meter.measure(window_of({{25000.0, 0.5}}, noise_for(cnr), 3).data()), cnr, 1.0);

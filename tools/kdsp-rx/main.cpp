@@ -11,6 +11,7 @@
 
 #include "common/progress_line.h"
 #include "kdsp-rx/rx_options.h"
+#include "radio/io/channel_width.h"
 #include "radio/kernel/core_run.h"
 #include "radio/kernel/kernel_source.h"
 #include "radio/spectrum/channel_search.h"
@@ -24,7 +25,6 @@ namespace {
 
 // A channel needs this much of the recording's band on either side of its
 // centre: half the widest channel the voice chain passes.
-constexpr double CHANNEL_HALF_WIDTH_HZ = 12500.0;
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "kdsp-rx: %s\n", message.c_str());
@@ -43,7 +43,6 @@ unsigned worker_count(std::int64_t asked) {
 
 // How far from the centre a channel may lie and still have its width inside
 // the recording's band.
-double channel_reach_hz(const RecordingInfo& recording) { return recording.sample_rate / 2.0 - CHANNEL_HALF_WIDTH_HZ; }
 
 // The channel's offset from the recording's centre: from --offset or --freq,
 // else the strongest channel found, announced in one line.
@@ -62,7 +61,7 @@ int choose_offset(const RxOptions& options, const RecordingInfo& recording, doub
     return 0;
   }
   FoundChoice found;
-  if (find_strongest_channel(recording, channel_reach_hz(recording), &found, error) != 0) return -1;
+  if (find_strongest_channel(recording, channel_reach_hz(recording.sample_rate), &found, error) != 0) return -1;
   // The finder's centre to the hertz: the core takes whole hertz anyway.
   *offset_hz = std::round(found.offset_hz);
   std::string where = "offset " + hz_text(*offset_hz);
@@ -77,7 +76,7 @@ int choose_offset(const RxOptions& options, const RecordingInfo& recording, doub
 }
 
 int check_in_band(const RecordingInfo& recording, double offset_hz, std::string* error) {
-  const double reach = channel_reach_hz(recording);
+  const double reach = channel_reach_hz(recording.sample_rate);
   if (std::fabs(offset_hz) <= reach) return 0;
   std::string where = "offset " + hz_text(offset_hz);
   std::string band = "offsets from " + hz_text(-reach) + " to " + hz_text(reach);

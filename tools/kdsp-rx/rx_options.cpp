@@ -2,6 +2,7 @@
 
 #include "common/recording_options.h"
 #include "radio/chain/front_end.h"
+#include "radio/io/channel_width.h"
 #include "radio/io/option_value.h"
 
 namespace kdsp {

@@ -146,8 +146,11 @@ int scan_spectrum(const RecordingInfo& recording, bool with_rows, CaptureSpectru
   RecordingReader reader;
   if (open_recording_reader(recording, &reader, error) != 0) return -1;
   SpectrumAccumulator accumulator;
-  start_spectrum(&accumulator, recording.sample_rate, fft_size, recording.pair_count,
-                 with_rows ? MAX_SPECTROGRAM_ROWS : 0);
+  if (start_spectrum(&accumulator, recording.sample_rate, fft_size, recording.pair_count,
+                     with_rows ? MAX_SPECTROGRAM_ROWS : 0) != 0) {
+    *error = "out of memory";
+    return -1;
+  }
   if (add_recording_stretch(reader, 0, recording.pair_count, &accumulator, error) != 0) return -1;
   *spectrum = finish_spectrum(&accumulator);
   return 0;
@@ -159,7 +162,7 @@ int run(const ScanOptions& options) {
   if (describe_recording(options.recording, &recording, &error) != 0) return fail(error);
   CaptureSpectrum spectrum;
   if (scan_spectrum(recording, !options.png_path.empty(), &spectrum, &error) != 0) return fail(error);
-  double floor_power = noise_floor_power(spectrum.average_power);
+  double floor_power = noise_floor_power(spectrum.average_power, spectrum.frame_count);
   std::vector<FoundChannel> channels = find_channels(spectrum, floor_power, options.threshold_db);
   // A report lost on the way (a full disk behind standard output) is a failure, not a success.
   const std::string report = channel_report(options, recording, spectrum, floor_power, channels);

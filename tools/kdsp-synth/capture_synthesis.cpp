@@ -7,6 +7,7 @@
 #include "kdsp-synth/noise.h"
 #include "radio/chain/fm_modulator.h"
 #include "radio/io/capture_file.h"
+#include "radio/io/channel_width.h"
 
 namespace kdsp {
 
@@ -28,10 +29,10 @@ std::vector<std::uint8_t> synthesize_capture_bytes(const CapturePlan& plan) {
   RandomStream random = make_random_stream(plan.seed);
   double first_phase = TWO_PI * next_uniform(random);
   double second_phase = TWO_PI * next_uniform(random);
-  FmOscillator first =
-      make_fm_oscillator(plan.first.offset_hz, plan.first.deviation_hz, plan.first.amplitude, first_phase);
-  FmOscillator second =
-      make_fm_oscillator(plan.second.offset_hz, plan.second.deviation_hz, plan.second.amplitude, second_phase);
+  FmOscillator first = make_fm_oscillator(IQ_SAMPLE_RATE, plan.first.offset_hz, plan.first.deviation_hz,
+                                          plan.first.amplitude, first_phase);
+  FmOscillator second = make_fm_oscillator(IQ_SAMPLE_RATE, plan.second.offset_hz, plan.second.deviation_hz,
+                                           plan.second.amplitude, second_phase);
 
   std::vector<std::uint8_t> bytes(plan.pair_count * IQ_PAIR_BYTES);
   std::vector<float> values(2 * PAIRS_PER_BLOCK);

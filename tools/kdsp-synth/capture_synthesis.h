@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <vector>
+#include "radio/io/channel_width.h"
 
 namespace kdsp {
 

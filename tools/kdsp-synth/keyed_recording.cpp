@@ -11,6 +11,8 @@
 #include "base/numbers.h"
 #include "kdsp-synth/audio_source.h"
 #include "kdsp-synth/noise.h"
+#include "radio/chain/fm_modulator.h"
+#include "radio/io/channel_width.h"
 
 namespace kdsp {
 
@@ -20,7 +22,6 @@ namespace {
 constexpr const char* SPEECH_NAMES[] = {"hts1a.raw", "ve9qrp_10s.raw", "cq_ref.raw", "kristoff.raw", "vk5qi.raw",
                                         "hts2a.raw", "mmt1.raw",       "morig.raw",  "forig.raw",    "big_dog.raw"};
 constexpr double SPEECH_RATE = 8000.0;
-constexpr double CNR_BANDWIDTH = 27000.0;  // as for every capture kdsp-synth makes
 constexpr std::size_t BLOCK_PAIRS = 65536;
 
 struct Speech {
@@ -63,43 +64,6 @@ double speech_at(const Speech& speech, double t_s) {
 
 double uniform_between(RandomStream& random, double low, double high) {
   return low + (high - low) * next_uniform(random);
-}
-
-std::uint8_t clamp_byte(double v) { return static_cast<std::uint8_t>(std::clamp(std::round(v), 0.0, 255.0)); }
-
-enum class RawFormat { CU8, CS8, CS16, CF32 };
-
-RawFormat raw_format(const std::string& name) {
-  return name == "cu8"    ? RawFormat::CU8
-         : name == "cs8"  ? RawFormat::CS8
-         : name == "cs16" ? RawFormat::CS16
-                          : RawFormat::CF32;
-}
-
-void encode_pair(RawFormat format, std::complex<double> pair, std::uint8_t* out) {
-  const double parts[2] = {pair.real(), pair.imag()};
-  for (int p = 0; p < 2; ++p) {
-    const double v = parts[p];
-    if (format == RawFormat::CU8) {
-      out[p] = clamp_byte(v * 128.0 + 127.5);
-    } else if (format == RawFormat::CS8) {
-      out[p] = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp(std::round(v * 128.0), -128.0, 127.0)));
-    } else if (format == RawFormat::CS16) {
-      const auto s = static_cast<std::int16_t>(std::clamp(std::round(v * 32768.0), -32768.0, 32767.0));
-      const auto u = static_cast<std::uint16_t>(s);
-      out[2 * p] = static_cast<std::uint8_t>(u);
-      out[2 * p + 1] = static_cast<std::uint8_t>(u >> 8);
-    } else {
-      const auto f = static_cast<float>(v);
-      std::uint32_t bits = 0;
-      std::memcpy(&bits, &f, 4);
-      for (int b = 0; b < 4; ++b) out[4 * p + b] = static_cast<std::uint8_t>(bits >> (8 * b));
-    }
-  }
-}
-
-std::size_t bytes_per_pair(const std::string& format) {
-  return format == "cu8" || format == "cs8" ? 2 : format == "cs16" ? 4 : 8;
 }
 
 }  // namespace
@@ -145,16 +109,18 @@ int synthesize_keyed_recording(const KeyedPlan& plan, const std::vector<KeyedSpa
                                const KeyedBytesSink& write) {
   const std::vector<Speech> speech = load_speech(plan.speech_dir);
   const auto total = static_cast<std::uint64_t>(std::llround(plan.duration_s * plan.sample_rate));
-  const std::size_t width = bytes_per_pair(plan.format);
-  const RawFormat format = raw_format(plan.format);
+  const std::size_t width = pair_bytes(plan.format);
   std::vector<std::uint8_t> out(BLOCK_PAIRS * width);
   const double amplitude = std::min(0.5, 0.8 / static_cast<double>(std::max<std::size_t>(plan.offsets_hz.size(), 1)));
   const double noise_power =
-      plan.add_noise ? amplitude * amplitude / std::pow(10.0, plan.cnr_db / 10.0) * plan.sample_rate / CNR_BANDWIDTH
+      plan.add_noise ? amplitude * amplitude / std::pow(10.0, plan.cnr_db / 10.0) * plan.sample_rate / CNR_BANDWIDTH_HZ
                      : 0.0;
   RandomStream random = make_random_stream(plan.seed);
-  std::vector<double> phases(plan.offsets_hz.size());
-  for (double& phase : phases) phase = TWO_PI * next_uniform(random);
+  std::vector<FmOscillator> channels;
+  for (double offset : plan.offsets_hz) {
+    const double first_phase = TWO_PI * next_uniform(random);
+    channels.push_back(make_fm_oscillator(plan.sample_rate, offset, plan.deviation_hz, amplitude, first_phase));
+  }
   std::vector<std::complex<double>> block(BLOCK_PAIRS);
   for (std::uint64_t first = 0; first < total; first += BLOCK_PAIRS) {
     const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(BLOCK_PAIRS, total - first));
@@ -165,20 +131,17 @@ int synthesize_keyed_recording(const KeyedPlan& plan, const std::vector<KeyedSpa
       const KeyedSpan& span = spans[s];
       if (span.end_s <= block_start || span.start_s >= block_end) continue;
       const Speech& voice = speech[s % speech.size()];
-      double& phase = phases[span.channel];
+      FmOscillator& channel = channels[span.channel];
       for (std::size_t i = 0; i < count; ++i) {
         const double t = static_cast<double>(first + i) / plan.sample_rate;
         if (t < span.start_s || t >= span.end_s) continue;
-        block[i] += std::polar(amplitude, phase);
-        const double hz = plan.offsets_hz[span.channel] + plan.deviation_hz * speech_at(voice, t - span.start_s);
-        phase = std::remainder(phase + TWO_PI * hz / plan.sample_rate, TWO_PI);
+        block[i] += next_fm_pair(channel, static_cast<float>(speech_at(voice, t - span.start_s)));
       }
     }
-    for (std::size_t i = 0; i < count; ++i) {
-      std::complex<double> pair = block[i];
-      if (noise_power > 0.0) pair += next_complex_gaussian(random, noise_power);
-      encode_pair(format, pair, out.data() + i * width);
+    if (noise_power > 0.0) {
+      for (std::size_t i = 0; i < count; ++i) block[i] += next_complex_gaussian(random, noise_power);
     }
+    encode_pairs(plan.format, block.data(), count, out.data());
     if (write(std::span<const std::uint8_t>(out.data(), count * width)) != 0) return -1;
   }
   return 0;

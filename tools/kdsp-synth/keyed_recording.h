@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "radio/io/sample_format.h"
+
 namespace kdsp {
 
 struct KeyedSpan {
@@ -22,7 +24,7 @@ struct KeyedSpan {
 struct KeyedPlan {
   double sample_rate = 240000.0;
   double duration_s = 0.0;
-  std::string format = "cf32";  // cu8, cs8, cs16, cf32
+  SampleFormat format = SampleFormat::CF32_LE;
   std::vector<double> offsets_hz;
   std::vector<KeyedSpan> spans;  // empty: keyed at random
   double deviation_hz = 5000.0;

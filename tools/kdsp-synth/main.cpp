@@ -13,6 +13,7 @@
 #include "kdsp-synth/reference_wav.h"
 #include "kdsp-synth/resample.h"
 #include "kdsp-synth/synth_options.h"
+#include "radio/io/channel_width.h"
 #include "radio/io/option_value.h"
 #include "radio/io/sample_format.h"
 #include "radio/io/sigmf_meta.h"
@@ -108,15 +109,6 @@ int parse_key_span(const std::string& text, std::size_t channels, KeyedSpan* spa
   return 0;
 }
 
-std::string format_from_name(const std::string& path) {
-  for (const char* format : {"cu8", "cs8", "cs16", "cf32"}) {
-    const std::string suffix = std::string(".") + format;
-    if (path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
-      return format;
-  }
-  return path.size() > 3 && path.compare(path.size() - 3, 3, ".iq") == 0 ? "cf32" : "";
-}
-
 constexpr std::string_view SIGMF_DATA_SUFFIX = ".sigmf-data";
 constexpr std::string_view SIGMF_META_SUFFIX = ".sigmf-meta";
 
@@ -129,7 +121,7 @@ std::string sigmf_base(const std::string& path) {
 // The metadata half of a keyed SigMF recording: its datatype, rate and centre.
 int write_sigmf_meta(const std::string& base, const KeyedPlan& plan, const SynthOptions& options) {
   SigmfMeta meta;
-  if (parse_sample_format(plan.format, &meta.format) != 0) return -1;
+  meta.format = plan.format;
   meta.sample_rate = plan.sample_rate;
   meta.has_centre = options.has_centre;
   meta.centre_hz = options.centre_hz;
@@ -143,17 +135,16 @@ int run_keyed(const SynthOptions& options) {
   plan.sample_rate = options.rate;
   plan.duration_s = options.duration_s > 0.0 ? options.duration_s : DEFAULT_DURATION_S;
   const std::string sigmf = sigmf_base(options.output_path);
-  plan.format = !options.format.empty() ? options.format
-                : !sigmf.empty()        ? std::string("cf32")
-                                        : format_from_name(options.output_path);
-  if (plan.format.empty()) {
-    return fail("cannot tell the format of '" + options.output_path + "' from its name; give --format");
-  }
+  const std::optional<SampleFormat> format = options.format   ? options.format
+                                             : !sigmf.empty() ? SampleFormat::CF32_LE
+                                                              : sample_format_from_name(options.output_path);
+  if (!format) return fail("cannot tell the format of '" + options.output_path + "' from its name; give --format");
+  plan.format = *format;
   plan.offsets_hz = options.keyed_offsets.empty() ? random_raster_offsets(static_cast<std::size_t>(options.keyed_count),
                                                                           options.raster_hz, options.rate, options.seed)
                                                   : options.keyed_offsets;
   for (double offset : plan.offsets_hz) {
-    if (std::fabs(offset) > options.rate / 2.0 - 12500.0) {
+    if (std::fabs(offset) > channel_reach_hz(options.rate)) {
       return fail("the keyed channel at " + std::to_string(offset) + " Hz is outside the band of the rate");
     }
   }

@@ -113,10 +113,9 @@ void add_synth_options(CLI::App& app, SynthOptions* options) {
       ->description("the keyed recording's pairs per second (default\n240k)");
   add_checked_option(app, "--format",
                      [options](const std::string& text) {
-                       if (text != "cu8" && text != "cs8" && text != "cs16" && text != "cf32") {
-                         return std::string("cu8, cs8, cs16 or cf32");
-                       }
-                       options->format = text;
+                       SampleFormat format = SampleFormat::CF32_LE;
+                       if (parse_sample_format(text, &format) != 0) return sample_format_choices();
+                       options->format = format;
                        return std::string();
                      })
       ->type_name("F")

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/command_line.h"
 #include "kdsp-synth/audio_source.h"
+#include "radio/io/sample_format.h"
 
 namespace kdsp {
 
@@ -30,7 +32,7 @@ struct SynthOptions {
   std::vector<double> keyed_offsets;
   double raster_hz = 25000.0;
   double rate = 240000.0;
-  std::string format;                  // empty: from the output's name
+  std::optional<SampleFormat> format;  // --format; none: from the output's name
   std::vector<std::string> key_spans;  // --key CH:START-END
   std::string truth_path;
   std::string speech_dir;

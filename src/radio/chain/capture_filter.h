@@ -1,6 +1,6 @@
 // The channel filter of kdsp-rx --all, for channels closer together than the
 // voice chain's own width (a 12.5 kHz raster) or a --bandwidth: the Kaiser
-// low-pass of the one-channel front end (CHANNEL_FILTER_TAPS taps, cut off at
+// low-pass of the one-channel front end (NARROW_FILTER_TAPS taps, cut off at
 // half the width, unit gain in its passband) moved up to where the channel
 // lies in its capture, and run over each capture handed to the core by
 // liquid-dsp's fftfilt_cccf (overlap-add through FFTW transforms). Its delay

@@ -1,7 +1,5 @@
 #include "radio/chain/channelizer.h"
 
-#include <liquid/liquid.h>
-
 #include <algorithm>
 #include <cmath>
 #include <memory>

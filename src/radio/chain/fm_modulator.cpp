@@ -1,13 +1,13 @@
 #include "radio/chain/fm_modulator.h"
 
 #include "base/numbers.h"
-#include "formats/iq_capture.h"
 
 namespace kdsp {
 
-FmOscillator make_fm_oscillator(double offset_hz, double deviation_hz, double amplitude, double first_phase) {
-  return FmOscillator{start_phase(first_phase), TWO_PI * offset_hz / IQ_SAMPLE_RATE,
-                      TWO_PI * deviation_hz / IQ_SAMPLE_RATE, amplitude};
+FmOscillator make_fm_oscillator(double sample_rate, double offset_hz, double deviation_hz, double amplitude,
+                                double first_phase) {
+  return FmOscillator{start_phase(first_phase), TWO_PI * offset_hz / sample_rate, TWO_PI * deviation_hz / sample_rate,
+                      amplitude};
 }
 
 std::complex<double> next_fm_pair(FmOscillator& oscillator, float audio) {

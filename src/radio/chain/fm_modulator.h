@@ -1,5 +1,7 @@
-// Frequency modulation of one channel at the capture's pair rate: the phase
-// advances by 2*pi*(offset + deviation*audio)/IQ_SAMPLE_RATE per pair.
+// Frequency modulation of one channel at a recording's pair rate: the phase
+// advances by 2*pi*(offset + deviation*audio)/rate per pair, accumulated as
+// the core's oscillators accumulate theirs. The one modulator of every
+// recording the programs and the tests make.
 #pragma once
 
 #include <complex>
@@ -15,7 +17,8 @@ struct FmOscillator {
   double amplitude;
 };
 
-FmOscillator make_fm_oscillator(double offset_hz, double deviation_hz, double amplitude, double first_phase);
+FmOscillator make_fm_oscillator(double sample_rate, double offset_hz, double deviation_hz, double amplitude,
+                                double first_phase);
 
 // The pair for the oscillator's current phase, then the phase advanced by
 // one pair modulated with `audio`.

@@ -1,7 +1,5 @@
 #include "radio/chain/front_end.h"
 
-#include <liquid/liquid.h>
-
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -10,7 +8,9 @@
 #include <vector>
 
 #include "base/numbers.h"
+#include "radio/chain/kaiser_taps.h"
 #include "radio/chain/liquid_owner.h"
+#include "radio/io/channel_width.h"
 #include "radio/kernel/core_run.h"
 
 namespace kdsp {
@@ -67,17 +67,12 @@ FirstStageTaps first_stage_taps(const FrontEndPlan& plan, unsigned* delay_steps)
   const unsigned two_steps = 2 * plan.decimation;
   const unsigned k_plus_one = std::max(1u, (estimate + 1 + two_steps - 1) / two_steps);
   const unsigned length = two_steps * k_plus_one - 1;
-  std::vector<float> low_pass(length);
-  liquid_firdes_kaiser(length, static_cast<float>((FRONT_END_PASSBAND_HZ + stop) / 2.0 / rate), FRONT_END_STOPBAND_DB,
-                       0.0f, low_pass.data());
-  const double gain = std::accumulate(low_pass.begin(), low_pass.end(), 0.0);
+  const std::vector<std::complex<double>> moved =
+      kaiser_taps_at(length, (FRONT_END_PASSBAND_HZ + stop) / 2.0, rate, FRONT_END_STOPBAND_DB, plan.shift_hz, 0.0);
   FirstStageTaps taps{std::vector<float>(length), std::vector<float>(length)};
-  const double step = TWO_PI * plan.shift_hz / rate;
   for (unsigned n = 0; n < length; ++n) {
-    const double angle = step * n;
-    const double value = low_pass[n] / gain;
-    taps.cosine[n] = static_cast<float>(value * std::cos(angle));
-    taps.sine[n] = static_cast<float>(value * std::sin(angle));
+    taps.cosine[n] = static_cast<float>(moved[n].real());
+    taps.sine[n] = static_cast<float>(moved[n].imag());
   }
   *delay_steps = k_plus_one - 1;
   return taps;
@@ -160,7 +155,7 @@ int make_converter(const FrontEndPlan& plan, std::uint64_t first_output, Convert
   made.nco.reset(nco_crcf_create(LIQUID_VCO));
   if (plan.channel_width_hz > 0.0) {
     const auto cutoff = static_cast<float>(plan.channel_width_hz / 2.0 / CORE_PAIR_RATE);
-    made.filter.reset(firfilt_crcf_create_kaiser(CHANNEL_FILTER_TAPS, cutoff, FRONT_END_STOPBAND_DB, 0.0f));
+    made.filter.reset(firfilt_crcf_create_kaiser(NARROW_FILTER_TAPS, cutoff, FRONT_END_STOPBAND_DB, 0.0f));
   }
   if (!made.resampler || !made.nco || (decimation > 1 && (!made.decimator_cosine || !made.decimator_sine)) ||
       (plan.channel_width_hz > 0.0 && !made.filter)) {
@@ -169,7 +164,7 @@ int make_converter(const FrontEndPlan& plan, std::uint64_t first_output, Convert
   }
   // The delays of the first stage and the resampler, in output pairs.
   const double delay = plan.resampler_delay + delay_steps * stage_ratio;
-  const std::uint64_t filter_delay = made.filter ? (CHANNEL_FILTER_TAPS - 1) / 2 : 0;
+  const std::uint64_t filter_delay = made.filter ? (NARROW_FILTER_TAPS - 1) / 2 : 0;
   // Settling input before the stretch, a whole number of grid steps so that
   // the stretch's first output falls on its instant.
   const double settle_outputs = std::ceil(delay) + std::ceil(static_cast<double>(first_stage_length) * ratio) +
@@ -261,8 +256,7 @@ FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, d
   FrontEndPlan plan;
   plan.input_rate = input_rate;
   plan.input_pair_count = input_pair_count;
-  plan.channel_width_hz =
-      channel_width_hz > 0.0 && channel_width_hz < VOICE_CHAIN_CHANNEL_WIDTH_HZ ? channel_width_hz : 0.0;
+  plan.channel_width_hz = channel_width_hz > 0.0 && channel_width_hz < CHANNEL_WIDTH_HZ ? channel_width_hz : 0.0;
   const double placed = std::round(offset_hz);
   plan.pass_through =
       input_rate == CORE_PAIR_RATE && plan.channel_width_hz == 0.0 && std::fabs(placed) <= CORE_MAX_OFFSET_HZ;

@@ -22,16 +22,17 @@
 #include <cstdint>
 #include <string>
 
+#include "radio/io/channel_width.h"
 #include "radio/io/recording.h"
 
 namespace kdsp {
 
 // Stop-band attenuation of the resampler and the channel filter.
 inline constexpr float FRONT_END_STOPBAND_DB = 60.0f;
-// Channel widths at or above this are left to the voice chain's own filter.
-inline constexpr double VOICE_CHAIN_CHANNEL_WIDTH_HZ = 25000.0;
 inline constexpr double MIN_CHANNEL_WIDTH_HZ = 5000.0;
-inline constexpr unsigned CHANNEL_FILTER_TAPS = 601;
+// The narrow channel filter (--bandwidth, and the captures of channels
+// closer than a channel's width): long enough for a steep edge at 12.5 kHz.
+inline constexpr unsigned NARROW_FILTER_TAPS = 601;
 // The band around the channel the first stage keeps clear of aliases: the
 // core's reach and half a channel.
 inline constexpr double FRONT_END_PASSBAND_HZ = 112500.0;
@@ -55,7 +56,7 @@ struct FrontEndPlan {
 };
 
 // Plans the conversion of a recording with the channel at `offset_hz` from its
-// centre; `channel_width_hz` 0 or at least VOICE_CHAIN_CHANNEL_WIDTH_HZ means
+// centre; `channel_width_hz` 0 or at least CHANNEL_WIDTH_HZ means
 // no channel filter. The caller has checked that the channel lies in the band.
 FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, double offset_hz,
                             double channel_width_hz);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "radio/io/channel_width.h"
 #include "radio/kernel/core_run.h"
 
 namespace kdsp {
@@ -21,7 +22,7 @@ SquelchPlan plan_squelch(const FrontEndPlan& plan, double threshold_db) {
   squelch.threshold_db = threshold_db;
   squelch.bands.channel_offset_hz = plan.placed_offset_hz;
   if (plan.channel_width_hz > 0.0) {
-    squelch.bands.channel_half_width_hz = std::min(MAX_CHANNEL_HALF_WIDTH_HZ, plan.channel_width_hz / 2.0);
+    squelch.bands.channel_half_width_hz = std::min(CHANNEL_HALF_WIDTH_HZ, plan.channel_width_hz / 2.0);
     squelch.measure_unfiltered = true;
     squelch.unfiltered = plan;
     squelch.unfiltered.channel_width_hz = 0.0;
@@ -36,9 +37,10 @@ std::size_t squelch_window_count(std::uint64_t total_pairs) {
   return static_cast<std::size_t>((total_pairs + CNR_WINDOW_PAIRS - 1) / CNR_WINDOW_PAIRS);
 }
 
-void measure_piece_windows(const SquelchPlan& plan, const Piece& piece, const std::complex<float>* capture,
-                           std::vector<double>* cnr_db) {
-  CnrMeter meter(plan.bands);
+int measure_piece_windows(const SquelchPlan& plan, const Piece& piece, const std::complex<float>* capture,
+                          std::vector<double>* cnr_db) {
+  CnrMeter meter;
+  if (meter.make(plan.bands) != 0) return -1;
   const std::uint64_t kept_first = piece.keep_begin * CORE_PAIRS_PER_SAMPLE;
   const std::uint64_t kept_end = piece.keep_end * CORE_PAIRS_PER_SAMPLE;
   const std::uint64_t piece_end = piece.first_pair + piece.pair_count;
@@ -48,6 +50,7 @@ void measure_piece_windows(const SquelchPlan& plan, const Piece& piece, const st
     if (first + CNR_WINDOW_PAIRS > piece_end) break;
     (*cnr_db)[w] = meter.measure(capture + (first - piece.first_pair));
   }
+  return 0;
 }
 
 void mute_closed_windows(const SquelchPlan& plan, const std::vector<double>& cnr_db, std::span<std::uint8_t> pcm) {

@@ -35,9 +35,10 @@ std::size_t squelch_window_count(std::uint64_t total_pairs);
 
 // Measures the windows starting in `piece`'s kept audio from its capture
 // `capture` (the piece's pairs) into `cnr_db` (one entry per window of the
-// whole capture).
-void measure_piece_windows(const SquelchPlan& plan, const Piece& piece, const std::complex<float>* capture,
-                           std::vector<double>* cnr_db);
+// whole capture). 0, or -1 when the meter could not be made (memory ran
+// out).
+int measure_piece_windows(const SquelchPlan& plan, const Piece& piece, const std::complex<float>* capture,
+                          std::vector<double>* cnr_db);
 
 // Runs the gate over the windows and zeroes the 16-bit samples in `pcm`
 // (the joined audio) wherever it is closed.

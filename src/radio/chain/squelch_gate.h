@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <vector>
+#include "radio/io/channel_width.h"
 
 namespace kdsp {
 
@@ -22,15 +23,13 @@ inline constexpr std::size_t CNR_WINDOW_PAIRS = CNR_FRAME_PAIRS * CNR_FRAMES_PER
 // What a window with nothing above the noise measures.
 inline constexpr double CNR_FLOOR_DB = -99.0;
 inline constexpr double SQUELCH_HYSTERESIS_DB = 3.0;
-// The widest channel measured: a 25 kHz channel.
-inline constexpr double MAX_CHANNEL_HALF_WIDTH_HZ = 12500.0;
 
 // Where, in a capture at the core's rate, the channel lies and where the
 // noise can be read: the reference band must be flat (inside the front
 // end's passband); the channel's own band is left out of it.
 struct CnrBands {
   double channel_offset_hz = 0.0;
-  double channel_half_width_hz = MAX_CHANNEL_HALF_WIDTH_HZ;
+  double channel_half_width_hz = CHANNEL_HALF_WIDTH_HZ;
   double reference_low_hz = -100000.0;
   double reference_high_hz = 100000.0;
 };
@@ -44,7 +43,9 @@ struct CnrMeterStateRelease {
 // buffers, so meters run side by side.
 class CnrMeter {
  public:
-  explicit CnrMeter(const CnrBands& bands);
+  // Prepares the meter for `bands`. 0, or -1 when its transform could not be
+  // made (memory ran out).
+  int make(const CnrBands& bands);
   // The ratio in dB over the noise in CNR_BANDWIDTH_HZ of the
   // CNR_WINDOW_PAIRS pairs at `window`; CNR_FLOOR_DB when the channel holds
   // no more than the noise.

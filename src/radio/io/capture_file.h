@@ -12,9 +12,4 @@ namespace kdsp {
 // whatever the host's byte order.
 void encode_float32_le(std::span<const float> values, std::uint8_t* bytes);
 
-// Carrier-to-noise ratios are stated for noise in this band: the width of the
-// core tool's channel filter (13.5 kHz either side of the carrier), so that a
-// ratio means what a receiver of that channel sees.
-inline constexpr double CNR_BANDWIDTH_HZ = 27000.0;
-
 }  // namespace kdsp

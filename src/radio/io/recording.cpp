@@ -21,7 +21,6 @@ namespace {
 // being read whole.
 constexpr std::uint64_t MAX_SIGMF_META_BYTES = 16ull << 20;
 constexpr std::size_t READ_BLOCK_PAIRS = 65536;
-constexpr const char* FORMAT_CHOICES = "cu8, cs8, cs16 or cf32";
 
 bool ends_with(std::string_view text, std::string_view tail) {
   if (text.size() < tail.size()) return false;
@@ -38,15 +37,6 @@ std::string rate_text(double rate) {
   return text;
 }
 
-// The raw format a file's name announces, if any.
-std::optional<SampleFormat> format_from_name(const std::string& path) {
-  if (ends_with(path, ".cu8")) return SampleFormat::CU8;
-  if (ends_with(path, ".cs8")) return SampleFormat::CS8;
-  if (ends_with(path, ".cs16")) return SampleFormat::CS16_LE;
-  if (ends_with(path, ".cf32") || ends_with(path, ".cfile") || ends_with(path, ".iq")) return SampleFormat::CF32_LE;
-  return std::nullopt;
-}
-
 int describe_raw(const std::string& path, SampleFormat format, RecordingInfo* info, std::string* error) {
   std::uint64_t length = 0;
   if (measure_regular_file(path.c_str(), &length) != 0) {
@@ -57,7 +47,7 @@ int describe_raw(const std::string& path, SampleFormat format, RecordingInfo* in
   if (length % size != 0) {
     *error = quoted(path) + " holds " + std::to_string(length) + " bytes, not a whole number of " +
              sample_format_name(format) + " I/Q pairs (" + std::to_string(size) +
-             " bytes each); is the format right? (--format " + FORMAT_CHOICES + ")";
+             " bytes each); is the format right? (--format " + sample_format_choices() + ")";
     return -1;
   }
   if (length == 0) {
@@ -125,13 +115,13 @@ int describe_file(const RecordingRequest& request, RecordingInfo* info, std::str
   if (request.format) return describe_raw(path, *request.format, info, error);
   if (ends_with(path, ".sigmf-meta") || ends_with(path, ".sigmf-data")) return describe_sigmf(path, info, error);
   if (ends_with(path, ".wav")) return describe_wav(path, info, error);
-  if (std::optional<SampleFormat> format = format_from_name(path)) {
+  if (std::optional<SampleFormat> format = sample_format_from_name(path)) {
     if (describe_raw(path, *format, info, error) != 0) return -1;
     // A kdsp capture is float32 pairs at the core's own rate.
     if (ends_with(path, ".iq")) info->sample_rate = IQ_SAMPLE_RATE;
     return 0;
   }
-  *error = "cannot tell the format of " + quoted(path) + " from its name; give --format (" + FORMAT_CHOICES +
+  *error = "cannot tell the format of " + quoted(path) + " from its name; give --format (" + sample_format_choices() +
            ") for raw I/Q, or name it .wav, .sigmf-meta, .iq, .cu8, .cs8, .cs16 or .cf32";
   return -1;
 }

@@ -1,23 +1,73 @@
 #include "radio/io/sample_format.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
+#include <cmath>
 #include <cstring>
+#include <iterator>
 
 namespace kdsp {
 
 namespace {
 
-struct FormatName {
+struct FormatNames {
   SampleFormat format;
-  const char* name;
+  const char* name;   // on the command line and as a file's extension
+  const char* sigmf;  // SigMF's core:datatype
+  std::size_t pair_bytes;
 };
 
-constexpr FormatName FORMAT_NAMES[] = {
-    {SampleFormat::CU8, "cu8"},
-    {SampleFormat::CS8, "cs8"},
-    {SampleFormat::CS16_LE, "cs16"},
-    {SampleFormat::CF32_LE, "cf32"},
+constexpr FormatNames FORMATS[] = {
+    {SampleFormat::CU8, "cu8", "cu8", 2},
+    {SampleFormat::CS8, "cs8", "ci8", 2},
+    {SampleFormat::CS16_LE, "cs16", "ci16_le", 4},
+    {SampleFormat::CF32_LE, "cf32", "cf32_le", 8},
 };
+
+const FormatNames& names_of(SampleFormat format) {
+  for (const FormatNames& entry : FORMATS) {
+    if (entry.format == format) return entry;
+  }
+  return FORMATS[3];
+}
+
+std::string choices(const char* FormatNames::*field) {
+  std::string text;
+  for (std::size_t i = 0; i < std::size(FORMATS); ++i) {
+    if (i > 0) text += i + 1 == std::size(FORMATS) ? " or " : ", ";
+    text += FORMATS[i].*field;
+  }
+  return text;
+}
+
+double clamped_round(double value, double low, double high) { return std::clamp(std::round(value), low, high); }
+
+void put_le16(std::uint16_t value, std::uint8_t* out) {
+  out[0] = static_cast<std::uint8_t>(value);
+  out[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void put_float_le(float value, std::uint8_t* out) {
+  std::uint32_t bits = 0;
+  std::memcpy(&bits, &value, 4);
+  for (int b = 0; b < 4; ++b) out[b] = static_cast<std::uint8_t>(bits >> (8 * b));
+}
+
+// One value of a pair in its format's bytes.
+void encode_value(SampleFormat format, double v, std::uint8_t* out) {
+  switch (format) {
+    case SampleFormat::CU8: out[0] = static_cast<std::uint8_t>(clamped_round(v * 128.0 + 127.5, 0.0, 255.0)); break;
+    case SampleFormat::CS8:
+      out[0] = static_cast<std::uint8_t>(static_cast<std::int8_t>(clamped_round(v * 128.0, -128.0, 127.0)));
+      break;
+    case SampleFormat::CS16_LE:
+      put_le16(static_cast<std::uint16_t>(static_cast<std::int16_t>(clamped_round(v * 32768.0, -32768.0, 32767.0))),
+               out);
+      break;
+    case SampleFormat::CF32_LE: put_float_le(static_cast<float>(v), out); break;
+  }
+}
 
 float float_from_le(const std::uint8_t* p) {
   const std::uint32_t bits =
@@ -45,31 +95,55 @@ ByteValues byte_values(bool unsigned_bytes) {
 
 }  // namespace
 
-std::size_t pair_bytes(SampleFormat format) {
-  switch (format) {
-    case SampleFormat::CU8:
-    case SampleFormat::CS8: return 2;
-    case SampleFormat::CS16_LE: return 4;
-    case SampleFormat::CF32_LE: return 8;
-  }
-  return 8;
-}
+std::size_t pair_bytes(SampleFormat format) { return names_of(format).pair_bytes; }
 
-const char* sample_format_name(SampleFormat format) {
-  for (const FormatName& entry : FORMAT_NAMES) {
-    if (entry.format == format) return entry.name;
-  }
-  return "?";
-}
+const char* sample_format_name(SampleFormat format) { return names_of(format).name; }
+
+const char* sigmf_datatype_name(SampleFormat format) { return names_of(format).sigmf; }
 
 int parse_sample_format(std::string_view name, SampleFormat* format) {
-  for (const FormatName& entry : FORMAT_NAMES) {
+  for (const FormatNames& entry : FORMATS) {
     if (name == entry.name) {
       *format = entry.format;
       return 0;
     }
   }
   return -1;
+}
+
+std::optional<SampleFormat> sample_format_from_name(std::string_view path) {
+  const auto ends_with = [path](std::string_view tail) {
+    return path.size() >= tail.size() &&
+           std::equal(tail.begin(), tail.end(), path.end() - static_cast<std::ptrdiff_t>(tail.size()),
+                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+  };
+  for (const FormatNames& entry : FORMATS) {
+    if (ends_with("." + std::string(entry.name))) return entry.format;
+  }
+  if (ends_with(".cfile") || ends_with(".iq")) return SampleFormat::CF32_LE;
+  return std::nullopt;
+}
+
+int parse_sigmf_datatype(std::string_view name, SampleFormat* format) {
+  for (const FormatNames& entry : FORMATS) {
+    if (name == entry.sigmf) {
+      *format = entry.format;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+std::string sample_format_choices() { return choices(&FormatNames::name); }
+
+std::string sigmf_datatype_choices() { return choices(&FormatNames::sigmf); }
+
+void encode_pairs(SampleFormat format, const std::complex<double>* pairs, std::size_t pair_count, std::uint8_t* bytes) {
+  const std::size_t half = pair_bytes(format) / 2;
+  for (std::size_t i = 0; i < pair_count; ++i) {
+    encode_value(format, pairs[i].real(), bytes + 2 * half * i);
+    encode_value(format, pairs[i].imag(), bytes + 2 * half * i + half);
+  }
 }
 
 void decode_pairs(SampleFormat format, const std::uint8_t* bytes, std::size_t pair_count, std::complex<float>* out) {

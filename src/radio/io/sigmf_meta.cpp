@@ -11,28 +11,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-struct DatatypeName {
-  const char* name;
-  SampleFormat format;
-};
-
-constexpr DatatypeName SUPPORTED_DATATYPES[] = {
-    {"cu8", SampleFormat::CU8},
-    {"ci8", SampleFormat::CS8},
-    {"ci16_le", SampleFormat::CS16_LE},
-    {"cf32_le", SampleFormat::CF32_LE},
-};
-
-int datatype_format(const std::string& name, SampleFormat* format) {
-  for (const DatatypeName& entry : SUPPORTED_DATATYPES) {
-    if (name == entry.name) {
-      *format = entry.format;
-      return 0;
-    }
-  }
-  return -1;
-}
-
 // A number field that must be finite and positive when present.
 int positive_number(const Json& object, const char* key, double* value, std::string* error) {
   if (!object.contains(key)) return 0;
@@ -55,7 +33,7 @@ int read_global(const Json& global, SigmfMeta* meta, std::string* error) {
     return -1;
   }
   const std::string datatype = global["core:datatype"].get<std::string>();
-  if (datatype_format(datatype, &meta->format) != 0) {
+  if (parse_sigmf_datatype(datatype, &meta->format) != 0) {
     *error = "its datatype \"" + datatype + "\" is not supported (kdsp reads complex cu8, ci8, ci16_le and cf32_le)";
     return -1;
   }
@@ -95,10 +73,8 @@ int parse_sigmf_meta(std::string_view json_text, SigmfMeta* meta, std::string* e
 }
 
 std::string sigmf_meta_text(const SigmfMeta& meta) {
-  const auto entry = std::find_if(std::begin(SUPPORTED_DATATYPES), std::end(SUPPORTED_DATATYPES),
-                                  [&](const DatatypeName& datatype) { return datatype.format == meta.format; });
   nlohmann::ordered_json text;
-  text["global"]["core:datatype"] = entry->name;
+  text["global"]["core:datatype"] = sigmf_datatype_name(meta.format);
   text["global"]["core:sample_rate"] = meta.sample_rate;
   text["global"]["core:num_channels"] = 1;
   text["global"]["core:version"] = "1.0.0";

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "base/byte_order.h"
 #include "base/memory.h"
 #include "base/output_file.h"
 #include "base/result_code.h"
@@ -57,30 +56,6 @@ int check_kernel_bytes(std::span<const std::uint8_t> image, std::string* reason)
   if (refusal == nullptr) return 0;
   *reason = refusal;
   return -1;
-}
-
-std::vector<std::uint8_t> builtin_kernel_bytes(std::int32_t offset_hz) {
-  constexpr std::uint32_t CODE[] = {
-      0x20200000u,  // GETIQ   r2
-      0x04400000u,  // LD      r4, 0(r0)
-      0x21324000u,  // FMDEMOD r3, r2, r4
-      0x03130000u,  // ADDI    r1, r3, 0
-      0x30000000u,  // EMIT
-      0xFF000000u,  // HALT
-  };
-  constexpr std::uint32_t CODE_COUNT = sizeof CODE / sizeof CODE[0];
-  KernelHeader header{};
-  header.magic = KERNEL_MAGIC;
-  header.version = KERNEL_VERSION;
-  header.header_size = KERNEL_HEADER_SIZE;
-  header.code_count = CODE_COUNT;
-  header.data_size = 4;
-  header.entry = 0;
-  std::vector<std::uint8_t> bytes(KERNEL_HEADER_SIZE + 4 * CODE_COUNT + 4);
-  write_kernel_header(header, bytes.data());
-  for (std::uint32_t i = 0; i < CODE_COUNT; ++i) write_le32(bytes.data() + KERNEL_HEADER_SIZE + 4 * i, CODE[i]);
-  write_le32(bytes.data() + KERNEL_HEADER_SIZE + 4 * CODE_COUNT, static_cast<std::uint32_t>(offset_hz));
-  return bytes;
 }
 
 int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const float* iq_values, std::uint64_t pair_count,

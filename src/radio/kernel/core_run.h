@@ -27,11 +27,6 @@ extern const std::uint64_t CORE_WAV_MAX_SAMPLES;
 // the core's reason for refusing it.
 int check_kernel_bytes(std::span<const std::uint8_t> image, std::string* reason);
 
-// The kernel image of the built-in kernel: demodulate the channel at
-// `offset_hz` and emit it (GETIQ, LD the offset from data word 0, FMDEMOD,
-// EMIT, HALT).
-std::vector<std::uint8_t> builtin_kernel_bytes(std::int32_t offset_hz);
-
 // Runs the kernel image on a capture of `pair_count` interleaved I/Q pairs at
 // CORE_PAIR_RATE, as kdsp runs it on a capture file holding those floats.
 // 0 with `*wav` holding the WAV file kdsp would write, or -1 with `*error`

@@ -15,6 +15,18 @@ namespace {
 constexpr std::uint64_t MAX_KERNEL_FILE_BYTES = 64ull << 20;
 constexpr const char* PLACED_OFFSET_NAME = "OFFSET_HZ";
 
+// The built-in kernel: demodulate the channel where the front end placed it
+// and emit it; kdsp run with it on a placed capture gives kdsp-rx's audio.
+constexpr const char* BUILTIN_KERNEL_SOURCE =
+    "        GETIQ   r2\n"
+    "        LD      r4, offset(r0)\n"
+    "        FMDEMOD r3, r2, r4\n"
+    "        ADDI    r1, r3, 0\n"
+    "        EMIT\n"
+    "        HALT\n"
+    ".data\n"
+    "offset: .word OFFSET_HZ\n";
+
 bool is_source(const std::string& path) { return path.size() >= 5 && path.compare(path.size() - 5, 5, ".kasm") == 0; }
 
 int assemble(const std::string& path, std::string_view text, const std::vector<std::string>& definitions,
@@ -46,10 +58,7 @@ int assemble(const std::string& path, std::string_view text, const std::vector<s
 
 int load_kernel(const std::string& path, const std::vector<std::string>& definitions, std::int32_t placed_offset_hz,
                 std::vector<std::uint8_t>* image, std::string* error) {
-  if (path.empty()) {
-    *image = builtin_kernel_bytes(placed_offset_hz);
-    return 0;
-  }
+  if (path.empty()) return assemble("the built-in kernel", BUILTIN_KERNEL_SOURCE, {}, placed_offset_hz, image, error);
   std::vector<std::uint8_t> bytes;
   if (read_regular_file(path.c_str(), MAX_KERNEL_FILE_BYTES, &bytes) != 0) {
     *error = "kernel '" + path + "' cannot be read (missing, unreadable, not a regular file, or too long)";

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "radio/io/capture_file.h"
+#include "radio/spectrum/noise_floor.h"
 
 namespace kdsp {
 
@@ -193,11 +193,9 @@ bool measure_channel(const CaptureSpectrum& spectrum, const std::vector<double>&
       break;
     }
   }
-
-  double noise_in_band = floor_power * (CNR_BANDWIDTH_HZ / spectrum.bin_hz);
   channel->offset_hz = weighted_offset / total;
   channel->level_db = to_db(peak / floor_power);
-  channel->cnr_db = to_db(total / noise_in_band);
+  channel->cnr_db = carrier_to_noise_db(total, floor_power, spectrum.bin_hz);
   channel->bandwidth_hz = static_cast<double>(high - low + 1) * spectrum.bin_hz;
   channel->first_bin = range.first;
   channel->last_bin = range.last;
@@ -206,11 +204,9 @@ bool measure_channel(const CaptureSpectrum& spectrum, const std::vector<double>&
 
 }  // namespace
 
-double noise_floor_power(const std::vector<double>& power) {
-  std::vector<double> sorted = power;
-  auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
-  std::nth_element(sorted.begin(), middle, sorted.end());
-  return *middle;
+double noise_floor_power(const std::vector<double>& power, std::uint64_t frames) {
+  std::vector<double> bins = power;
+  return noise_floor_per_bin(bins, frames);
 }
 
 std::vector<FoundChannel> find_channels(const CaptureSpectrum& spectrum, double floor_power, double threshold_db) {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "radio/io/channel_width.h"
 #include "radio/spectrum/spectrum.h"
 
 namespace kdsp {
@@ -28,9 +30,9 @@ inline constexpr double CHANNEL_VALLEY_DB = 15.0;
 inline constexpr double MIN_CHANNEL_SPACING_HZ = 10000.0;
 inline constexpr double DEFAULT_THRESHOLD_DB = 10.0;
 
-// Median bin power: most bins of a capture hold only noise, so the median
-// ignores the channels that the mean would count in.
-double noise_floor_power(const std::vector<double>& power);
+// The mean noise power per bin of a spectrum whose bins each average
+// `frames` frames (noise_floor.h: robust to channels in most of the band).
+double noise_floor_power(const std::vector<double>& power, std::uint64_t frames);
 
 // Channels whose bins exceed the floor by `threshold_db`, strongest (by
 // carrier-to-noise ratio) first. A receiver's leak at 0 Hz is not a channel.

@@ -17,7 +17,10 @@ int search_spectrum(const RecordingInfo& recording, std::size_t fft_size, Captur
   RecordingReader reader;
   if (open_recording_reader(recording, &reader, error) != 0) return -1;
   SpectrumAccumulator accumulator;
-  start_spectrum(&accumulator, recording.sample_rate, fft_size, recording.pair_count, 0);
+  if (start_spectrum(&accumulator, recording.sample_rate, fft_size, recording.pair_count, 0) != 0) {
+    *error = "out of memory";
+    return -1;
+  }
   const std::uint64_t total = recording.pair_count;
   if (total <= SEARCH_MAX_PAIRS) {
     if (add_recording_stretch(reader, 0, total, &accumulator, error) != 0) return -1;
@@ -43,7 +46,7 @@ int find_strongest_channel(const RecordingInfo& recording, double reach_hz, Foun
   }
   CaptureSpectrum spectrum;
   if (search_spectrum(recording, fft_size, &spectrum, error) != 0) return -1;
-  const double floor_power = noise_floor_power(spectrum.average_power);
+  const double floor_power = noise_floor_power(spectrum.average_power, spectrum.frame_count);
   // Strongest first: the first one a channel can use is the choice.
   for (const FoundChannel& channel : find_channels(spectrum, floor_power, DEFAULT_THRESHOLD_DB)) {
     if (std::fabs(channel.offset_hz) > reach_hz) continue;

@@ -13,12 +13,13 @@ namespace kdsp {
 namespace {
 
 // The channels standing above the floor of one spectrum.
-std::vector<FoundChannel> channels_in(const std::vector<double>& power, std::size_t fft_size, double sample_rate) {
+std::vector<FoundChannel> channels_in(const std::vector<double>& power, std::uint64_t frames, std::size_t fft_size,
+                                      double sample_rate) {
   CaptureSpectrum spectrum;
   spectrum.fft_size = fft_size;
   spectrum.bin_hz = sample_rate / static_cast<double>(fft_size);
   spectrum.average_power = power;
-  return find_channels(spectrum, noise_floor_power(power), DEFAULT_THRESHOLD_DB);
+  return find_channels(spectrum, noise_floor_power(power, frames), DEFAULT_THRESHOLD_DB);
 }
 
 void add_new_channels(const std::vector<FoundChannel>& found, double reach_hz, std::vector<SurveyedChannel>* channels) {
@@ -52,11 +53,16 @@ int survey_channels(const RecordingInfo& recording, double reach_hz, std::vector
   if (open_recording_reader(recording, &reader, error) != 0) return -1;
   std::vector<double> average(fft_size, 0.0);
   std::vector<double> maximum(fft_size, 0.0);
+  std::uint64_t stretch_frames = 0;
   for (std::uint64_t first : starts) {
     SpectrumAccumulator accumulator;
-    start_spectrum(&accumulator, recording.sample_rate, fft_size, stretch, 0);
+    if (start_spectrum(&accumulator, recording.sample_rate, fft_size, stretch, 0) != 0) {
+      *error = "out of memory";
+      return -1;
+    }
     if (add_recording_stretch(reader, first, stretch, &accumulator, error) != 0) return -1;
     const CaptureSpectrum spectrum = finish_spectrum(&accumulator);
+    stretch_frames = spectrum.frame_count;
     for (std::size_t k = 0; k < fft_size; ++k) {
       average[k] += spectrum.average_power[k] / static_cast<double>(starts.size());
       maximum[k] = std::max(maximum[k], spectrum.average_power[k]);
@@ -64,8 +70,9 @@ int survey_channels(const RecordingInfo& recording, double reach_hz, std::vector
   }
   std::vector<SurveyedChannel> found;
   // The average's centres first: steadier than the maximum's.
-  add_new_channels(channels_in(average, fft_size, recording.sample_rate), reach_hz, &found);
-  add_new_channels(channels_in(maximum, fft_size, recording.sample_rate), reach_hz, &found);
+  add_new_channels(channels_in(average, stretch_frames * starts.size(), fft_size, recording.sample_rate), reach_hz,
+                   &found);
+  add_new_channels(channels_in(maximum, stretch_frames, fft_size, recording.sample_rate), reach_hz, &found);
   std::sort(found.begin(), found.end(),
             [](const SurveyedChannel& a, const SurveyedChannel& b) { return a.offset_hz < b.offset_hz; });
   *channels = std::move(found);

@@ -3,27 +3,17 @@
 #include <algorithm>
 #include <cmath>
 
-#include "base/numbers.h"
-#include "dsp/fft.h"
-
 namespace kdsp {
 
 namespace {
 
-std::vector<double> hann_window(std::size_t size) {
-  std::vector<double> window(size);
-  for (std::size_t n = 0; n < size; ++n) {
-    window[n] = 0.5 - 0.5 * std::cos(TWO_PI * static_cast<double>(n) / static_cast<double>(size));
-  }
-  return window;
-}
-
-// The frame's bin powers, lowest frequency first.
-void shifted_powers(std::span<const Complex> bins, double scale, double* power) {
-  const std::size_t half = bins.size() / 2;
+// The frame's bin powers, lowest frequency first, from those in transform
+// order.
+void shifted_powers(std::span<const double> transform_order, double scale, double* power) {
+  const std::size_t half = transform_order.size() / 2;
   for (std::size_t k = 0; k < half; ++k) {
-    power[k + half] = (bins[k].re * bins[k].re + bins[k].im * bins[k].im) * scale;
-    power[k] = (bins[k + half].re * bins[k + half].re + bins[k + half].im * bins[k + half].im) * scale;
+    power[k + half] = transform_order[k] * scale;
+    power[k] = transform_order[k + half] * scale;
   }
 }
 
@@ -41,12 +31,9 @@ void accumulate(std::span<const double> power, double* sum, std::size_t sum_bins
 void transform_frame(SpectrumAccumulator* accumulator) {
   CaptureSpectrum& spectrum = accumulator->spectrum;
   const std::size_t size = spectrum.fft_size;
-  for (std::size_t n = 0; n < size; ++n) {
-    const double w = accumulator->window[n];
-    accumulator->bins[n] = {accumulator->pending[n].real() * w, accumulator->pending[n].imag() * w};
-  }
-  fft_radix2(accumulator->bins.data(), size, false);
-  shifted_powers(accumulator->bins, accumulator->scale, accumulator->power.data());
+  std::fill(accumulator->frame_power.begin(), accumulator->frame_power.end(), 0.0);
+  accumulator->transform.add(accumulator->pending.data(), accumulator->frame_power.data());
+  shifted_powers(accumulator->frame_power, accumulator->scale, accumulator->power.data());
   accumulate(accumulator->power, spectrum.average_power.data(), size);
   if (spectrum.row_count > 0) {
     // Frames past the expected count (none for a contiguous stream) join the last row.
@@ -74,8 +61,8 @@ double bin_offset_hz(const CaptureSpectrum& spectrum, std::size_t bin) {
   return (static_cast<double>(bin) - static_cast<double>(centre_bin)) * spectrum.bin_hz;
 }
 
-void start_spectrum(SpectrumAccumulator* accumulator, double sample_rate, std::size_t fft_size,
-                    std::uint64_t pair_count, std::size_t spectrogram_rows) {
+int start_spectrum(SpectrumAccumulator* accumulator, double sample_rate, std::size_t fft_size, std::uint64_t pair_count,
+                   std::size_t spectrogram_rows) {
   const std::size_t hop = fft_size / 2;
   *accumulator = SpectrumAccumulator{};
   CaptureSpectrum& spectrum = accumulator->spectrum;
@@ -93,13 +80,12 @@ void start_spectrum(SpectrumAccumulator* accumulator, double sample_rate, std::s
     spectrum.seconds_per_row =
         static_cast<double>(accumulator->expected_frames * hop) / static_cast<double>(spectrum.row_count) / sample_rate;
   }
-  accumulator->window = hann_window(fft_size);
-  double window_energy = 0.0;
-  for (double w : accumulator->window) window_energy += w * w;
-  accumulator->scale = 1.0 / (static_cast<double>(fft_size) * window_energy);
+  if (accumulator->transform.make(fft_size) != 0) return -1;
+  accumulator->scale = 1.0 / (static_cast<double>(fft_size) * accumulator->transform.window_energy());
   accumulator->pending.resize(fft_size);
-  accumulator->bins.resize(fft_size);
+  accumulator->frame_power.resize(fft_size);
   accumulator->power.resize(fft_size);
+  return 0;
 }
 
 void add_spectrum_pairs(SpectrumAccumulator* accumulator, std::span<const std::complex<float>> pairs) {

@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "dsp/complex.h"
+#include "radio/spectrum/frame_power.h"
 
 namespace kdsp {
 
@@ -51,24 +51,26 @@ std::uint64_t min_scan_pairs(std::size_t fft_size);
 // Frequency of the centre of bin `bin`, in Hz from the recording's centre.
 double bin_offset_hz(const CaptureSpectrum& spectrum, std::size_t bin);
 
-// Hann-windowed, half-overlapping frames, summed as pairs arrive.
+// Hann-windowed, half-overlapping frames, summed as pairs arrive (through
+// FramePower, as the squelch meters measure).
 struct SpectrumAccumulator {
   CaptureSpectrum spectrum;
   std::uint64_t expected_frames = 0;  // spreads the frames over the rows
-  std::vector<double> window;
+  FramePower transform;
   double scale = 0.0;
   std::vector<std::complex<float>> pending;  // the frame being filled
   std::size_t pending_count = 0;
-  std::vector<Complex> bins;
-  std::vector<double> power;  // the last frame's, lowest frequency first
+  std::vector<double> frame_power;  // the last frame's, in transform order
+  std::vector<double> power;        // the last frame's, lowest frequency first
   std::vector<std::uint64_t> frames_in_row;
 };
 
 // Starts a spectrum of `fft_size` bins (a power of two) at `sample_rate`.
 // `spectrogram_rows` rows (0: none) share out the frames of `pair_count`
-// contiguous pairs.
-void start_spectrum(SpectrumAccumulator* accumulator, double sample_rate, std::size_t fft_size,
-                    std::uint64_t pair_count, std::size_t spectrogram_rows);
+// contiguous pairs. 0, or -1 when the transform could not be made (memory
+// ran out).
+int start_spectrum(SpectrumAccumulator* accumulator, double sample_rate, std::size_t fft_size, std::uint64_t pair_count,
+                   std::size_t spectrogram_rows);
 
 // Adds the next pairs of the stream.
 void add_spectrum_pairs(SpectrumAccumulator* accumulator, std::span<const std::complex<float>> pairs);

@@ -6,6 +6,7 @@
 
 #include "radio/chain/capture_filter.h"
 #include "radio/chain/front_end.h"
+#include "radio/io/channel_width.h"
 #include "radio/kernel/kernel_source.h"
 #include "radio/spectrum/channel_survey.h"
 #include "radio/traffic/output_folder.h"
@@ -14,15 +15,11 @@ namespace kdsp {
 
 namespace {
 
-constexpr double CHANNEL_HALF_WIDTH_HZ = 12500.0;
-
 std::string hz_text(double hz) {
   char text[64];
   std::snprintf(text, sizeof text, "%.0f Hz", hz);
   return text;
 }
-
-double channel_reach_hz(const RecordingInfo& recording) { return recording.sample_rate / 2.0 - CHANNEL_HALF_WIDTH_HZ; }
 
 // --channels as offsets: a value beyond half the rate is an absolute frequency.
 int listed_offsets(const std::vector<double>& values, const RecordingInfo& recording, std::vector<double>* offsets,
@@ -37,10 +34,10 @@ int listed_offsets(const std::vector<double>& values, const RecordingInfo& recor
       }
       offset = value - *recording.centre_hz;
     }
-    if (std::fabs(offset) > channel_reach_hz(recording)) {
+    if (std::fabs(offset) > channel_reach_hz(recording.sample_rate)) {
       *error = "the channel at offset " + hz_text(offset) + " is outside the band of '" + recording.path + "' (" +
-               recording.description + ": offsets from " + hz_text(-channel_reach_hz(recording)) + " to " +
-               hz_text(channel_reach_hz(recording)) + "); choose channels inside it";
+               recording.description + ": offsets from " + hz_text(-channel_reach_hz(recording.sample_rate)) + " to " +
+               hz_text(channel_reach_hz(recording.sample_rate)) + "); choose channels inside it";
       return -1;
     }
     offsets->push_back(offset);
@@ -56,7 +53,7 @@ std::vector<double> snapped_offsets(const std::vector<double>& offsets, const Re
   const double centre = recording.centre_hz.value_or(0.0);
   for (double offset : offsets) {
     const double on_raster = std::round((centre + offset) / raster_hz) * raster_hz - centre;
-    if (std::fabs(on_raster) > channel_reach_hz(recording)) continue;
+    if (std::fabs(on_raster) > channel_reach_hz(recording.sample_rate)) continue;
     if (std::none_of(snapped.begin(), snapped.end(), [&](double other) { return std::fabs(other - on_raster) < 1.0; }))
       snapped.push_back(on_raster);
   }
@@ -78,14 +75,14 @@ double measured_half_width_hz(const std::vector<double>& offsets, double raster_
 // lies closer than the voice chain's own filter reaches; 0 for none.
 double capture_filter_width_hz(double asked_width_hz, double half_width_hz) {
   const double width = asked_width_hz > 0.0 ? asked_width_hz : 2.0 * half_width_hz;
-  return width < VOICE_CHAIN_CHANNEL_WIDTH_HZ ? width : 0.0;
+  return width < CHANNEL_WIDTH_HZ ? width : 0.0;
 }
 
 int choose_channels(const BandRequest& request, const RecordingInfo& recording, std::vector<double>* offsets,
                     std::string* error) {
   if (!request.channel_values.empty()) return listed_offsets(request.channel_values, recording, offsets, error);
   std::vector<SurveyedChannel> found;
-  if (survey_channels(recording, channel_reach_hz(recording), &found, error) != 0) return -1;
+  if (survey_channels(recording, channel_reach_hz(recording.sample_rate), &found, error) != 0) return -1;
   for (const SurveyedChannel& channel : found) offsets->push_back(std::round(channel.offset_hz));
   if (request.raster_hz > 0.0) *offsets = snapped_offsets(*offsets, recording, request.raster_hz);
   return 0;

@@ -237,9 +237,9 @@ int receive_band(const BandPlan& plan, BandProgress* progress, std::size_t* writ
     return 0;
   };
   r.tracker_output.closed = [&r](ClosedTransmission&& done) { return closed_transmission(r, std::move(done)); };
-  r.trackers.reserve(plan.split.channels.size());
+  r.trackers.resize(plan.split.channels.size());
   for (std::size_t c = 0; c < plan.split.channels.size(); ++c) {
-    r.trackers.emplace_back(c, plan.split.channels[c].bands, settings, &r.tracker_output);
+    if (r.trackers[c].start(c, plan.split.channels[c].bands, settings, &r.tracker_output, error) != 0) return -1;
   }
   const TaskPicker pick = [&r](unsigned running, PoolTask* task) { return pick_task(r, running, task); };
   if (r.pool.run(threads, pick, error) != 0) return -1;

@@ -47,21 +47,24 @@ struct SharedRun {
   std::vector<double> window_cnr;  // with --squelch: each piece fills its own windows
 };
 
+int measure_windows(const SquelchPlan& squelch, const Piece& piece, const std::complex<float>* capture,
+                    std::vector<double>* cnr_db, std::string* cause) {
+  if (measure_piece_windows(squelch, piece, capture, cnr_db) == 0) return 0;
+  *cause = "out of memory";
+  return -1;
+}
+
 // Measures the squelch windows of a piece, on its capture or, behind a
 // channel filter, on the capture converted without the filter.
 int measure_squelch(SharedRun& run, RecordingReader& reader, const Piece& piece, const std::complex<float>* capture,
                     std::string* cause) {
   const SquelchPlan& squelch = *run.job->squelch;
-  if (!squelch.measure_unfiltered) {
-    measure_piece_windows(squelch, piece, capture, &run.window_cnr);
-    return 0;
-  }
+  if (!squelch.measure_unfiltered) return measure_windows(squelch, piece, capture, &run.window_cnr, cause);
   std::vector<std::complex<float>> unfiltered(piece.pair_count);
   if (convert_span(squelch.unfiltered, reader, piece.first_pair, piece.pair_count, unfiltered.data(), cause) != 0) {
     return -1;
   }
-  measure_piece_windows(squelch, piece, unfiltered.data(), &run.window_cnr);
-  return 0;
+  return measure_windows(squelch, piece, unfiltered.data(), &run.window_cnr, cause);
 }
 
 std::string seconds_text(std::uint64_t pairs) {

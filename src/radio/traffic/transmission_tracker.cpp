@@ -21,13 +21,18 @@ std::uint64_t piece_step() {
 
 }  // namespace
 
-TransmissionTracker::TransmissionTracker(std::size_t channel, const CnrBands& bands, const TrackerSettings& settings,
-                                         const TrackerOutput* output)
-    : channel_(channel),
-      settings_(settings),
-      output_(output),
-      meter_(bands),
-      gate_(make_squelch_gate(settings.threshold_db, settings.hang_s)) {}
+int TransmissionTracker::start(std::size_t channel, const CnrBands& bands, const TrackerSettings& settings,
+                               const TrackerOutput* output, std::string* error) {
+  if (meter_.make(bands) != 0) {
+    *error = "out of memory";
+    return -1;
+  }
+  channel_ = channel;
+  settings_ = settings;
+  output_ = output;
+  gate_ = make_squelch_gate(settings.threshold_db, settings.hang_s);
+  return 0;
+}
 
 int TransmissionTracker::feed(const std::complex<float>* pairs, std::size_t count) {
   buffer_.insert(buffer_.end(), pairs, pairs + count);

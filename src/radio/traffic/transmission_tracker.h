@@ -9,6 +9,7 @@
 #include <complex>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "radio/chain/squelch_gate.h"
@@ -57,8 +58,10 @@ struct TrackerOutput {
 
 class TransmissionTracker {
  public:
-  TransmissionTracker(std::size_t channel, const CnrBands& bands, const TrackerSettings& settings,
-                      const TrackerOutput* output);
+  // Watches channel `channel`, read in `bands`, handing on to `output`. 0,
+  // or -1 with `*error` set when its meter could not be made.
+  int start(std::size_t channel, const CnrBands& bands, const TrackerSettings& settings, const TrackerOutput* output,
+            std::string* error);
   // The channel's next pairs, in order. 0, or -1 when an output stopped.
   int feed(const std::complex<float>* pairs, std::size_t count);
   // The channel's capture has ended: closes what is open. 0 or -1.
@@ -74,9 +77,9 @@ class TransmissionTracker {
   std::uint64_t loud_end() const;
   const std::complex<float>* at(std::uint64_t pair) const { return buffer_.data() + (pair - buffer_first_); }
 
-  std::size_t channel_;
+  std::size_t channel_ = 0;
   TrackerSettings settings_;
-  const TrackerOutput* output_;
+  const TrackerOutput* output_ = nullptr;
   CnrMeter meter_;
   SquelchGate gate_;
   std::vector<std::complex<float>> buffer_;
