@@ -23,6 +23,7 @@ development=(
   sox python3 codec2-examples
   parallel rsync openssh-server openssh-client
   scdoc man-db dpkg-dev
+  chromium chromium-driver python3-selenium
 )
 
 # The comparison flowgraph of scripts/bench_rx.py, and numpy for its recording.

@@ -240,9 +240,9 @@ int spectrogram_column(double offset_hz, double sample_rate) {
   return SPECTROGRAM_LEFT_MARGIN + static_cast<int>(std::floor(fraction * SPECTROGRAM_PLOT_WIDTH));
 }
 
-SpectrogramImage render_spectrogram(const SpectrogramView& view) {
+RgbImage render_spectrogram(const SpectrogramView& view) {
   const CaptureSpectrum& spectrum = *view.spectrum;
-  SpectrogramImage image;
+  RgbImage image;
   image.width = SPECTROGRAM_LEFT_MARGIN + SPECTROGRAM_PLOT_WIDTH + SPECTROGRAM_RIGHT_MARGIN;
   image.height = SPECTROGRAM_TOP_MARGIN + static_cast<int>(spectrum.row_count) + SPECTROGRAM_BOTTOM_MARGIN;
   image.rgb.assign(static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 3, 0);

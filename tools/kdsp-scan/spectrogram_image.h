@@ -12,16 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "radio/io/png_encode.h"
 #include "radio/spectrum/channel_finder.h"
 #include "radio/spectrum/spectrum.h"
 
 namespace kdsp {
-
-struct SpectrogramImage {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> rgb;  // width * height * 3, rows top to bottom
-};
 
 struct SpectrogramView {
   const CaptureSpectrum* spectrum = nullptr;  // with spectrogram rows
@@ -46,6 +41,6 @@ int spectrogram_column(double offset_hz, double sample_rate);
 
 // The picture; the spectrum must have spectrogram rows of
 // SPECTROGRAM_PLOT_WIDTH bins.
-SpectrogramImage render_spectrogram(const SpectrogramView& view);
+RgbImage render_spectrogram(const SpectrogramView& view);
 
 }  // namespace kdsp

@@ -1,4 +1,4 @@
-#include "kdsp-scan/png_encode.h"
+#include "radio/io/png_encode.h"
 
 #include <png.h>
 
@@ -16,7 +16,7 @@ struct PngImageOwner {
 
 }  // namespace
 
-int encode_png(const SpectrogramImage& image, std::vector<std::uint8_t>* png, std::string* error) {
+int encode_png(const RgbImage& image, std::vector<std::uint8_t>* png, std::string* error) {
   PngImageOwner owner;
   owner.image.version = PNG_IMAGE_VERSION;
   owner.image.width = static_cast<png_uint_32>(image.width);
