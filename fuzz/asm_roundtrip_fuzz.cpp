@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   KernelHeader header{};
   if (check_kernel_file(data, size, &header) != nullptr) return 0;
   std::string listing;
-  if (disassemble_kernel_file(data, size, &listing) != nullptr) fail("the disassembler refused a loadable image", "");
+  Failure failure;
+  if (disassemble_kernel_file(data, size, &listing, &failure) != 0) fail("the disassembler refused a loadable image", "");
 
   AsmProgram program;
   std::vector<AsmDiagnostic> diagnostics;

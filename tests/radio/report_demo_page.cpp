@@ -221,8 +221,9 @@ int write_demo(const std::string& dir, std::size_t count, bool with_centre, bool
   ReportPage page = make_scene(count, with_centre);
   std::string error;
   if (with_waterfall) {
-    if (encode_png(waterfall_picture(page), &page.waterfall.png, &error) != 0) {
-      std::fprintf(stderr, "report_demo_page: %s\n", error.c_str());
+    Failure failure;
+    if (encode_png(waterfall_picture(page), &page.waterfall.png, &failure) != 0) {
+      std::fprintf(stderr, "report_demo_page: %s\n", failure.cause.c_str());
       return -1;
     }
     page.waterfall.low_offset_hz = -SAMPLE_RATE / 2;

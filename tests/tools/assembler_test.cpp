@@ -301,9 +301,9 @@ TEST(Assembler, SurvivesArbitraryText) {
 TEST(Assembler, DefinitionsFromOutsideAreConstantsWhereverANumberMayStand) {
   AsmDefinition offset;
   AsmDefinition negative;
-  std::string error;
-  ASSERT_EQ(parse_asm_definition("OFFSET_HZ=25000", &offset, &error), 0) << error;
-  ASSERT_EQ(parse_asm_definition("low=-0x10", &negative, &error), 0) << error;
+  Failure error;
+  ASSERT_EQ(parse_asm_definition("OFFSET_HZ=25000", &offset, &error), 0) << error.cause;
+  ASSERT_EQ(parse_asm_definition("low=-0x10", &negative, &error), 0) << error.cause;
   EXPECT_EQ(negative.value, -16);
   const std::vector<AsmDefinition> definitions = {offset, negative};
   AsmProgram program;

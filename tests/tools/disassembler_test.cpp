@@ -29,8 +29,8 @@ std::vector<std::uint8_t> image_file(std::vector<std::uint32_t> code, std::vecto
 
 std::string disassemble(const std::vector<std::uint8_t>& file) {
   std::string text;
-  const char* reason = disassemble_kernel_file(file.data(), file.size(), &text);
-  EXPECT_EQ(reason, nullptr) << reason;
+  Failure failure;
+  EXPECT_EQ(disassemble_kernel_file(file.data(), file.size(), &text, &failure), 0) << failure.cause;
   return text;
 }
 
@@ -132,7 +132,9 @@ TEST(Disassembler, RefusesMalformedImagesWithTheLoadersReason) {
     const char* loader_reason = check_kernel_file(file.data(), file.size(), &header);
     ASSERT_NE(loader_reason, nullptr);
     std::string text = "untouched";
-    EXPECT_STREQ(disassemble_kernel_file(file.data(), file.size(), &text), loader_reason);
+    Failure failure;
+    EXPECT_EQ(disassemble_kernel_file(file.data(), file.size(), &text, &failure), -1);
+    EXPECT_EQ(failure.cause, loader_reason);
     EXPECT_EQ(text, "untouched");
   }
 
@@ -141,9 +143,11 @@ TEST(Disassembler, RefusesMalformedImagesWithTheLoadersReason) {
   for (std::uint64_t request = 1; request <= 2; ++request) {
     std::string text = "untouched";
     mem_fail_request(request);
-    const char* reason = disassemble_kernel_file(valid.data(), valid.size(), &text);
+    Failure failure;
+    const int result = disassemble_kernel_file(valid.data(), valid.size(), &text, &failure);
     mem_fail_request(0);
-    EXPECT_STREQ(reason, "not enough memory to load the image") << request;
+    EXPECT_EQ(result, -1) << request;
+    EXPECT_EQ(failure.cause, "not enough memory to load the image") << request;
     EXPECT_EQ(text, "untouched");
   }
 }

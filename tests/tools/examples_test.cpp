@@ -59,7 +59,8 @@ class Examples : public ::testing::Test {
 
   static void expect_round_trip(const Bytes& file) {
     std::string listing;
-    ASSERT_EQ(disassemble_kernel_file(file.data(), file.size(), &listing), nullptr);
+    Failure failure;
+    ASSERT_EQ(disassemble_kernel_file(file.data(), file.size(), &listing, &failure), 0) << failure.cause;
     AsmProgram program;
     std::vector<AsmDiagnostic> diagnostics;
     ASSERT_EQ(assemble_text(listing, &program, &diagnostics), 0) << listing;

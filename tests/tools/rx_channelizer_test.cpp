@@ -36,23 +36,23 @@ RecordingInfo noisy_recording(const ScratchDir& dir, double rate, std::size_t pa
   request.path = dir.file("band.cf32");
   request.sample_rate = rate;
   RecordingInfo info;
-  std::string error;
-  EXPECT_EQ(describe_recording(request, &info, &error), 0) << error;
+  Failure error;
+  EXPECT_EQ(describe_recording(request, &info, &error), 0) << error.cause;
   return info;
 }
 
 std::vector<Pairs> split_on(const ChannelizerPlan& plan, const RecordingInfo& recording, unsigned threads) {
   std::vector<Pairs> captures(plan.channels.size());
   std::atomic<std::uint64_t> done{0};
-  std::string error;
+  Failure error;
   const int result = run_channelizer(
       plan, recording, threads, &done,
-      [&](std::size_t channel, const std::complex<float>* pairs, std::size_t count, std::string*) {
+      [&](std::size_t channel, const std::complex<float>* pairs, std::size_t count, Failure*) {
         captures[channel].insert(captures[channel].end(), pairs, pairs + count);
         return 0;
       },
       &error);
-  EXPECT_EQ(result, 0) << error;
+  EXPECT_EQ(result, 0) << error.cause;
   EXPECT_EQ(done.load(), recording.pair_count);
   return captures;
 }
@@ -61,12 +61,12 @@ std::vector<Pairs> split_on(const ChannelizerPlan& plan, const RecordingInfo& re
 // channel's bin after the bank's delay.
 std::vector<Pairs> split_by_one_bank(const ChannelizerPlan& plan, const RecordingInfo& recording) {
   RecordingReader reader;
-  std::string error;
-  EXPECT_EQ(open_recording_reader(recording, &reader, &error), 0) << error;
+  Failure error;
+  EXPECT_EQ(open_recording_reader(recording, &reader, &error), 0) << error.cause;
   const std::size_t delay = 2 * CHANNELIZER_SEMI_LENGTH;
   const std::size_t outputs = plan.output_pair_count + delay;
   Pairs input(outputs * plan.decimation);
-  EXPECT_EQ(read_recording_pairs(reader, 0, input.size(), input.data(), &error), 0) << error;
+  EXPECT_EQ(read_recording_pairs(reader, 0, input.size(), input.data(), &error), 0) << error.cause;
   firpfbchr_crcf bank =
       firpfbchr_crcf_create_kaiser(plan.bins, plan.decimation, CHANNELIZER_SEMI_LENGTH, CHANNELIZER_STOPBAND_DB);
   Pairs out(plan.bins);

@@ -1,9 +1,12 @@
 #include "common/command_line.h"
 
+#include "common/tool_main.h"
+
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -90,15 +93,27 @@ bool parse_tool_command_line(CLI::App& app, int argc, char** argv, int* exit_sta
   return false;
 }
 
-int run_tool_main(const char* program, int (*run_program)(int, char**), int argc, char** argv) noexcept {
+int report_failure(const ToolHelp& help, const Failure& failure) {
+  if (failure.kind == FailureKind::USAGE) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", help.program, one_line(failure_text(failure)).c_str(),
+                 help.program);
+    return EXIT_USAGE;
+  }
+  if (!failure.cause.empty()) std::fprintf(stderr, "%s: %s\n", help.program, failure_text(failure).c_str());
+  return EXIT_TOOL_FAILED;
+}
+
+int report_thrown(const ToolHelp& help) noexcept {
   try {
-    return run_program(argc, argv);
+    throw;
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "%s: out of memory\n", program);
+    std::fprintf(stderr, "%s: out of memory\n", help.program);
+  } catch (const std::system_error& error) {
+    std::fprintf(stderr, "%s: a system resource ran out (%s)\n", help.program, error.code().message().c_str());
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "%s: %s\n", program, error.what());
+    std::fprintf(stderr, "%s: %s\n", help.program, error.what());
   } catch (...) {
-    std::fprintf(stderr, "%s: unexpected failure\n", program);
+    std::fprintf(stderr, "%s: unexpected failure\n", help.program);
   }
   return EXIT_TOOL_FAILED;
 }

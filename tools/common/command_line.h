@@ -46,11 +46,6 @@ void configure_tool_app(CLI::App& app, const ToolHelp& help);
 // error (`*exit_status` EXIT_USAGE).
 bool parse_tool_command_line(CLI::App& app, int argc, char** argv, int* exit_status);
 
-// Runs `run_program` as a companion's main: whatever it throws (memory
-// running out while the command line is set up, say) ends the program with
-// one line, "<program>: ...", and EXIT_TOOL_FAILED instead of an abort.
-int run_tool_main(const char* program, int (*run_program)(int, char**), int argc, char** argv) noexcept;
-
 // A usage error found after parsing, such as two options that exclude each
 // other: printed as a parse error is. Returns EXIT_USAGE.
 int report_usage_error(const CLI::App& app, const std::string& message);

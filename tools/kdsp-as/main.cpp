@@ -15,7 +15,7 @@
 #include "base/file_read.h"
 #include "base/memory.h"
 #include "base/output_file.h"
-#include "common/command_line.h"
+#include "common/tool_main.h"
 #include "radio/kernel/assembler.h"
 
 namespace kdsp {
@@ -40,15 +40,51 @@ constexpr ToolHelp AS_HELP{
 struct Arguments {
   std::string source;
   std::string output;
+  std::vector<std::string> definition_texts;  // -D NAME=VALUE, in order
   std::vector<AsmDefinition> definitions;
 };
 
-int assemble_file(const Arguments& args) {
+void declare_arguments(CLI::App& app, Arguments* args) {
+  add_path_option(app, "SOURCE.kasm", &args->source)->required()->type_name("")->description("the kernel source");
+  add_path_option(app, "-o", &args->output)
+      ->required()
+      ->type_name("KERNEL.kdsp")
+      ->description("the kernel image to write")
+      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  app.add_option("-D", args->definition_texts)
+      ->type_name("NAME=VALUE")
+      ->description("a constant for the source, a number within 32 bits (repeatable)")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+int complete_arguments(const CLI::App&, Arguments* args, Failure* failure) {
+  for (const std::string& text : args->definition_texts) {
+    AsmDefinition definition;
+    if (parse_asm_definition(text, &definition, failure) != 0) {
+      prefix_failure(failure, "-D: ");
+      failure->kind = FailureKind::USAGE;
+      return -1;
+    }
+    args->definitions.push_back(std::move(definition));
+  }
+  return 0;
+}
+
+// The assembler's own forms of failure: one line per error in the source
+// (file:line:column: message), or the file that could not be read or
+// written; they are printed here, and the failure returned has no cause.
+int said(const std::string& line, Failure* failure) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  *failure = Failure{};
+  return -1;
+}
+
+int assemble_file(const Arguments& args, Failure* failure) {
   std::uint8_t* raw = nullptr;
   std::uint64_t length = 0;
   if (read_whole_file(args.source.c_str(), &raw, &length, MAX_SOURCE_SIZE) != 0) {
-    std::fprintf(stderr, "%s: cannot read the source file\n", args.source.c_str());
-    return EXIT_TOOL_FAILED;
+    return said(args.source + ": cannot read the source file", failure);
   }
   const MemPtr<std::uint8_t> source(raw);
 
@@ -59,52 +95,31 @@ int assemble_file(const Arguments& args) {
     for (const AsmDiagnostic& d : diagnostics) {
       std::fprintf(stderr, "%s:%u:%u: %s\n", args.source.c_str(), d.line, d.column, d.message.c_str());
     }
-    return EXIT_TOOL_FAILED;
+    *failure = Failure{};
+    return -1;
   }
   // The image appears whole at the output path or not at all.
   const std::vector<std::uint8_t> image = kernel_file_bytes(program);
   if (write_output(args.output.c_str(), image.data(), image.size()) != 0) {
-    std::fprintf(stderr, "%s: cannot write the kernel image\n", args.output.c_str());
-    return EXIT_TOOL_FAILED;
+    return said(args.output + ": cannot write the kernel image", failure);
   }
   return 0;
 }
 
-}  // namespace
-
-int run_program(int argc, char** argv) {
-  CLI::App app;
-  configure_tool_app(app, AS_HELP);
-  Arguments args;
-  add_path_option(app, "SOURCE.kasm", &args.source)->required()->type_name("")->description("the kernel source");
-  add_path_option(app, "-o", &args.output)
-      ->required()
-      ->type_name("KERNEL.kdsp")
-      ->description("the kernel image to write")
-      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
-  std::vector<std::string> definitions;
-  app.add_option("-D", definitions)
-      ->type_name("NAME=VALUE")
-      ->description("a constant for the source, a number within 32 bits (repeatable)")
-      ->allow_extra_args(false)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  int exit_status = 0;
-  if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
-  for (const std::string& text : definitions) {
-    AsmDefinition definition;
-    std::string error;
-    if (parse_asm_definition(text, &definition, &error) != 0) return report_usage_error(app, "-D: " + error);
-    args.definitions.push_back(std::move(definition));
-  }
+int run(const Arguments& args, Failure* failure) {
   try {
-    return assemble_file(args);
+    return assemble_file(args, failure);
   } catch (const std::bad_alloc&) {
     // Nothing has been written yet: the output file is as it was.
-    std::fprintf(stderr, "kdsp-as: out of memory while assembling '%s'\n", args.source.c_str());
-    return EXIT_TOOL_FAILED;
+    *failure = Failure{"out of memory while assembling '" + args.source + "'"};
+    return -1;
   }
 }
 
+constexpr ToolDefinition<Arguments> AS_TOOL{AS_HELP, declare_arguments, complete_arguments, run};
+
+}  // namespace
+
 }  // namespace kdsp
 
-int main(int argc, char** argv) { return kdsp::run_program(argc, argv); }
+int main(int argc, char** argv) { return kdsp::run_tool(kdsp::AS_TOOL, argc, argv); }

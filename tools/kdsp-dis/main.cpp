@@ -12,7 +12,7 @@
 #include "base/memory.h"
 #include "base/output_file.h"
 #include "base/result_code.h"
-#include "common/command_line.h"
+#include "common/tool_main.h"
 #include "formats/kernel_image.h"
 #include "radio/kernel/disassembler.h"
 
@@ -30,39 +30,38 @@ constexpr ToolHelp DIS_HELP{
     "cannot be written; 2 a usage error.",
 };
 
-int refuse_kernel(const char* reason) {
-  std::fprintf(stderr, "%s: %s\n", result_name(ResultCode::BAD_KERNEL), reason);
-  return EXIT_TOOL_FAILED;
+// A file kdsp would refuse is said as kdsp says it: BAD_KERNEL and the
+// loader's reason.
+int refuse_kernel(const std::string& reason, Failure* failure) {
+  std::fprintf(stderr, "%s: %s\n", result_name(ResultCode::BAD_KERNEL), reason.c_str());
+  *failure = Failure{};
+  return -1;
 }
 
-int disassemble_file(const std::string& path) {
+void declare_path(CLI::App& app, std::string* kernel_path) {
+  add_path_option(app, "KERNEL.kdsp", kernel_path)->required()->type_name("")->description("the kernel image to list");
+}
+
+int disassemble_file(const std::string& path, Failure* failure) {
   std::uint8_t* raw = nullptr;
   std::uint64_t length = 0;
   if (read_whole_file(path.c_str(), &raw, &length, KERNEL_MAX_FILE_SIZE) != 0) {
-    return refuse_kernel("cannot read the file, or it is larger than any kernel image");
+    return refuse_kernel("cannot read the file, or it is larger than any kernel image", failure);
   }
   const MemPtr<std::uint8_t> file(raw);
   std::string listing;
-  if (const char* reason = disassemble_kernel_file(file.get(), length, &listing)) return refuse_kernel(reason);
+  if (disassemble_kernel_file(file.get(), length, &listing, failure) != 0) return refuse_kernel(failure->cause, failure);
   if (write_output(nullptr, reinterpret_cast<const std::uint8_t*>(listing.data()), listing.size()) != 0) {
-    std::fprintf(stderr, "kdsp-dis: cannot write the listing\n");
-    return EXIT_TOOL_FAILED;
+    *failure = Failure{"cannot write the listing"};
+    return -1;
   }
   return 0;
 }
 
-}  // namespace
+constexpr ToolDefinition<std::string> DIS_TOOL{DIS_HELP, declare_path, nullptr, disassemble_file};
 
-int run_program(int argc, char** argv) {
-  CLI::App app;
-  configure_tool_app(app, DIS_HELP);
-  std::string kernel_path;
-  add_path_option(app, "KERNEL.kdsp", &kernel_path)->required()->type_name("")->description("the kernel image to list");
-  int exit_status = 0;
-  if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
-  return disassemble_file(kernel_path);  // running out of memory is caught by run_tool_main
-}
+}  // namespace
 
 }  // namespace kdsp
 
-int main(int argc, char** argv) { return kdsp::run_tool_main("kdsp-dis", kdsp::run_program, argc, argv); }
+int main(int argc, char** argv) { return kdsp::run_tool(kdsp::DIS_TOOL, argc, argv); }

@@ -102,25 +102,37 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
   app.add_flag("-q,--quiet", options->quiet, "no progress line, and no line about the chosen\nchannel");
 }
 
-std::string complete_rx_options(const CLI::App& app, RxOptions* options) {
+namespace {
+
+int usage(const std::string& message, Failure* failure) {
+  *failure = Failure{message, "", "", FailureKind::USAGE};
+  return -1;
+}
+
+}  // namespace
+
+int complete_rx_options(const CLI::App& app, RxOptions* options, Failure* failure) {
   if (app.count("--squelch") == 0) options->squelch_db.reset();
   if (!options->definitions.empty() && options->kernel_path.empty()) {
-    return "-D defines constants for a --kernel source; give --kernel FILE.kasm";
+    return usage("-D defines constants for a --kernel source; give --kernel FILE.kasm", failure);
   }
   if (options->all) {
-    if (options->output_dir.empty()) return "--all writes into a directory; give -O DIR";
+    if (options->output_dir.empty()) return usage("--all writes into a directory; give -O DIR", failure);
     for (const char* single : {"-o", "--offset", "--freq"}) {
-      if (app.count(single) > 0) return std::string(single) + " is for one channel; --all takes every channel";
+      if (app.count(single) > 0)
+        return usage(std::string(single) + " is for one channel; --all takes every channel", failure);
     }
-    return "";
+    return 0;
   }
   for (const char* many : {"-O", "--channels", "--raster", "--force", "--csv"}) {
-    if (app.count(many) > 0) return std::string(many) + " goes with --all";
+    if (app.count(many) > 0) return usage(std::string(many) + " goes with --all", failure);
   }
-  if (options->output_path.empty()) return "give -o FILE for the WAV (or --all -O DIR for every channel)";
-  if (app.count("--offset") > 0 && app.count("--freq") > 0)
-    return "--offset and --freq both choose the channel; give one";
-  return "";
+  if (options->output_path.empty())
+    return usage("give -o FILE for the WAV (or --all -O DIR for every channel)", failure);
+  if (app.count("--offset") > 0 && app.count("--freq") > 0) {
+    return usage("--offset and --freq both choose the channel; give one", failure);
+  }
+  return 0;
 }
 
 const ToolHelp RX_HELP{

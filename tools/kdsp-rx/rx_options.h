@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/command_line.h"
+#include "radio/base/failure.h"
 #include "radio/chain/after_demod.h"
 #include "radio/io/recording.h"
 
@@ -47,7 +48,7 @@ extern const ToolHelp RX_HELP;
 void add_rx_options(CLI::App& app, RxOptions* options);
 
 // Checks that relate several options, once all are read, and drops what
-// was not given: an empty string, or the usage error.
-std::string complete_rx_options(const CLI::App& app, RxOptions* options);
+// was not given. 0, or -1 with a USAGE failure.
+int complete_rx_options(const CLI::App& app, RxOptions* options, Failure* failure);
 
 }  // namespace kdsp

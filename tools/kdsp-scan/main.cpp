@@ -10,7 +10,7 @@
 #include <string>
 
 #include "base/output_file.h"
-#include "common/command_line.h"
+#include "common/tool_main.h"
 #include "common/recording_options.h"
 #include "kdsp-scan/spectrogram_image.h"
 #include "radio/io/png_encode.h"
@@ -83,11 +83,6 @@ __attribute__((format(printf, 2, 3))) void append_printf(std::string* text, cons
   va_end(args);
 }
 
-int fail(const std::string& message) {
-  std::fprintf(stderr, "kdsp-scan: %s\n", message.c_str());
-  return EXIT_TOOL_FAILED;
-}
-
 double duration_s(const RecordingInfo& recording) {
   return static_cast<double>(recording.pair_count) / recording.sample_rate;
 }
@@ -127,66 +122,61 @@ std::string channel_report(const ScanOptions& options, const RecordingInfo& reco
   return report;
 }
 
-int write_png(const std::string& path, const SpectrogramView& view) {
-  std::string error;
+int write_png(const std::string& path, const SpectrogramView& view, Failure* failure) {
   std::vector<std::uint8_t> png;
-  if (encode_png(render_spectrogram(view), &png, &error) != 0) return fail(error);
-  if (write_output(path.c_str(), png.data(), png.size()) != 0) return fail("cannot write '" + path + "'");
+  if (encode_png(render_spectrogram(view), &png, failure) != 0) return -1;
+  if (write_output(path.c_str(), png.data(), png.size()) != 0) {
+    *failure = Failure{"cannot write '" + path + "'", "", path, FailureKind::OUTPUT};
+    return -1;
+  }
   return 0;
 }
 
 // The recording's spectrum, streamed through in blocks.
-int scan_spectrum(const RecordingInfo& recording, bool with_rows, CaptureSpectrum* spectrum, std::string* error) {
+int scan_spectrum(const RecordingInfo& recording, bool with_rows, CaptureSpectrum* spectrum, Failure* failure) {
   const std::size_t fft_size = scan_fft_size(recording.sample_rate);
   if (recording.pair_count < min_scan_pairs(fft_size)) {
-    *error = "'" + recording.path + "' is too short to scan: " + std::to_string(recording.pair_count) +
-             " pairs, at least " + std::to_string(min_scan_pairs(fft_size)) + " needed at its rate";
+    *failure = Failure{"'" + recording.path + "' is too short to scan: " + std::to_string(recording.pair_count) +
+                           " pairs, at least " + std::to_string(min_scan_pairs(fft_size)) + " needed at its rate",
+                       "", recording.path};
     return -1;
   }
   RecordingReader reader;
-  if (open_recording_reader(recording, &reader, error) != 0) return -1;
+  if (open_recording_reader(recording, &reader, failure) != 0) return -1;
   SpectrumAccumulator accumulator;
   if (start_spectrum(&accumulator, recording.sample_rate, fft_size, recording.pair_count,
                      with_rows ? MAX_SPECTROGRAM_ROWS : 0) != 0) {
-    *error = "out of memory";
+    *failure = Failure{"out of memory"};
     return -1;
   }
-  if (add_recording_stretch(reader, 0, recording.pair_count, &accumulator, error) != 0) return -1;
+  if (add_recording_stretch(reader, 0, recording.pair_count, &accumulator, failure) != 0) return -1;
   *spectrum = finish_spectrum(&accumulator);
   return 0;
 }
 
-int run(const ScanOptions& options) {
-  std::string error;
+int run(const ScanOptions& options, Failure* failure) {
   RecordingInfo recording;
-  if (describe_recording(options.recording, &recording, &error) != 0) return fail(error);
+  if (describe_recording(options.recording, &recording, failure) != 0) return -1;
   CaptureSpectrum spectrum;
-  if (scan_spectrum(recording, !options.png_path.empty(), &spectrum, &error) != 0) return fail(error);
+  if (scan_spectrum(recording, !options.png_path.empty(), &spectrum, failure) != 0) return -1;
   double floor_power = noise_floor_power(spectrum.average_power, spectrum.frame_count);
   std::vector<FoundChannel> channels = find_channels(spectrum, floor_power, options.threshold_db);
   // A report lost on the way (a full disk behind standard output) is a failure, not a success.
   const std::string report = channel_report(options, recording, spectrum, floor_power, channels);
   if (write_output(nullptr, reinterpret_cast<const std::uint8_t*>(report.data()), report.size()) != 0) {
-    return fail("cannot write the report");
+    *failure = Failure{"cannot write the report", "", "", FailureKind::OUTPUT};
+    return -1;
   }
   if (options.png_path.empty()) return 0;
   channels.resize(std::min(channels.size(), static_cast<std::size_t>(options.max_channels)));
   SpectrogramView view{&spectrum, floor_power, channels, recording.centre_hz, recording.path, duration_s(recording)};
-  return write_png(options.png_path, view);
+  return write_png(options.png_path, view, failure);
 }
+
+constexpr ToolDefinition<ScanOptions> SCAN_TOOL{SCAN_HELP, add_scan_options, nullptr, run};
 
 }  // namespace
 
-int run_program(int argc, char** argv) {
-  CLI::App app;
-  configure_tool_app(app, SCAN_HELP);
-  ScanOptions options;
-  add_scan_options(app, &options);
-  int exit_status = 0;
-  if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
-  return run(options);  // running out of memory is caught by run_tool_main
-}
-
 }  // namespace kdsp
 
-int main(int argc, char** argv) { return kdsp::run_tool_main("kdsp-scan", kdsp::run_program, argc, argv); }
+int main(int argc, char** argv) { return kdsp::run_tool(kdsp::SCAN_TOOL, argc, argv); }

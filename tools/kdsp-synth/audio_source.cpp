@@ -89,7 +89,7 @@ std::vector<float> make_sweep(double duration_s, double start_hz, double end_hz)
 
 }  // namespace
 
-int parse_audio_request(const char* text, AudioRequest* request, std::string* error) {
+int parse_audio_request(const char* text, AudioRequest* request, Failure* failure) {
   AudioRequest parsed;
   int status = 0;
   if (has_prefix(text, "file:")) {
@@ -116,7 +116,7 @@ int parse_audio_request(const char* text, AudioRequest* request, std::string* er
     status = -1;
   }
   if (status != 0) {
-    *error = std::string("bad audio source '") + text + "': expected " + AUDIO_SOURCE_FORMS;
+    *failure = Failure{std::string("bad audio source '") + text + "': expected " + AUDIO_SOURCE_FORMS};
     return -1;
   }
   *request = std::move(parsed);
@@ -137,13 +137,13 @@ SourceAudio make_builtin_audio(const AudioRequest& request, double duration_s) {
   return audio;
 }
 
-int read_audio_file(const std::string& path, double max_duration_s, SourceAudio* audio, std::string* error) {
+int read_audio_file(const std::string& path, double max_duration_s, SourceAudio* audio, Failure* failure) {
   // Through the core's check, as kdsp opens its inputs: anything but a
   // regular file (a FIFO would block until a writer came) is refused at once.
   StreamPtr stream;
   std::uint64_t length = 0;
   if (open_measured_file(path.c_str(), std::numeric_limits<std::uint64_t>::max(), &stream, &length) != 0) {
-    *error = "cannot read audio file '" + path + "': it cannot be opened or is not a regular file";
+    *failure = Failure{"cannot read audio file '" + path + "': it cannot be opened or is not a regular file"};
     return -1;
   }
   // Measuring may have left the descriptor anywhere (stdio reads ahead), and
@@ -152,17 +152,18 @@ int read_audio_file(const std::string& path, double max_duration_s, SourceAudio*
   SF_INFO info{};
   SndfilePtr file(::lseek(fd, 0, SEEK_SET) == 0 ? sf_open_fd(fd, SFM_READ, &info, SF_FALSE) : nullptr);
   if (!file) {
-    *error = "cannot read audio file '" + path + "': " + sf_strerror(nullptr);
+    *failure = Failure{"cannot read audio file '" + path + "': " + sf_strerror(nullptr)};
     return -1;
   }
   if (info.samplerate < MIN_FILE_RATE || info.samplerate > MAX_FILE_RATE || info.channels < 1) {
-    *error = "audio file '" + path + "' has an unusable sample rate (" + std::to_string(info.samplerate) + " Hz)";
+    *failure =
+        Failure{"audio file '" + path + "' has an unusable sample rate (" + std::to_string(info.samplerate) + " Hz)"};
     return -1;
   }
   auto frame_limit = static_cast<sf_count_t>(std::ceil(max_duration_s * info.samplerate));
   sf_count_t frames_wanted = info.frames > 0 ? std::min(info.frames, frame_limit) : 0;
   if (frames_wanted == 0) {
-    *error = "audio file '" + path + "' holds no audio";
+    *failure = Failure{"audio file '" + path + "' holds no audio"};
     return -1;
   }
 
@@ -179,14 +180,14 @@ int read_audio_file(const std::string& path, double max_duration_s, SourceAudio*
       // A float file can hold NaN or infinity; modulated, it would poison
       // every later pair of the capture.
       if (!std::isfinite(value)) {
-        *error = "audio file '" + path + "' holds a value that is not a finite number";
+        *failure = Failure{"audio file '" + path + "' holds a value that is not a finite number"};
         return -1;
       }
       read.samples.push_back(value);
     }
   }
   if (read.samples.empty()) {
-    *error = "cannot read audio from '" + path + "': " + sf_strerror(file.get());
+    *failure = Failure{"cannot read audio from '" + path + "': " + sf_strerror(file.get())};
     return -1;
   }
   normalize_peak(read.samples);

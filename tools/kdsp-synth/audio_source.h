@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
+
 namespace kdsp {
 
 enum class AudioKind { TONE, TWO_TONE, SWEEP, VOICE, AUDIO_FILE };
@@ -36,14 +38,14 @@ inline constexpr const char* AUDIO_SOURCE_FORMS =
 
 // Parses "tone[:HZ]", "two-tone[:HZ,HZ]", "sweep[:HZ,HZ]", "voice" or
 // "file:PATH". 0 with `*request` filled, else -1 with `*error` set.
-int parse_audio_request(const char* text, AudioRequest* request, std::string* error);
+int parse_audio_request(const char* text, AudioRequest* request, Failure* failure);
 
 // Makes `duration_s` seconds of a built-in signal. `request.kind` must not be AUDIO_FILE.
 SourceAudio make_builtin_audio(const AudioRequest& request, double duration_s);
 
 // Reads the first channel of an audio file, at most `max_duration_s` seconds.
 // 0 with `*audio` filled, else -1 with `*error` set.
-int read_audio_file(const std::string& path, double max_duration_s, SourceAudio* audio, std::string* error);
+int read_audio_file(const std::string& path, double max_duration_s, SourceAudio* audio, Failure* failure);
 
 // Duration of `audio` in seconds.
 double audio_duration_s(const SourceAudio& audio);

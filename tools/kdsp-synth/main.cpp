@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/output_file.h"
+#include "common/tool_main.h"
 #include "formats/iq_capture.h"
 #include "kdsp-synth/audio_source.h"
 #include "kdsp-synth/capture_synthesis.h"
@@ -22,16 +23,16 @@ namespace kdsp {
 
 namespace {
 
-int fail(const std::string& message) {
-  std::fprintf(stderr, "kdsp-synth: %s\n", message.c_str());
-  return EXIT_TOOL_FAILED;
+int fail(const std::string& message, Failure* failure) {
+  *failure = Failure{message};
+  return -1;
 }
 
 // The first channel's audio fixes the duration when none was given: a file's
 // own length, else the default.
-int load_audio(const AudioRequest& request, double duration_s, SourceAudio* audio, std::string* error) {
+int load_audio(const AudioRequest& request, double duration_s, SourceAudio* audio, Failure* failure) {
   if (request.kind == AudioKind::AUDIO_FILE) {
-    return read_audio_file(request.path, duration_s > 0.0 ? duration_s : MAX_DURATION_S, audio, error);
+    return read_audio_file(request.path, duration_s > 0.0 ? duration_s : MAX_DURATION_S, audio, failure);
   }
   *audio = make_builtin_audio(request, duration_s > 0.0 ? duration_s : DEFAULT_DURATION_S);
   return 0;
@@ -39,9 +40,9 @@ int load_audio(const AudioRequest& request, double duration_s, SourceAudio* audi
 
 // Fills `*channel` with the audio converted to the pair rate.
 int plan_channel(const SourceAudio& audio, std::uint64_t pair_count, double offset_hz, double deviation_hz,
-                 double amplitude, ChannelPlan* channel, std::string* error) {
+                 double amplitude, ChannelPlan* channel, Failure* failure) {
   ChannelPlan planned;
-  if (resample_to_pair_rate(audio, pair_count, &planned.audio, error) != 0) return -1;
+  if (resample_to_pair_rate(audio, pair_count, &planned.audio, failure) != 0) return -1;
   planned.offset_hz = offset_hz;
   planned.deviation_hz = deviation_hz;
   planned.amplitude = amplitude;
@@ -49,19 +50,18 @@ int plan_channel(const SourceAudio& audio, std::uint64_t pair_count, double offs
   return 0;
 }
 
-int write_capture(const CapturePlan& plan, const std::string& path, std::string* error) {
+int write_capture(const CapturePlan& plan, const std::string& path, Failure* failure) {
   const std::vector<std::uint8_t> bytes = synthesize_capture_bytes(plan);
   if (write_output(path.c_str(), bytes.data(), bytes.size()) != 0) {
-    *error = "cannot write '" + path + "'";
+    *failure = Failure{"cannot write '" + path + "'"};
     return -1;
   }
   return 0;
 }
 
-int run(const SynthOptions& options) {
-  std::string error;
+int run(const SynthOptions& options, Failure* failure) {
   SourceAudio first_audio;
-  if (load_audio(options.audio, options.duration_s, &first_audio, &error) != 0) return fail(error);
+  if (load_audio(options.audio, options.duration_s, &first_audio, failure) != 0) return -1;
   double duration_s = options.duration_s > 0.0 ? options.duration_s : audio_duration_s(first_audio);
   auto pair_count = static_cast<std::uint64_t>(std::llround(duration_s * IQ_SAMPLE_RATE));
   pair_count = std::clamp<std::uint64_t>(pair_count, 1, IQ_MAX_PAIRS);
@@ -70,25 +70,25 @@ int run(const SynthOptions& options) {
   plan.pair_count = pair_count;
   plan.seed = options.seed;
   if (plan_channel(first_audio, pair_count, options.offset_hz, options.deviation_hz, FIRST_CARRIER_AMPLITUDE,
-                   &plan.first, &error) != 0) {
-    return fail(error);
+                   &plan.first, failure) != 0) {
+    return -1;
   }
   if (options.add_second) {
     SourceAudio second_audio;
-    if (load_audio(options.second_audio, duration_s, &second_audio, &error) != 0) return fail(error);
+    if (load_audio(options.second_audio, duration_s, &second_audio, failure) != 0) return -1;
     double amplitude = FIRST_CARRIER_AMPLITUDE * std::pow(10.0, options.second_level_db / 20.0);
     if (plan_channel(second_audio, pair_count, options.second_offset_hz, options.deviation_hz, amplitude, &plan.second,
-                     &error) != 0) {
-      return fail(error);
+                     failure) != 0) {
+      return -1;
     }
     plan.has_second = true;
   }
   if (options.add_noise) plan.noise_power = noise_power_for_cnr(FIRST_CARRIER_AMPLITUDE, options.cnr_db);
 
-  if (!options.audio_out_path.empty() && write_reference_wav(options.audio_out_path, first_audio, &error) != 0) {
-    return fail(error);
+  if (!options.audio_out_path.empty() && write_reference_wav(options.audio_out_path, first_audio, failure) != 0) {
+    return -1;
   }
-  if (write_capture(plan, options.output_path, &error) != 0) return fail(error);
+  if (write_capture(plan, options.output_path, failure) != 0) return -1;
   return 0;
 }
 
@@ -130,7 +130,7 @@ int write_sigmf_meta(const std::string& base, const KeyedPlan& plan, const Synth
   return write_output(path.c_str(), reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
-int run_keyed(const SynthOptions& options) {
+int run_keyed(const SynthOptions& options, Failure* failure) {
   KeyedPlan plan;
   plan.sample_rate = options.rate;
   plan.duration_s = options.duration_s > 0.0 ? options.duration_s : DEFAULT_DURATION_S;
@@ -138,21 +138,26 @@ int run_keyed(const SynthOptions& options) {
   const std::optional<SampleFormat> format = options.format   ? options.format
                                              : !sigmf.empty() ? SampleFormat::CF32_LE
                                                               : sample_format_from_name(options.output_path);
-  if (!format) return fail("cannot tell the format of '" + options.output_path + "' from its name; give --format");
+  if (!format) {
+    *failure = Failure{"cannot tell the format of '" + options.output_path + "' from its name", "give --format",
+                       options.output_path};
+    return -1;
+  }
   plan.format = *format;
   plan.offsets_hz = options.keyed_offsets.empty() ? random_raster_offsets(static_cast<std::size_t>(options.keyed_count),
                                                                           options.raster_hz, options.rate, options.seed)
                                                   : options.keyed_offsets;
   for (double offset : plan.offsets_hz) {
     if (std::fabs(offset) > channel_reach_hz(options.rate)) {
-      return fail("the keyed channel at " + std::to_string(offset) + " Hz is outside the band of the rate");
+      return fail("the keyed channel at " + std::to_string(offset) + " Hz is outside the band of the rate", failure);
     }
   }
   for (const std::string& text : options.key_spans) {
     KeyedSpan span;
     if (parse_key_span(text, plan.offsets_hz.size(), &span) != 0) {
       return fail("--key '" + text + "' is not CH:START-END with CH from 1 to " +
-                  std::to_string(plan.offsets_hz.size()) + " and END after START");
+                      std::to_string(plan.offsets_hz.size()) + " and END after START",
+                  failure);
     }
     plan.spans.push_back(span);
   }
@@ -171,38 +176,32 @@ int run_keyed(const SynthOptions& options) {
                                    return append_output(&out, bytes.data(), bytes.size());
                                  }) != 0 ||
       commit_output(&out) != 0) {
-    return fail("cannot write '" + options.output_path + "'");
+    return fail("cannot write '" + options.output_path + "'", failure);
   }
   if (!options.truth_path.empty()) {
     const std::string truth = keyed_truth_json(plan, spans);
     if (write_output(options.truth_path.c_str(), reinterpret_cast<const std::uint8_t*>(truth.data()), truth.size()) !=
         0) {
-      return fail("cannot write '" + options.truth_path + "'");
+      return fail("cannot write '" + options.truth_path + "'", failure);
     }
   }
   if (!sigmf.empty() && write_sigmf_meta(sigmf, plan, options) != 0) {
-    return fail("cannot write '" + sigmf + std::string(SIGMF_META_SUFFIX) + "'");
+    return fail("cannot write '" + sigmf + std::string(SIGMF_META_SUFFIX) + "'", failure);
   }
   return 0;
 }
 
-}  // namespace
-
-int run_program(int argc, char** argv) {
-  CLI::App app;
-  configure_tool_app(app, SYNTH_HELP);
-  SynthOptions options;
-  add_synth_options(app, &options);
-  int exit_status = 0;
-  if (!parse_tool_command_line(app, argc, argv, &exit_status)) return exit_status;
-  const std::string conflict = complete_synth_options(app, &options);
-  if (!conflict.empty()) return report_usage_error(app, conflict);
-  // Running out of memory is caught by run_tool_main; nothing is written
-  // before the bytes are whole (a keyed recording is streamed to a file
-  // that appears only once complete), so the old output stays.
-  return options.keyed ? run_keyed(options) : run(options);
+// Nothing is written before its bytes are whole (a keyed recording is
+// streamed to a file that appears only once complete), so a failure, or
+// memory running out, leaves the old output as it was.
+int run_synth(const SynthOptions& options, Failure* failure) {
+  return options.keyed ? run_keyed(options, failure) : run(options, failure);
 }
+
+constexpr ToolDefinition<SynthOptions> SYNTH_TOOL{SYNTH_HELP, add_synth_options, complete_synth_options, run_synth};
+
+}  // namespace
 
 }  // namespace kdsp
 
-int main(int argc, char** argv) { return kdsp::run_tool_main("kdsp-synth", kdsp::run_program, argc, argv); }
+int main(int argc, char** argv) { return kdsp::run_tool(kdsp::SYNTH_TOOL, argc, argv); }

@@ -81,14 +81,14 @@ int encode_reference_wav(const SourceAudio& audio, MemoryFile* wav) {
 
 }  // namespace
 
-int write_reference_wav(const std::string& path, const SourceAudio& audio, std::string* error) {
+int write_reference_wav(const std::string& path, const SourceAudio& audio, Failure* failure) {
   MemoryFile wav;
   if (encode_reference_wav(audio, &wav) != 0) {
-    *error = "cannot encode the audio for '" + path + "'";
+    *failure = Failure{"cannot encode the audio for '" + path + "'"};
     return -1;
   }
   if (write_output(path.c_str(), wav.bytes.data(), wav.bytes.size()) != 0) {
-    *error = "cannot write '" + path + "'";
+    *failure = Failure{"cannot write '" + path + "'"};
     return -1;
   }
   return 0;

@@ -9,7 +9,7 @@
 namespace kdsp {
 
 int resample_to_pair_rate(const SourceAudio& audio, std::uint64_t pair_count, std::vector<float>* converted,
-                          std::string* error) {
+                          Failure* failure) {
   std::vector<float> output(pair_count, 0.0f);
   if (audio.sample_rate == IQ_SAMPLE_RATE) {
     std::size_t copied = std::min(output.size(), audio.samples.size());
@@ -23,10 +23,11 @@ int resample_to_pair_rate(const SourceAudio& audio, std::uint64_t pair_count, st
   soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
   std::size_t used_in = 0;
   std::size_t produced = 0;
-  soxr_error_t failure = soxr_oneshot(audio.sample_rate, IQ_SAMPLE_RATE, 1, audio.samples.data(), audio.samples.size(),
-                                      &used_in, output.data(), output.size(), &produced, &io, &quality, &runtime);
-  if (failure != nullptr) {
-    *error = std::string("cannot convert the audio rate: ") + failure;
+  const soxr_error_t refused =
+      soxr_oneshot(audio.sample_rate, IQ_SAMPLE_RATE, 1, audio.samples.data(), audio.samples.size(), &used_in,
+                   output.data(), output.size(), &produced, &io, &quality, &runtime);
+  if (refused != nullptr) {
+    *failure = Failure{std::string("cannot convert the audio rate: ") + refused};
     return -1;
   }
   *converted = std::move(output);

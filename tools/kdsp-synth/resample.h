@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kdsp-synth/audio_source.h"
+#include "radio/base/failure.h"
 
 namespace kdsp {
 
@@ -13,6 +14,6 @@ namespace kdsp {
 // samples: audio shorter than that is followed by silence, longer is cut.
 // 0 with `*converted` filled, else -1 with `*error` set.
 int resample_to_pair_rate(const SourceAudio& audio, std::uint64_t pair_count, std::vector<float>* converted,
-                          std::string* error);
+                          Failure* failure);
 
 }  // namespace kdsp

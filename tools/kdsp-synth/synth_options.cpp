@@ -13,8 +13,8 @@ constexpr const char* OFFSET_RANGE = "Hz from -100000 to 100000";
 
 CLI::Option* add_audio_option(CLI::App& app, const std::string& name, AudioRequest* request) {
   return add_checked_option(app, name, [request](const std::string& text) {
-    std::string error;
-    return parse_audio_request(text.c_str(), request, &error) == 0 ? std::string() : std::string(AUDIO_SOURCE_FORMS);
+    Failure failure;
+    return parse_audio_request(text.c_str(), request, &failure) == 0 ? std::string() : std::string(AUDIO_SOURCE_FORMS);
   });
 }
 
@@ -150,29 +150,41 @@ void add_synth_options(CLI::App& app, SynthOptions* options) {
           "(48000 Hz for the built-in signals), to compare\nwith a demodulation");
 }
 
-std::string complete_synth_options(const CLI::App& app, SynthOptions* options) {
+namespace {
+
+int usage(const std::string& message, Failure* failure) {
+  *failure = Failure{message, "", "", FailureKind::USAGE};
+  return -1;
+}
+
+}  // namespace
+
+int complete_synth_options(const CLI::App& app, SynthOptions* options, Failure* failure) {
   options->add_noise = app.count("--cnr") > 0;
   options->keyed = app.count("--keyed") > 0 || app.count("--keyed-channels") > 0;
   if (options->keyed) {
-    if (app.count("--keyed") > 0 && app.count("--keyed-channels") > 0)
-      return "give --keyed N or --keyed-channels, not both";
+    if (app.count("--keyed") > 0 && app.count("--keyed-channels") > 0) {
+      return usage("give --keyed N or --keyed-channels, not both", failure);
+    }
     for (const char* single :
          {"--audio", "--offset", "--second-offset", "--second-audio", "--second-level", "--audio-out"}) {
-      if (app.count(single) > 0) return std::string(single) + " is for a capture of one channel, not keyed channels";
+      if (app.count(single) > 0)
+        return usage(std::string(single) + " is for a capture of one channel, not keyed channels", failure);
     }
     if (options->speech_dir.empty()) options->speech_dir = DEFAULT_SPEECH_DIR;
-    return "";
+    return 0;
   }
   for (const char* keyed : {"--raster", "--rate", "--format", "--key", "--truth", "--speech", "--center"}) {
-    if (app.count(keyed) > 0) return std::string(keyed) + " goes with --keyed or --keyed-channels";
+    if (app.count(keyed) > 0) return usage(std::string(keyed) + " goes with --keyed or --keyed-channels", failure);
   }
-  if (options->duration_s > MAX_DURATION_S) return "--duration above 30 s needs keyed channels";
+  if (options->duration_s > MAX_DURATION_S) return usage("--duration above 30 s needs keyed channels", failure);
   options->add_second = app.count("--second-offset") > 0;
   if ((app.count("--second-audio") > 0 || app.count("--second-level") > 0) && !options->add_second) {
-    return "--second-audio and --second-level need --second-offset";
+    return usage("--second-audio and --second-level need --second-offset", failure);
   }
-  if (options->audio_out_path == options->output_path) return "--audio-out must name a file other than the capture";
-  return "";
+  if (options->audio_out_path == options->output_path)
+    return usage("--audio-out must name a file other than the capture", failure);
+  return 0;
 }
 
 const ToolHelp SYNTH_HELP{

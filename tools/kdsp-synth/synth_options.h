@@ -8,6 +8,7 @@
 
 #include "common/command_line.h"
 #include "kdsp-synth/audio_source.h"
+#include "radio/base/failure.h"
 #include "radio/io/sample_format.h"
 
 namespace kdsp {
@@ -57,7 +58,7 @@ void add_synth_options(CLI::App& app, SynthOptions* options);
 
 // Once `app` has parsed: sets what follows from which options were given
 // (noise, a second channel) and checks the options that relate to each
-// other. Empty when they fit together, else what is wrong.
-std::string complete_synth_options(const CLI::App& app, SynthOptions* options);
+// other. 0, or -1 with a USAGE failure saying what is wrong.
+int complete_synth_options(const CLI::App& app, SynthOptions* options, Failure* failure);
 
 }  // namespace kdsp

@@ -8,13 +8,13 @@ namespace kdsp {
 
 namespace {}  // namespace
 
-void WorkPool::stop_locked(const std::string& error) {
-  if (!stopped_) error_ = error;
+void WorkPool::stop_locked(const Failure& failure) {
+  if (!stopped_) failure_ = failure;
   stopped_ = true;
 }
 
-void WorkPool::fail(const std::string& error) {
-  update([&] { stop_locked(error); });
+void WorkPool::fail(const Failure& failure) {
+  update([&] { stop_locked(failure); });
 }
 
 void WorkPool::work(unsigned worker) {
@@ -26,7 +26,7 @@ void WorkPool::work(unsigned worker) {
     try {
       next = (*pick_)(running_, &task);
     } catch (const std::bad_alloc&) {
-      stop_locked("out of memory");
+      stop_locked(Failure{"out of memory"});
       changed_.notify_all();
       return;
     }
@@ -41,31 +41,31 @@ void WorkPool::work(unsigned worker) {
     }
     ++running_;
     hold.unlock();
-    std::string error;
+    Failure failure;
     int result = -1;
     try {
-      result = task(worker, &error);
+      result = task(worker, &failure);
     } catch (const std::bad_alloc&) {
-      error = "out of memory";
+      failure = Failure{"out of memory"};
     } catch (const std::system_error& thrown) {
-      error = std::string("a system call failed: ") + thrown.what();
+      failure = Failure{std::string("a system call failed: ") + thrown.what()};
     } catch (const std::exception& thrown) {
-      error = thrown.what();
+      failure = Failure{thrown.what()};
     }
     task = nullptr;
     hold.lock();
     --running_;
-    if (result != 0) stop_locked(error);
+    if (result != 0) stop_locked(failure);
     // Whatever the task did may let another worker go on.
     changed_.notify_all();
   }
 }
 
-int WorkPool::run(unsigned threads, const TaskPicker& pick, std::string* error) {
+int WorkPool::run(unsigned threads, const TaskPicker& pick, Failure* failure) {
   pick_ = &pick;
   stopped_ = false;
   done_ = false;
-  error_.clear();
+  failure_ = Failure{};
   std::vector<std::thread> started;
   // Every started thread is joined on every path out of here; one that waits
   // is woken by the stop first.
@@ -74,7 +74,7 @@ int WorkPool::run(unsigned threads, const TaskPicker& pick, std::string* error) 
     std::vector<std::thread>* threads;
     ~JoinAll() {
       pool->update([this] {
-        if (!pool->done_) pool->stop_locked("stopped");
+        if (!pool->done_) pool->stop_locked(Failure{"stopped"});
       });
       for (std::thread& thread : *threads) thread.join();
     }
@@ -85,16 +85,16 @@ int WorkPool::run(unsigned threads, const TaskPicker& pick, std::string* error) 
       started.reserve(threads > 0 ? threads - 1 : 0);
       for (unsigned t = 1; t < threads; ++t) started.emplace_back(&WorkPool::work, this, t);
     } catch (const std::system_error& thrown) {
-      fail("could not start " + std::to_string(threads) + " threads (" + thrown.code().message() +
-           "); give a smaller -j");
+      fail(Failure{"could not start " + std::to_string(threads) + " threads (" + thrown.code().message() + ")",
+                   "give a smaller -j"});
     } catch (const std::bad_alloc&) {
-      fail("out of memory");
+      fail(Failure{"out of memory"});
     }
     work(0);
   }
   pick_ = nullptr;
   if (!stopped_) return 0;
-  *error = error_;
+  *failure = failure_;
   return -1;
 }
 

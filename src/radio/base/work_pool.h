@@ -19,12 +19,14 @@
 #include <thread>
 #include <vector>
 
+#include "radio/base/failure.h"
+
 namespace kdsp {
 
 // One piece of work, run without the pool's lock on worker `worker` (0 to
 // threads - 1, so that a task may use state of that worker's own). 0, or -1
-// with `*error` set to stop the run.
-using PoolTask = std::function<int(unsigned worker, std::string* error)>;
+// with `*failure` set to stop the run.
+using PoolTask = std::function<int(unsigned worker, Failure* failure)>;
 
 enum class NextTask {
   RUN,   // the task is filled in: run it
@@ -43,9 +45,9 @@ class WorkPool {
   WorkPool& operator=(const WorkPool&) = delete;
 
   // Runs tasks on `threads` workers (the calling thread and threads - 1
-  // more) until `pick` says DONE, or a task fails. 0, or -1 with `*error`
-  // holding the first failure.
-  int run(unsigned threads, const TaskPicker& pick, std::string* error);
+  // more) until `pick` says DONE, or a task fails. 0, or -1 with
+  // `*failure` holding the first failure.
+  int run(unsigned threads, const TaskPicker& pick, Failure* failure);
 
   // Runs `change` with the pool's lock held and wakes waiting workers: how
   // a task changes what `pick` sees.
@@ -58,12 +60,12 @@ class WorkPool {
     changed_.notify_all();
   }
 
-  // Stops the run with `error`, as a failing task does.
-  void fail(const std::string& error);
+  // Stops the run with `failure`, as a failing task does.
+  void fail(const Failure& failure);
 
  private:
   void work(unsigned worker);
-  void stop_locked(const std::string& error);
+  void stop_locked(const Failure& failure);
 
   const TaskPicker* pick_ = nullptr;
   std::mutex lock_;
@@ -71,7 +73,7 @@ class WorkPool {
   unsigned running_ = 0;
   bool stopped_ = false;
   bool done_ = false;
-  std::string error_;
+  Failure failure_;
 };
 
 }  // namespace kdsp

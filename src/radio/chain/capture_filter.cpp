@@ -27,11 +27,11 @@ std::vector<std::complex<float>> channel_filter_taps(double width_hz, double off
 }
 
 int filter_capture(std::span<const std::complex<float>> taps, std::vector<std::complex<float>>* pairs,
-                   std::string* error) {
+                   Failure* failure) {
   FftFilterOwner filter(create_fft_filter(const_cast<std::complex<float>*>(taps.data()),
                                           static_cast<unsigned>(taps.size()), FILTER_BLOCK_PAIRS));
   if (!filter) {
-    *error = "the channel filter could not be made";
+    *failure = Failure{"the channel filter could not be made"};
     return -1;
   }
   // Output k holds input k - delay: run on past the end by the delay, on

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
+
 namespace kdsp {
 
 // The filter's taps for a channel `width_hz` wide at `offset_hz` in a capture
@@ -21,6 +23,6 @@ std::vector<std::complex<float>> channel_filter_taps(double width_hz, double off
 // Filters a capture in place with `taps` (an odd count). 0, or -1 with
 // `*error` set when the filter could not be made.
 int filter_capture(std::span<const std::complex<float>> taps, std::vector<std::complex<float>>* pairs,
-                   std::string* error);
+                   Failure* failure);
 
 }  // namespace kdsp

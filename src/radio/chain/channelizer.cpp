@@ -32,13 +32,13 @@ double bin_rate(const ChannelizerPlan& plan) { return plan.input_rate / plan.dec
 
 double resample_ratio(const ChannelizerPlan& plan) { return CORE_PAIR_RATE / bin_rate(plan); }
 
-int make_chain(const ChannelizerPlan& plan, ChannelChain* chain, std::string* error) {
+int make_chain(const ChannelizerPlan& plan, ChannelChain* chain, Failure* failure) {
   const double ratio = resample_ratio(plan);
   double delay = 2.0 * CHANNELIZER_SEMI_LENGTH * ratio;
   if (ratio != 1.0) {
     chain->resampler.reset(msresamp_crcf_create(static_cast<float>(ratio), CHANNELIZER_STOPBAND_DB));
     if (!chain->resampler) {
-      *error = "the channel filters could not be made";
+      *failure = Failure{"the channel filters could not be made"};
       return -1;
     }
     delay += msresamp_crcf_get_delay(chain->resampler.get());
@@ -50,14 +50,14 @@ int make_chain(const ChannelizerPlan& plan, ChannelChain* chain, std::string* er
 
 // Hands on the part of `pairs` after the delay and before the capture's end.
 int emit_channel(const ChannelizerPlan& plan, std::size_t index, ChannelChain& chain, const std::complex<float>* pairs,
-                 std::size_t count, const ChannelSink& sink, std::string* error) {
+                 std::size_t count, const ChannelSink& sink, Failure* failure) {
   const std::size_t skip = static_cast<std::size_t>(std::min<std::uint64_t>(chain.to_drop, count));
   chain.to_drop -= skip;
   const auto room = static_cast<std::size_t>(plan.output_pair_count - chain.emitted);
   const std::size_t keep = std::min(count - skip, room);
   if (keep == 0) return 0;
   chain.emitted += keep;
-  return sink(index, pairs + skip, keep, error);
+  return sink(index, pairs + skip, keep, failure);
 }
 
 }  // namespace
@@ -124,12 +124,12 @@ struct BankThread {
 };
 
 int open_bank_thread(const ChannelizerPlan& plan, const RecordingInfo& recording, BankThread* thread,
-                     std::string* error) {
-  if (open_recording_reader(recording, &thread->reader, error) != 0) return -1;
+                     Failure* failure) {
+  if (open_recording_reader(recording, &thread->reader, failure) != 0) return -1;
   if (!plan.needs_bank) return 0;
   thread->bank.reset(create_bank(plan.bins, plan.decimation, CHANNELIZER_SEMI_LENGTH, CHANNELIZER_STOPBAND_DB));
   if (!thread->bank) {
-    *error = "the channel filter bank could not be made";
+    *failure = Failure{"the channel filter bank could not be made"};
     return -1;
   }
   thread->bank_out.resize(plan.bins);
@@ -137,10 +137,10 @@ int open_bank_thread(const ChannelizerPlan& plan, const RecordingInfo& recording
 }
 
 // Reads block `block.number` with the history before it and splits it.
-int split_block(const ChannelizerPlan& plan, BankThread& thread, SplitBlock& block, std::string* error) {
+int split_block(const ChannelizerPlan& plan, BankThread& thread, SplitBlock& block, Failure* failure) {
   const auto first =
       static_cast<std::int64_t>(block.number * plan.block_pairs) - static_cast<std::int64_t>(plan.bank_history);
-  if (read_recording_pairs(thread.reader, first, block.input.size(), block.input.data(), error) != 0) return -1;
+  if (read_recording_pairs(thread.reader, first, block.input.size(), block.input.data(), failure) != 0) return -1;
   if (!thread.bank) return 0;
   // Block starts and the history's length are whole turns of the bins, so a
   // reset bank stands where a bank that ran from the start stood.
@@ -162,19 +162,19 @@ int split_block(const ChannelizerPlan& plan, BankThread& thread, SplitBlock& blo
 // Resamples and hands on one block for every channel still short of its
 // capture. 0, or -1 with `*error` set.
 int hand_on_block(const ChannelizerPlan& plan, std::vector<ChannelChain>& chains, SplitBlock& block,
-                  const ChannelSink& sink, std::string* error) {
+                  const ChannelSink& sink, Failure* failure) {
   for (std::size_t c = 0; c < plan.channels.size(); ++c) {
     ChannelChain& chain = chains[c];
     if (chain.emitted >= plan.output_pair_count) continue;
     int sent = 0;
     if (plan.channels[c].pass_through) {
-      sent = emit_channel(plan, c, chain, block.input.data() + plan.bank_history, plan.block_pairs, sink, error);
+      sent = emit_channel(plan, c, chain, block.input.data() + plan.bank_history, plan.block_pairs, sink, failure);
     } else if (chain.resampler) {
       unsigned made = 0;
       msresamp_crcf_execute(chain.resampler.get(), block.bins[c].data(), BLOCK_OUTPUTS, chain.resampled.data(), &made);
-      sent = emit_channel(plan, c, chain, chain.resampled.data(), made, sink, error);
+      sent = emit_channel(plan, c, chain, chain.resampled.data(), made, sink, failure);
     } else {
-      sent = emit_channel(plan, c, chain, block.bins[c].data(), BLOCK_OUTPUTS, sink, error);
+      sent = emit_channel(plan, c, chain, block.bins[c].data(), BLOCK_OUTPUTS, sink, failure);
     }
     if (sent != 0) return -1;
   }
@@ -200,14 +200,13 @@ struct ChannelizerState {
 
 void ChannelizerStateRelease::operator()(ChannelizerState* state) const { delete state; }
 
-int Channelizer::open(const ChannelizerPlan& plan, const RecordingInfo& recording, unsigned workers,
-                      std::string* error) {
+int Channelizer::open(const ChannelizerPlan& plan, const RecordingInfo& recording, unsigned workers, Failure* failure) {
   std::unique_ptr<ChannelizerState, ChannelizerStateRelease> state(new ChannelizerState);
   state->plan = plan;
   state->recording = &recording;
   state->chains.resize(plan.channels.size());
   for (std::size_t c = 0; c < plan.channels.size(); ++c) {
-    if (!plan.channels[c].pass_through && make_chain(plan, &state->chains[c], error) != 0) return -1;
+    if (!plan.channels[c].pass_through && make_chain(plan, &state->chains[c], failure) != 0) return -1;
   }
   workers = std::max(1u, workers);
   state->workers.resize(workers);
@@ -260,16 +259,16 @@ void Channelizer::block_handed_on() {
 
 bool Channelizer::finished() const { return state_->all_emitted; }
 
-int Channelizer::split(std::uint64_t block_number, unsigned worker, std::string* error) {
+int Channelizer::split(std::uint64_t block_number, unsigned worker, Failure* failure) {
   ChannelizerState& s = *state_;
   std::unique_ptr<BankThread>& thread = s.workers[worker];
   if (!thread) {
     auto opened = std::make_unique<BankThread>();
-    if (open_bank_thread(s.plan, *s.recording, opened.get(), error) != 0) return -1;
+    if (open_bank_thread(s.plan, *s.recording, opened.get(), failure) != 0) return -1;
     thread = std::move(opened);
   }
   SplitBlock& block = s.slots[block_number % s.slots.size()];
-  if (split_block(s.plan, *thread, block, error) != 0) return -1;
+  if (split_block(s.plan, *thread, block, failure) != 0) return -1;
   const std::uint64_t at = block_number * s.plan.block_pairs;
   if (at < s.plan.input_pair_count) {
     s.input_done += std::min<std::uint64_t>(s.plan.block_pairs, s.plan.input_pair_count - at);
@@ -277,23 +276,23 @@ int Channelizer::split(std::uint64_t block_number, unsigned worker, std::string*
   return 0;
 }
 
-int Channelizer::hand_on(const ChannelSink& sink, std::string* error) {
+int Channelizer::hand_on(const ChannelSink& sink, Failure* failure) {
   ChannelizerState& s = *state_;
-  return hand_on_block(s.plan, s.chains, s.slots[s.next_to_hand_on % s.slots.size()], sink, error);
+  return hand_on_block(s.plan, s.chains, s.slots[s.next_to_hand_on % s.slots.size()], sink, failure);
 }
 
 std::uint64_t Channelizer::input_done() const { return state_->input_done; }
 
 int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording, unsigned workers,
-                    std::atomic<std::uint64_t>* input_done, const ChannelSink& sink, std::string* error) {
+                    std::atomic<std::uint64_t>* input_done, const ChannelSink& sink, Failure* failure) {
   Channelizer split;
-  if (split.open(plan, recording, workers, error) != 0) return -1;
+  if (split.open(plan, recording, workers, failure) != 0) return -1;
   WorkPool pool;
   const TaskPicker pick = [&](unsigned running, PoolTask* task) {
     if (split.can_hand_on()) {
       split.take_hand_on();
-      *task = [&](unsigned, std::string* cause) {
-        if (split.hand_on(sink, cause) != 0) return -1;
+      *task = [&](unsigned, Failure* task_failure) {
+        if (split.hand_on(sink, task_failure) != 0) return -1;
         pool.update([&] { split.block_handed_on(); });
         return 0;
       };
@@ -301,8 +300,8 @@ int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording,
     }
     if (split.can_split()) {
       const std::uint64_t block = split.take_block_to_split();
-      *task = [&, block](unsigned worker, std::string* cause) {
-        if (split.split(block, worker, cause) != 0) return -1;
+      *task = [&, block](unsigned worker, Failure* task_failure) {
+        if (split.split(block, worker, task_failure) != 0) return -1;
         pool.update([&] { split.block_split(block); });
         return 0;
       };
@@ -310,7 +309,7 @@ int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording,
     }
     return split.finished() && running == 0 ? NextTask::DONE : NextTask::WAIT;
   };
-  const int result = pool.run(std::max(1u, workers), pick, error);
+  const int result = pool.run(std::max(1u, workers), pick, failure);
   *input_done = split.input_done();
   return result;
 }

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
 #include "radio/chain/squelch_gate.h"
 #include "radio/io/recording.h"
 
@@ -64,7 +65,7 @@ ChannelizerPlan plan_channelizer(double input_rate, std::uint64_t input_pair_cou
 // Receives the next `count` pairs of channel `channel`'s capture. 0, or -1
 // with `*error` set to stop the run.
 using ChannelSink =
-    std::function<int(std::size_t channel, const std::complex<float>* pairs, std::size_t count, std::string* error)>;
+    std::function<int(std::size_t channel, const std::complex<float>* pairs, std::size_t count, Failure* failure)>;
 
 struct ChannelizerState;
 struct ChannelizerStateRelease {
@@ -80,7 +81,7 @@ class Channelizer {
  public:
   // Plans the blocks of `plan` over `recording` for up to `workers` workers.
   // 0, or -1 with `*error` set.
-  int open(const ChannelizerPlan& plan, const RecordingInfo& recording, unsigned workers, std::string* error);
+  int open(const ChannelizerPlan& plan, const RecordingInfo& recording, unsigned workers, Failure* failure);
 
   // With the owner's lock held. A block may be split when a slot is free.
   bool can_split() const;
@@ -97,9 +98,9 @@ class Channelizer {
   bool finished() const;
 
   // Without the lock: reads and splits block `block` on worker `worker`.
-  int split(std::uint64_t block, unsigned worker, std::string* error);
+  int split(std::uint64_t block, unsigned worker, Failure* failure);
   // Without the lock: hands the next block on to `sink`.
-  int hand_on(const ChannelSink& sink, std::string* error);
+  int hand_on(const ChannelSink& sink, Failure* failure);
 
   // Pairs of the recording read so far, for a progress display.
   std::uint64_t input_done() const;
@@ -112,6 +113,6 @@ class Channelizer {
 // `sink` in order; `*input_done` counts the recording's pairs read. 0, or -1
 // with `*error` set.
 int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording, unsigned workers,
-                    std::atomic<std::uint64_t>* input_done, const ChannelSink& sink, std::string* error);
+                    std::atomic<std::uint64_t>* input_done, const ChannelSink& sink, Failure* failure);
 
 }  // namespace kdsp

@@ -136,7 +136,7 @@ struct Converter {
   std::uint64_t discard = 0;     // leading outputs that belong to the settling
 };
 
-int make_converter(const FrontEndPlan& plan, std::uint64_t first_output, Converter* converter, std::string* error) {
+int make_converter(const FrontEndPlan& plan, std::uint64_t first_output, Converter* converter, Failure* failure) {
   const double ratio = output_ratio(plan);
   const unsigned decimation = plan.decimation;
   // The resampler's ratio from the first stage's rate.
@@ -159,7 +159,7 @@ int make_converter(const FrontEndPlan& plan, std::uint64_t first_output, Convert
   }
   if (!made.resampler || !made.nco || (decimation > 1 && (!made.decimator_cosine || !made.decimator_sine)) ||
       (plan.channel_width_hz > 0.0 && !made.filter)) {
-    *error = "the front end's filters could not be made";
+    *failure = Failure{"the front end's filters could not be made"};
     return -1;
   }
   // The delays of the first stage and the resampler, in output pairs.
@@ -195,9 +195,9 @@ int make_converter(const FrontEndPlan& plan, std::uint64_t first_output, Convert
 }
 
 int convert_through_filters(const FrontEndPlan& plan, RecordingReader& reader, std::uint64_t first_output,
-                            std::uint64_t count, std::complex<float>* out, std::string* error) {
+                            std::uint64_t count, std::complex<float>* out, Failure* failure) {
   Converter converter;
-  if (make_converter(plan, first_output, &converter, error) != 0) return -1;
+  if (make_converter(plan, first_output, &converter, failure) != 0) return -1;
   const double ratio = output_ratio(plan);
   const std::size_t block = plan.decimation * std::max<std::size_t>(1, INPUT_BLOCK_PAIRS / plan.decimation);
   const std::size_t decimated_block = block / plan.decimation;
@@ -211,7 +211,7 @@ int convert_through_filters(const FrontEndPlan& plan, RecordingReader& reader, s
   std::uint64_t produced = 0;  // outputs of the chain so far
   const std::uint64_t wanted_end = converter.discard + count;
   for (std::int64_t at = converter.input_start; produced < wanted_end; at += static_cast<std::int64_t>(block)) {
-    if (read_recording_pairs(reader, at, block, input.data(), error) != 0) return -1;
+    if (read_recording_pairs(reader, at, block, input.data(), failure) != 0) return -1;
     std::complex<float>* stage = input.data();
     std::size_t stage_count = block;
     if (decimating) {
@@ -283,11 +283,11 @@ FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, d
 }
 
 int convert_span(const FrontEndPlan& plan, RecordingReader& reader, std::uint64_t first_output, std::uint64_t count,
-                 std::complex<float>* out, std::string* error) {
+                 std::complex<float>* out, Failure* failure) {
   if (plan.pass_through) {
-    return read_recording_pairs(reader, static_cast<std::int64_t>(first_output), count, out, error);
+    return read_recording_pairs(reader, static_cast<std::int64_t>(first_output), count, out, failure);
   }
-  return convert_through_filters(plan, reader, first_output, count, out, error);
+  return convert_through_filters(plan, reader, first_output, count, out, failure);
 }
 
 }  // namespace kdsp

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 
+#include "radio/base/failure.h"
 #include "radio/io/channel_width.h"
 #include "radio/io/recording.h"
 
@@ -69,6 +70,6 @@ unsigned first_stage_decimation(double input_rate);
 // Converts output pairs first_output .. first_output + count - 1 into `out`,
 // reading through `reader`. 0, or -1 with `*error` set.
 int convert_span(const FrontEndPlan& plan, RecordingReader& reader, std::uint64_t first_output, std::uint64_t count,
-                 std::complex<float>* out, std::string* error);
+                 std::complex<float>* out, Failure* failure);
 
 }  // namespace kdsp

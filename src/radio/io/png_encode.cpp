@@ -16,7 +16,7 @@ struct PngImageOwner {
 
 }  // namespace
 
-int encode_png(const RgbImage& image, std::vector<std::uint8_t>* png, std::string* error) {
+int encode_png(const RgbImage& image, std::vector<std::uint8_t>* png, Failure* failure) {
   PngImageOwner owner;
   owner.image.version = PNG_IMAGE_VERSION;
   owner.image.width = static_cast<png_uint_32>(image.width);
@@ -27,12 +27,12 @@ int encode_png(const RgbImage& image, std::vector<std::uint8_t>* png, std::strin
   // The first call measures, the second writes.
   png_alloc_size_t size = 0;
   if (png_image_write_to_memory(&owner.image, nullptr, &size, 0, image.rgb.data(), row_stride, nullptr) == 0) {
-    *error = std::string("cannot encode the picture: ") + owner.image.message;
+    *failure = Failure{std::string("cannot encode the picture: ") + owner.image.message};
     return -1;
   }
   std::vector<std::uint8_t> bytes(size);
   if (png_image_write_to_memory(&owner.image, bytes.data(), &size, 0, image.rgb.data(), row_stride, nullptr) == 0) {
-    *error = std::string("cannot encode the picture: ") + owner.image.message;
+    *failure = Failure{std::string("cannot encode the picture: ") + owner.image.message};
     return -1;
   }
   bytes.resize(size);

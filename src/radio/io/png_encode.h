@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
+
 namespace kdsp {
 
 // A picture, 8-bit red, green and blue per pixel.
@@ -15,6 +17,6 @@ struct RgbImage {
 };
 
 // 0 with `*png` holding the complete file, else -1 with `*error` set.
-int encode_png(const RgbImage& image, std::vector<std::uint8_t>* png, std::string* error);
+int encode_png(const RgbImage& image, std::vector<std::uint8_t>* png, Failure* failure);
 
 }  // namespace kdsp

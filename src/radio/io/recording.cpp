@@ -37,21 +37,21 @@ std::string rate_text(double rate) {
   return text;
 }
 
-int describe_raw(const std::string& path, SampleFormat format, RecordingInfo* info, std::string* error) {
+int describe_raw(const std::string& path, SampleFormat format, RecordingInfo* info, Failure* failure) {
   std::uint64_t length = 0;
   if (measure_regular_file(path.c_str(), &length) != 0) {
-    *error = quoted(path) + " cannot be read (missing, unreadable, or not a regular file)";
+    *failure = Failure{quoted(path) + " cannot be read (missing, unreadable, or not a regular file)", "", path};
     return -1;
   }
   const std::size_t size = pair_bytes(format);
   if (length % size != 0) {
-    *error = quoted(path) + " holds " + std::to_string(length) + " bytes, not a whole number of " +
-             sample_format_name(format) + " I/Q pairs (" + std::to_string(size) +
-             " bytes each); is the format right? (--format " + sample_format_choices() + ")";
+    *failure = Failure{quoted(path) + " holds " + std::to_string(length) + " bytes, not a whole number of " +
+                           sample_format_name(format) + " I/Q pairs (" + std::to_string(size) + " bytes each)",
+                       "is the format right? (--format " + sample_format_choices() + ")", path};
     return -1;
   }
   if (length == 0) {
-    *error = quoted(path) + " is empty";
+    *failure = Failure{quoted(path) + " is empty", "", path};
     return -1;
   }
   info->data_path = path;
@@ -61,26 +61,26 @@ int describe_raw(const std::string& path, SampleFormat format, RecordingInfo* in
   return 0;
 }
 
-int describe_wav(const std::string& path, RecordingInfo* info, std::string* error) {
+int describe_wav(const std::string& path, RecordingInfo* info, Failure* failure) {
   std::uint64_t length = 0;
   if (measure_regular_file(path.c_str(), &length) != 0) {
-    *error = quoted(path) + " cannot be read (missing, unreadable, or not a regular file)";
+    *failure = Failure{quoted(path) + " cannot be read (missing, unreadable, or not a regular file)", "", path};
     return -1;
   }
   SF_INFO sound_info{};
   SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &sound_info);
   if (sound == nullptr) {
-    *error = quoted(path) + " cannot be read as a WAV file: " + sf_strerror(nullptr);
+    *failure = Failure{quoted(path) + " cannot be read as a WAV file: " + sf_strerror(nullptr), "", path};
     return -1;
   }
   sf_close(sound);
   if (sound_info.channels != 2) {
-    *error = quoted(path) + " has " + std::to_string(sound_info.channels) +
-             " channels; an I/Q WAV file has two (I left, Q right)";
+    *failure = Failure{quoted(path) + " has " + std::to_string(sound_info.channels) + " channels",
+                       "an I/Q WAV file has two (I left, Q right)", path};
     return -1;
   }
   if (sound_info.frames <= 0) {
-    *error = quoted(path) + " holds no samples";
+    *failure = Failure{quoted(path) + " holds no samples", "", path};
     return -1;
   }
   info->data_path = path;
@@ -90,60 +90,66 @@ int describe_wav(const std::string& path, RecordingInfo* info, std::string* erro
   return 0;
 }
 
-int describe_sigmf(const std::string& path, RecordingInfo* info, std::string* error) {
+int describe_sigmf(const std::string& path, RecordingInfo* info, Failure* failure) {
   const std::string base = path.substr(0, path.size() - std::strlen(".sigmf-meta"));
   const std::string meta_path = base + ".sigmf-meta";
   std::vector<std::uint8_t> text;
   if (read_regular_file(meta_path.c_str(), MAX_SIGMF_META_BYTES, &text) != 0) {
-    *error = "SigMF metadata " + quoted(meta_path) + " cannot be read (missing, unreadable, or not a regular file)";
+    *failure =
+        Failure{"SigMF metadata " + quoted(meta_path) + " cannot be read (missing, unreadable, or not a regular file)",
+                "", meta_path};
     return -1;
   }
   SigmfMeta meta;
-  std::string cause;
-  if (parse_sigmf_meta(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), &meta, &cause) != 0) {
-    *error = "SigMF metadata " + quoted(meta_path) + " cannot be used: " + cause;
+  if (parse_sigmf_meta(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), &meta, failure) !=
+      0) {
+    prefix_failure(failure, "SigMF metadata " + quoted(meta_path) + " cannot be used: ");
+    failure->file = meta_path;
     return -1;
   }
-  if (describe_raw(base + ".sigmf-data", meta.format, info, error) != 0) return -1;
+  if (describe_raw(base + ".sigmf-data", meta.format, info, failure) != 0) return -1;
   info->sample_rate = meta.sample_rate;
   if (meta.has_centre) info->centre_hz = meta.centre_hz;
   return 0;
 }
 
-int describe_file(const RecordingRequest& request, RecordingInfo* info, std::string* error) {
+int describe_file(const RecordingRequest& request, RecordingInfo* info, Failure* failure) {
   const std::string& path = request.path;
-  if (request.format) return describe_raw(path, *request.format, info, error);
-  if (ends_with(path, ".sigmf-meta") || ends_with(path, ".sigmf-data")) return describe_sigmf(path, info, error);
-  if (ends_with(path, ".wav")) return describe_wav(path, info, error);
+  if (request.format) return describe_raw(path, *request.format, info, failure);
+  if (ends_with(path, ".sigmf-meta") || ends_with(path, ".sigmf-data")) return describe_sigmf(path, info, failure);
+  if (ends_with(path, ".wav")) return describe_wav(path, info, failure);
   if (std::optional<SampleFormat> format = sample_format_from_name(path)) {
-    if (describe_raw(path, *format, info, error) != 0) return -1;
+    if (describe_raw(path, *format, info, failure) != 0) return -1;
     // A kdsp capture is float32 pairs at the core's own rate.
     if (ends_with(path, ".iq")) info->sample_rate = IQ_SAMPLE_RATE;
     return 0;
   }
-  *error = "cannot tell the format of " + quoted(path) + " from its name; give --format (" + sample_format_choices() +
-           ") for raw I/Q, or name it .wav, .sigmf-meta, .iq, .cu8, .cs8, .cs16 or .cf32";
+  *failure = Failure{"cannot tell the format of " + quoted(path) + " from its name",
+                     "give --format (" + sample_format_choices() +
+                         ") for raw I/Q, or name it .wav, .sigmf-meta, .iq, .cu8, .cs8, .cs16 or .cf32",
+                     path};
   return -1;
 }
 
 }  // namespace
 
-int describe_recording(const RecordingRequest& request, RecordingInfo* info, std::string* error) {
+int describe_recording(const RecordingRequest& request, RecordingInfo* info, Failure* failure) {
   RecordingInfo described;
-  if (describe_file(request, &described, error) != 0) return -1;
+  if (describe_file(request, &described, failure) != 0) return -1;
   described.path = request.path;
   if (request.sample_rate > 0.0) described.sample_rate = request.sample_rate;
   if (request.centre_hz) described.centre_hz = request.centre_hz;
   if (described.sample_rate <= 0.0) {
-    *error = "the sample rate of " + quoted(request.path) +
-             " is not known; give --rate (pairs per second, for example --rate 2.4M)";
+    *failure = Failure{"the sample rate of " + quoted(request.path) + " is not known",
+                       "give --rate (pairs per second, for example --rate 2.4M)", request.path};
     return -1;
   }
   if (!std::isfinite(described.sample_rate) || described.sample_rate < MIN_SAMPLE_RATE ||
       described.sample_rate > MAX_SAMPLE_RATE) {
-    *error = "the sample rate of " + quoted(request.path) + " (" + rate_text(described.sample_rate) +
-             ") is not one kdsp can use; give --rate between " + rate_text(MIN_SAMPLE_RATE) + " and " +
-             rate_text(MAX_SAMPLE_RATE);
+    *failure = Failure{"the sample rate of " + quoted(request.path) + " (" + rate_text(described.sample_rate) +
+                           ") is not one kdsp can use",
+                       "give --rate between " + rate_text(MIN_SAMPLE_RATE) + " and " + rate_text(MAX_SAMPLE_RATE),
+                       request.path};
     return -1;
   }
   described.description =
@@ -158,20 +164,20 @@ RecordingReader::~RecordingReader() {
   if (sound != nullptr) sf_close(sound);
 }
 
-int open_recording_reader(const RecordingInfo& info, RecordingReader* reader, std::string* error) {
+int open_recording_reader(const RecordingInfo& info, RecordingReader* reader, Failure* failure) {
   reader->info = &info;
   if (info.kind == RecordingKind::WAV) {
     SF_INFO sound_info{};
     reader->sound = sf_open(info.data_path.c_str(), SFM_READ, &sound_info);
     if (reader->sound == nullptr) {
-      *error = quoted(info.path) + " cannot be read: " + sf_strerror(nullptr);
+      *failure = Failure{quoted(info.path) + " cannot be read: " + sf_strerror(nullptr)};
       return -1;
     }
     return 0;
   }
   reader->fd = ::open(info.data_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (reader->fd < 0) {
-    *error = quoted(info.path) + " cannot be opened: " + std::strerror(errno);
+    *failure = Failure{quoted(info.path) + " cannot be opened: " + std::strerror(errno)};
     return -1;
   }
   return 0;
@@ -180,7 +186,7 @@ int open_recording_reader(const RecordingInfo& info, RecordingReader* reader, st
 namespace {
 
 int read_raw_block(RecordingReader& reader, std::uint64_t first, std::size_t count, std::complex<float>* out,
-                   std::string* error) {
+                   Failure* failure) {
   const RecordingInfo& info = *reader.info;
   const std::size_t size = pair_bytes(info.format);
   reader.bytes.resize(count * size);
@@ -190,8 +196,9 @@ int read_raw_block(RecordingReader& reader, std::uint64_t first, std::size_t cou
                                 static_cast<off_t>(first * size + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
-      *error = quoted(info.path) + " could not be read " +
-               (got < 0 ? std::string("(") + std::strerror(errno) + ")" : std::string("(it became shorter)"));
+      *failure =
+          Failure{quoted(info.path) + " could not be read " +
+                  (got < 0 ? std::string("(") + std::strerror(errno) + ")" : std::string("(it became shorter)"))};
       return -1;
     }
     done += static_cast<std::size_t>(got);
@@ -201,13 +208,13 @@ int read_raw_block(RecordingReader& reader, std::uint64_t first, std::size_t cou
 }
 
 int read_wav_block(RecordingReader& reader, std::uint64_t first, std::size_t count, std::complex<float>* out,
-                   std::string* error) {
+                   Failure* failure) {
   const RecordingInfo& info = *reader.info;
   reader.frames.resize(2 * count);
   if (sf_seek(reader.sound, static_cast<sf_count_t>(first), SEEK_SET) < 0 ||
       sf_readf_float(reader.sound, reader.frames.data(), static_cast<sf_count_t>(count)) !=
           static_cast<sf_count_t>(count)) {
-    *error = quoted(info.path) + " could not be read: " + sf_strerror(reader.sound);
+    *failure = Failure{quoted(info.path) + " could not be read: " + sf_strerror(reader.sound)};
     return -1;
   }
   for (std::size_t i = 0; i < count; ++i) out[i] = {reader.frames[2 * i], reader.frames[2 * i + 1]};
@@ -217,7 +224,7 @@ int read_wav_block(RecordingReader& reader, std::uint64_t first, std::size_t cou
 }  // namespace
 
 int read_recording_pairs(RecordingReader& reader, std::int64_t first, std::size_t count, std::complex<float>* out,
-                         std::string* error) {
+                         Failure* failure) {
   const auto total = static_cast<std::int64_t>(reader.info->pair_count);
   std::fill(out, out + count, std::complex<float>{});
   const std::int64_t begin = std::max<std::int64_t>(first, 0);
@@ -226,8 +233,8 @@ int read_recording_pairs(RecordingReader& reader, std::int64_t first, std::size_
     const auto block = static_cast<std::size_t>(std::min<std::int64_t>(end - at, READ_BLOCK_PAIRS));
     std::complex<float>* target = out + (at - first);
     const int read = reader.info->kind == RecordingKind::WAV
-                         ? read_wav_block(reader, static_cast<std::uint64_t>(at), block, target, error)
-                         : read_raw_block(reader, static_cast<std::uint64_t>(at), block, target, error);
+                         ? read_wav_block(reader, static_cast<std::uint64_t>(at), block, target, failure)
+                         : read_raw_block(reader, static_cast<std::uint64_t>(at), block, target, failure);
     if (read != 0) return -1;
     at += static_cast<std::int64_t>(block);
   }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
 #include "radio/io/sample_format.h"
 
 namespace kdsp {
@@ -44,7 +45,7 @@ inline constexpr double MAX_SAMPLE_RATE = 1e9;
 
 // Describes the recording: 0 with `*info` filled, or -1 with `*error`
 // naming the file, the cause and the fix.
-int describe_recording(const RecordingRequest& request, RecordingInfo* info, std::string* error);
+int describe_recording(const RecordingRequest& request, RecordingInfo* info, Failure* failure);
 
 // One reader of a described recording: its own file handle.
 struct RecordingReader {
@@ -61,12 +62,12 @@ struct RecordingReader {
 };
 
 // Opens a reader. 0, or -1 with `*error` set.
-int open_recording_reader(const RecordingInfo& info, RecordingReader* reader, std::string* error);
+int open_recording_reader(const RecordingInfo& info, RecordingReader* reader, Failure* failure);
 
 // Reads pairs first .. first + count - 1 into `out`; positions before the
 // start or past the end of the recording read as zero. 0, or -1 with
 // `*error` set when the file cannot be read.
 int read_recording_pairs(RecordingReader& reader, std::int64_t first, std::size_t count, std::complex<float>* out,
-                         std::string* error);
+                         Failure* failure);
 
 }  // namespace kdsp

@@ -12,37 +12,38 @@ namespace {
 using Json = nlohmann::json;
 
 // A number field that must be finite and positive when present.
-int positive_number(const Json& object, const char* key, double* value, std::string* error) {
+int positive_number(const Json& object, const char* key, double* value, Failure* failure) {
   if (!object.contains(key)) return 0;
   const Json& field = object[key];
   if (!field.is_number() || !std::isfinite(field.get<double>()) || field.get<double>() <= 0.0) {
-    *error = std::string(key) + " is " + field.dump() + ", not a positive number";
+    *failure = Failure{std::string(key) + " is " + field.dump() + ", not a positive number"};
     return -1;
   }
   *value = field.get<double>();
   return 0;
 }
 
-int read_global(const Json& global, SigmfMeta* meta, std::string* error) {
+int read_global(const Json& global, SigmfMeta* meta, Failure* failure) {
   if (!global.is_object()) {
-    *error = "it has no \"global\" object";
+    *failure = Failure{"it has no \"global\" object"};
     return -1;
   }
   if (!global.contains("core:datatype") || !global["core:datatype"].is_string()) {
-    *error = "it gives no core:datatype";
+    *failure = Failure{"it gives no core:datatype"};
     return -1;
   }
   const std::string datatype = global["core:datatype"].get<std::string>();
   if (parse_sigmf_datatype(datatype, &meta->format) != 0) {
-    *error = "its datatype \"" + datatype + "\" is not supported (kdsp reads complex cu8, ci8, ci16_le and cf32_le)";
+    *failure = Failure{"its datatype \"" + datatype +
+                       "\" is not supported (kdsp reads complex cu8, ci8, ci16_le and cf32_le)"};
     return -1;
   }
   if (global.contains("core:num_channels") &&
       !(global["core:num_channels"].is_number_integer() && global["core:num_channels"].get<long long>() == 1)) {
-    *error = "it holds " + global["core:num_channels"].dump() + " channels; kdsp reads one";
+    *failure = Failure{"it holds " + global["core:num_channels"].dump() + " channels; kdsp reads one"};
     return -1;
   }
-  return positive_number(global, "core:sample_rate", &meta->sample_rate, error);
+  return positive_number(global, "core:sample_rate", &meta->sample_rate, failure);
 }
 
 void read_first_capture(const Json& document, SigmfMeta* meta) {
@@ -59,14 +60,14 @@ void read_first_capture(const Json& document, SigmfMeta* meta) {
 
 }  // namespace
 
-int parse_sigmf_meta(std::string_view json_text, SigmfMeta* meta, std::string* error) {
+int parse_sigmf_meta(std::string_view json_text, SigmfMeta* meta, Failure* failure) {
   Json document = Json::parse(json_text.begin(), json_text.end(), nullptr, false);
   if (document.is_discarded() || !document.is_object()) {
-    *error = "it is not a JSON object";
+    *failure = Failure{"it is not a JSON object"};
     return -1;
   }
   SigmfMeta parsed;
-  if (read_global(document.contains("global") ? document["global"] : Json(), &parsed, error) != 0) return -1;
+  if (read_global(document.contains("global") ? document["global"] : Json(), &parsed, failure) != 0) return -1;
   read_first_capture(document, &parsed);
   *meta = parsed;
   return 0;

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "radio/base/failure.h"
 #include "radio/io/sample_format.h"
 
 namespace kdsp {
@@ -20,7 +21,7 @@ struct SigmfMeta {
 // with `*error` saying what is wrong (not JSON, a datatype that is not
 // complex cu8, ci8, ci16_le or cf32_le, a rate that is not a positive
 // number, more than one channel).
-int parse_sigmf_meta(std::string_view json_text, SigmfMeta* meta, std::string* error);
+int parse_sigmf_meta(std::string_view json_text, SigmfMeta* meta, Failure* failure);
 
 // The JSON text of a .sigmf-meta file describing `meta`: one complex channel
 // of its datatype at its rate, and its centre when it has one. What

@@ -737,18 +737,17 @@ bool by_position(const AsmDiagnostic& a, const AsmDiagnostic& b) {
 
 }  // namespace
 
-int parse_asm_definition(std::string_view text, AsmDefinition* definition, std::string* error) {
+int parse_asm_definition(std::string_view text, AsmDefinition* definition, Failure* failure) {
   const std::size_t equals = text.find('=');
   const std::string_view name = text.substr(0, equals);
   if (equals == std::string_view::npos || name.empty() || name_length(name) != name.size() || name[0] == '.' ||
       is_digit(name[0]) || is_register_name(name)) {
-    *error = "expected NAME=VALUE with NAME written as a label, found " + quoted(text);
+    *failure = Failure{"expected NAME=VALUE with NAME written as a label, found " + quoted(text)};
     return -1;
   }
   const std::optional<std::int64_t> value = parse_number(text.substr(equals + 1));
   if (!value || *value < WORD_MIN || *value > WORD_MAX) {
-    *error =
-        "the value of " + quoted(name) + " must be a number within 32 bits, found " + quoted(text.substr(equals + 1));
+    *failure = Failure{"the value of " + quoted(name) + " must be a number within 32 bits, found " + quoted(text.substr(equals + 1))};
     return -1;
   }
   definition->name = std::string(name);

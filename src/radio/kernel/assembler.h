@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "radio/base/failure.h"
+
 namespace kdsp {
 
 // One mistake in the source, at a 1-based line and byte column.
@@ -44,7 +46,7 @@ struct AsmDefinition {
 // starting with a digit, not a register), VALUE a number as the source
 // writes one, within 32 bits signed or unsigned. 0 with `*definition` set,
 // or -1 with `*error` saying what is wrong.
-int parse_asm_definition(std::string_view text, AsmDefinition* definition, std::string* error);
+int parse_asm_definition(std::string_view text, AsmDefinition* definition, Failure* failure);
 
 // Assembles `text` with the `definitions` visible as constants. Returns 0
 // with `*program` filled, or -1 with one or more diagnostics appended to

@@ -59,19 +59,19 @@ int check_kernel_bytes(std::span<const std::uint8_t> image, std::string* reason)
 }
 
 int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const float* iq_values, std::uint64_t pair_count,
-                          std::vector<std::uint8_t>* wav, std::string* error) {
+                          std::vector<std::uint8_t>* wav, Failure* failure) {
   if (pair_count == 0 || pair_count > IQ_MAX_PAIRS) {
-    *error = "a capture of " + std::to_string(pair_count) + " pairs is not one kdsp accepts";
+    *failure = Failure{"a capture of " + std::to_string(pair_count) + " pairs is not one kdsp accepts"};
     return -1;
   }
   if (!all_finite(iq_values, 2 * pair_count)) {
-    *error = "it holds a value that is not a finite number (or one too large to filter)";
+    *failure = Failure{"it holds a value that is not a finite number (or one too large to filter)"};
     return -1;
   }
   CoreRun run;
   const ResultCode loaded = parse_kernel_image(kernel_image.data(), kernel_image.size(), &run.kernel);
   if (loaded != ResultCode::OK) {
-    *error = std::string("the kernel could not be loaded: ") + result_name(loaded);
+    *failure = Failure{std::string("the kernel could not be loaded: ") + result_name(loaded)};
     return -1;
   }
   // The core only reads the capture; the record views the caller's values.
@@ -80,18 +80,20 @@ int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const floa
   switch (outcome.end) {
     case RunEnd::SUCCEEDED: break;
     case RunEnd::KERNEL_EXIT:
-      *error = "the kernel ended with EXIT code " + std::to_string(outcome.exit_code);
+      *failure = Failure{"the kernel ended with EXIT code " + std::to_string(outcome.exit_code)};
       return -1;
-    case RunEnd::FAILED: *error = std::string("the kernel run failed with ") + result_name(outcome.failure); return -1;
+    case RunEnd::FAILED:
+      *failure = Failure{std::string("the kernel run failed with ") + result_name(outcome.failure)};
+      return -1;
   }
   wav->assign(run.wav.bytes, run.wav.bytes + run.wav.length);
   return 0;
 }
 
-int check_emitted_samples(std::span<const std::uint8_t> wav, std::uint64_t expected, std::string* cause) {
+int check_emitted_samples(std::span<const std::uint8_t> wav, std::uint64_t expected, Failure* failure) {
   if (wav.size() == CORE_WAV_HEADER_BYTES + 2 * expected) return 0;
-  *cause = "the kernel emitted " + std::to_string((wav.size() - CORE_WAV_HEADER_BYTES) / 2) +
-           " audio samples instead of " + std::to_string(expected);
+  *failure = Failure{"the kernel emitted " + std::to_string((wav.size() - CORE_WAV_HEADER_BYTES) / 2) +
+                     " audio samples instead of " + std::to_string(expected)};
   return -1;
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
+
 namespace kdsp {
 
 // The core's fixed figures, as kdsp-rx needs them.
@@ -32,11 +34,11 @@ int check_kernel_bytes(std::span<const std::uint8_t> image, std::string* reason)
 // 0 with `*wav` holding the WAV file kdsp would write, or -1 with `*error`
 // saying why the core refused the capture or the kernel failed.
 int run_kernel_on_capture(std::span<const std::uint8_t> kernel_image, const float* iq_values, std::uint64_t pair_count,
-                          std::vector<std::uint8_t>* wav, std::string* error);
+                          std::vector<std::uint8_t>* wav, Failure* failure);
 
 // 0 when the core's WAV holds `expected` audio samples, else -1 with
 // `*cause` saying how many the kernel emitted.
-int check_emitted_samples(std::span<const std::uint8_t> wav, std::uint64_t expected, std::string* cause);
+int check_emitted_samples(std::span<const std::uint8_t> wav, std::uint64_t expected, Failure* failure);
 
 // Writes `bytes` atomically to `path`, or to standard output when `path` is
 // null, with the core's writer. 0, or -1.

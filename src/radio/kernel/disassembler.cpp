@@ -188,15 +188,21 @@ std::string disassemble_kernel(const KernelImage& image) {
   return listing;
 }
 
-const char* disassemble_kernel_file(const std::uint8_t* bytes, std::uint64_t length, std::string* text) {
+int disassemble_kernel_file(const std::uint8_t* bytes, std::uint64_t length, std::string* text, Failure* failure) {
   // The reason comes from the loader's own check; the words and data from
   // the loader itself, so that the listing shows what kdsp would run.
   KernelHeader header{};
-  if (const char* reason = check_kernel_file(bytes, length, &header)) return reason;
+  if (const char* reason = check_kernel_file(bytes, length, &header)) {
+    *failure = Failure{reason};
+    return -1;
+  }
   LoadedKernel loaded;
-  if (parse_kernel_image(bytes, length, &loaded.image) != ResultCode::OK) return "not enough memory to load the image";
+  if (parse_kernel_image(bytes, length, &loaded.image) != ResultCode::OK) {
+    *failure = Failure{"not enough memory to load the image"};
+    return -1;
+  }
   *text = disassemble_kernel(loaded.image);
-  return nullptr;
+  return 0;
 }
 
 }  // namespace kdsp

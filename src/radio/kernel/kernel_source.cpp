@@ -30,13 +30,12 @@ constexpr const char* BUILTIN_KERNEL_SOURCE =
 bool is_source(const std::string& path) { return path.size() >= 5 && path.compare(path.size() - 5, 5, ".kasm") == 0; }
 
 int assemble(const std::string& path, std::string_view text, const std::vector<std::string>& definitions,
-             std::int32_t placed_offset_hz, std::vector<std::uint8_t>* image, std::string* error) {
+             std::int32_t placed_offset_hz, std::vector<std::uint8_t>* image, Failure* failure) {
   std::vector<AsmDefinition> constants{{PLACED_OFFSET_NAME, placed_offset_hz}};
   for (const std::string& definition : definitions) {
     AsmDefinition parsed;
-    std::string cause;
-    if (parse_asm_definition(definition, &parsed, &cause) != 0) {
-      *error = "-D " + cause;
+    if (parse_asm_definition(definition, &parsed, failure) != 0) {
+      prefix_failure(failure, "-D ");
       return -1;
     }
     constants.push_back(std::move(parsed));
@@ -44,9 +43,10 @@ int assemble(const std::string& path, std::string_view text, const std::vector<s
   AsmProgram program;
   std::vector<AsmDiagnostic> diagnostics;
   if (assemble_text(text, &program, &diagnostics, constants) != 0) {
-    *error = "kernel source '" + path + "' has errors:";
+    *failure = Failure{"kernel source '" + path + "' has errors:", "", path};
     for (const AsmDiagnostic& d : diagnostics) {
-      *error += "\n" + path + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": " + d.message;
+      failure->cause +=
+          "\n" + path + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": " + d.message;
     }
     return -1;
   }
@@ -57,21 +57,21 @@ int assemble(const std::string& path, std::string_view text, const std::vector<s
 }  // namespace
 
 int load_kernel(const std::string& path, const std::vector<std::string>& definitions, std::int32_t placed_offset_hz,
-                std::vector<std::uint8_t>* image, std::string* error) {
-  if (path.empty()) return assemble("the built-in kernel", BUILTIN_KERNEL_SOURCE, {}, placed_offset_hz, image, error);
+                std::vector<std::uint8_t>* image, Failure* failure) {
+  if (path.empty()) return assemble("the built-in kernel", BUILTIN_KERNEL_SOURCE, {}, placed_offset_hz, image, failure);
   std::vector<std::uint8_t> bytes;
   if (read_regular_file(path.c_str(), MAX_KERNEL_FILE_BYTES, &bytes) != 0) {
-    *error = "kernel '" + path + "' cannot be read (missing, unreadable, not a regular file, or too long)";
+    *failure = Failure{"kernel '" + path + "' cannot be read (missing, unreadable, not a regular file, or too long)"};
     return -1;
   }
   if (is_source(path)) {
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return assemble(path, text, definitions, placed_offset_hz, image, error);
+    return assemble(path, text, definitions, placed_offset_hz, image, failure);
   }
   std::string reason;
   if (check_kernel_bytes(bytes, &reason) != 0) {
-    *error = "kernel '" + path + "' is not a valid kernel image (" + reason +
-             "); a source file must end in .kasm to be assembled";
+    *failure = Failure{"kernel '" + path + "' is not a valid kernel image (" + reason +
+                       "); a source file must end in .kasm to be assembled"};
     return -1;
   }
   *image = std::move(bytes);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
+
 namespace kdsp {
 
 // The kernel for a channel placed at `placed_offset_hz`: the built-in one
@@ -16,6 +18,6 @@ namespace kdsp {
 // the cause (each assembler diagnostic as file:line:column: message) and
 // the fix.
 int load_kernel(const std::string& path, const std::vector<std::string>& definitions, std::int32_t placed_offset_hz,
-                std::vector<std::uint8_t>* image, std::string* error);
+                std::vector<std::uint8_t>* image, Failure* failure);
 
 }  // namespace kdsp

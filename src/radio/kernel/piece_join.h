@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
 #include "radio/kernel/piece_plan.h"
 
 namespace kdsp {
@@ -19,7 +20,7 @@ namespace kdsp {
 // 0 with `*kept` viewing `wav`, or -1 with `*cause` set when the kernel
 // emitted another length than the capture gives.
 int kept_piece_samples(const Piece& piece, std::span<const std::uint8_t> wav, std::span<const std::uint8_t>* kept,
-                       std::string* cause);
+                       Failure* failure);
 
 // Writes the header of the joined WAV holding `total_samples` samples.
 void write_joined_wav_header(std::uint8_t* header, std::uint64_t total_samples);
@@ -27,12 +28,12 @@ void write_joined_wav_header(std::uint8_t* header, std::uint64_t total_samples);
 // The joined WAV of `pieces` from each piece's WAV, in memory. 0 with
 // `*joined` filled, or -1 with `*cause` set.
 int join_piece_wavs(const std::vector<Piece>& pieces, const std::vector<std::vector<std::uint8_t>>& wavs,
-                    std::vector<std::uint8_t>* joined, std::string* cause);
+                    std::vector<std::uint8_t>* joined, Failure* failure);
 
 // Writes DIR/<prefix>piece-NNN.iq (the piece's capture as kdsp reads it)
 // and DIR/<prefix>piece-NNN.wav (what kdsp wrote for it), `index` counting
 // from 0. 0, or -1 with `*cause` set.
 int keep_piece(const std::string& dir, const std::string& prefix, std::size_t index,
-               std::span<const std::complex<float>> capture, std::span<const std::uint8_t> wav, std::string* cause);
+               std::span<const std::complex<float>> capture, std::span<const std::uint8_t> wav, Failure* failure);
 
 }  // namespace kdsp

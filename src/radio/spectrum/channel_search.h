@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+#include "radio/base/failure.h"
 #include "radio/io/recording.h"
 
 namespace kdsp {
@@ -22,6 +23,6 @@ inline constexpr std::size_t SEARCH_STRETCHES = 16;
 
 // Finds the strongest channel within `reach_hz` of the centre. 0 with
 // `*choice` filled, or -1 with `*error` naming the file and the fix.
-int find_strongest_channel(const RecordingInfo& recording, double reach_hz, FoundChoice* choice, std::string* error);
+int find_strongest_channel(const RecordingInfo& recording, double reach_hz, FoundChoice* choice, Failure* failure);
 
 }  // namespace kdsp

@@ -35,12 +35,12 @@ void add_new_channels(const std::vector<FoundChannel>& found, double reach_hz, s
 }  // namespace
 
 int survey_channels(const RecordingInfo& recording, double reach_hz, std::vector<SurveyedChannel>* channels,
-                    std::string* error) {
+                    Failure* failure) {
   const std::size_t fft_size = scan_fft_size(recording.sample_rate, SURVEY_MAX_BIN_HZ);
   const std::size_t stretch = 8 * fft_size;
   const std::uint64_t total = recording.pair_count;
   if (total < stretch) {
-    *error = "'" + recording.path + "' is too short to search for channels; give --channels";
+    *failure = Failure{"'" + recording.path + "' is too short to search for channels; give --channels"};
     return -1;
   }
   const auto spacing = std::max<std::uint64_t>(
@@ -50,17 +50,17 @@ int survey_channels(const RecordingInfo& recording, double reach_hz, std::vector
   if (starts.back() + stretch < total) starts.push_back(total - stretch);
 
   RecordingReader reader;
-  if (open_recording_reader(recording, &reader, error) != 0) return -1;
+  if (open_recording_reader(recording, &reader, failure) != 0) return -1;
   std::vector<double> average(fft_size, 0.0);
   std::vector<double> maximum(fft_size, 0.0);
   std::uint64_t stretch_frames = 0;
   for (std::uint64_t first : starts) {
     SpectrumAccumulator accumulator;
     if (start_spectrum(&accumulator, recording.sample_rate, fft_size, stretch, 0) != 0) {
-      *error = "out of memory";
+      *failure = Failure{"out of memory"};
       return -1;
     }
-    if (add_recording_stretch(reader, first, stretch, &accumulator, error) != 0) return -1;
+    if (add_recording_stretch(reader, first, stretch, &accumulator, failure) != 0) return -1;
     const CaptureSpectrum spectrum = finish_spectrum(&accumulator);
     stretch_frames = spectrum.frame_count;
     for (std::size_t k = 0; k < fft_size; ++k) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
 #include "radio/io/recording.h"
 
 namespace kdsp {
@@ -28,6 +29,6 @@ inline constexpr double SURVEY_SAME_CHANNEL_HZ = 6000.0;
 // The channels within `reach_hz` of the centre, lowest offset first. 0, or -1
 // with `*error` naming the file and the fix.
 int survey_channels(const RecordingInfo& recording, double reach_hz, std::vector<SurveyedChannel>* channels,
-                    std::string* error);
+                    Failure* failure);
 
 }  // namespace kdsp

@@ -19,16 +19,17 @@ bool all_finite(const std::vector<std::complex<float>>& pairs) {
 }  // namespace
 
 int add_recording_stretch(RecordingReader& reader, std::uint64_t first, std::uint64_t count,
-                          SpectrumAccumulator* accumulator, std::string* error) {
+                          SpectrumAccumulator* accumulator, Failure* failure) {
   std::vector<std::complex<float>> block;
   break_spectrum_stream(accumulator);
   for (std::uint64_t done = 0; done < count;) {
     block.resize(static_cast<std::size_t>(std::min(count - done, SPECTRUM_BLOCK_PAIRS)));
-    if (read_recording_pairs(reader, static_cast<std::int64_t>(first + done), block.size(), block.data(), error) != 0) {
+    if (read_recording_pairs(reader, static_cast<std::int64_t>(first + done), block.size(), block.data(), failure) !=
+        0) {
       return -1;
     }
     if (!all_finite(block)) {
-      *error = "'" + reader.info->path + "' holds a value that is not a finite number";
+      *failure = Failure{"'" + reader.info->path + "' holds a value that is not a finite number"};
       return -1;
     }
     add_spectrum_pairs(accumulator, block);

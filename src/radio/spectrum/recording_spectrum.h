@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "radio/base/failure.h"
 #include "radio/io/recording.h"
 #include "radio/spectrum/spectrum.h"
 
@@ -14,6 +15,6 @@ namespace kdsp {
 // one stretch. 0, or -1 with `*error` naming the file when it cannot be read
 // or holds a value that is not a finite number.
 int add_recording_stretch(RecordingReader& reader, std::uint64_t first, std::uint64_t count,
-                          SpectrumAccumulator* accumulator, std::string* error);
+                          SpectrumAccumulator* accumulator, Failure* failure);
 
 }  // namespace kdsp

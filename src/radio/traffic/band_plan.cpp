@@ -23,21 +23,22 @@ std::string hz_text(double hz) {
 
 // --channels as offsets: a value beyond half the rate is an absolute frequency.
 int listed_offsets(const std::vector<double>& values, const RecordingInfo& recording, std::vector<double>* offsets,
-                   std::string* error) {
+                   Failure* failure) {
   for (double value : values) {
     double offset = value;
     if (std::fabs(value) > recording.sample_rate / 2.0) {
       if (!recording.centre_hz) {
-        *error = "--channels " + hz_text(value) + " is a frequency, and the centre of '" + recording.path +
-                 "' is not known; add --center HZ, or give offsets";
+        *failure = Failure{"--channels " + hz_text(value) + " is a frequency, and the centre of '" + recording.path +
+                           "' is not known; add --center HZ, or give offsets"};
         return -1;
       }
       offset = value - *recording.centre_hz;
     }
     if (std::fabs(offset) > channel_reach_hz(recording.sample_rate)) {
-      *error = "the channel at offset " + hz_text(offset) + " is outside the band of '" + recording.path + "' (" +
-               recording.description + ": offsets from " + hz_text(-channel_reach_hz(recording.sample_rate)) + " to " +
-               hz_text(channel_reach_hz(recording.sample_rate)) + "); choose channels inside it";
+      *failure =
+          Failure{"the channel at offset " + hz_text(offset) + " is outside the band of '" + recording.path + "' (" +
+                  recording.description + ": offsets from " + hz_text(-channel_reach_hz(recording.sample_rate)) +
+                  " to " + hz_text(channel_reach_hz(recording.sample_rate)) + "); choose channels inside it"};
       return -1;
     }
     offsets->push_back(offset);
@@ -79,10 +80,10 @@ double capture_filter_width_hz(double asked_width_hz, double half_width_hz) {
 }
 
 int choose_channels(const BandRequest& request, const RecordingInfo& recording, std::vector<double>* offsets,
-                    std::string* error) {
-  if (!request.channel_values.empty()) return listed_offsets(request.channel_values, recording, offsets, error);
+                    Failure* failure) {
+  if (!request.channel_values.empty()) return listed_offsets(request.channel_values, recording, offsets, failure);
   std::vector<SurveyedChannel> found;
-  if (survey_channels(recording, channel_reach_hz(recording.sample_rate), &found, error) != 0) return -1;
+  if (survey_channels(recording, channel_reach_hz(recording.sample_rate), &found, failure) != 0) return -1;
   for (const SurveyedChannel& channel : found) offsets->push_back(std::round(channel.offset_hz));
   if (request.raster_hz > 0.0) *offsets = snapped_offsets(*offsets, recording, request.raster_hz);
   return 0;
@@ -91,10 +92,10 @@ int choose_channels(const BandRequest& request, const RecordingInfo& recording, 
 // Each channel's kernel, made before any work so that a mistake in a kernel
 // source stops the run at once.
 int load_kernels(const BandRequest& request, const ChannelizerPlan& split,
-                 std::vector<std::vector<std::uint8_t>>* kernels, std::string* error) {
+                 std::vector<std::vector<std::uint8_t>>* kernels, Failure* failure) {
   for (const ChannelPlacement& channel : split.channels) {
     kernels->emplace_back();
-    if (load_kernel(request.kernel_path, request.definitions, channel.placed_offset_hz, &kernels->back(), error) != 0)
+    if (load_kernel(request.kernel_path, request.definitions, channel.placed_offset_hz, &kernels->back(), failure) != 0)
       return -1;
   }
   return 0;
@@ -102,17 +103,17 @@ int load_kernels(const BandRequest& request, const ChannelizerPlan& split,
 
 }  // namespace
 
-int plan_band(const BandRequest& request, BandPlan* plan, std::string* error) {
+int plan_band(const BandRequest& request, BandPlan* plan, Failure* failure) {
   BandPlan made;
   made.request = request;
-  if (describe_recording(request.recording, &made.recording, error) != 0) return -1;
-  if (prepare_output_folder(request.output_dir, request.force, request.csv, error) != 0) return -1;
-  if (choose_channels(request, made.recording, &made.offsets_hz, error) != 0) return -1;
+  if (describe_recording(request.recording, &made.recording, failure) != 0) return -1;
+  if (prepare_output_folder(request.output_dir, request.force, request.csv, failure) != 0) return -1;
+  if (choose_channels(request, made.recording, &made.offsets_hz, failure) != 0) return -1;
   made.half_width_hz = measured_half_width_hz(made.offsets_hz, request.raster_hz);
   made.filter_width_hz = capture_filter_width_hz(request.channel_width_hz, made.half_width_hz);
   made.split =
       plan_channelizer(made.recording.sample_rate, made.recording.pair_count, made.offsets_hz, made.half_width_hz);
-  if (load_kernels(request, made.split, &made.kernels, error) != 0) return -1;
+  if (load_kernels(request, made.split, &made.kernels, failure) != 0) return -1;
   for (const ChannelPlacement& channel : made.split.channels) {
     made.filters.push_back(made.filter_width_hz > 0.0
                                ? channel_filter_taps(made.filter_width_hz, channel.placed_offset_hz)

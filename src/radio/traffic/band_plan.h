@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
 #include "radio/chain/after_demod.h"
 #include "radio/chain/channelizer.h"
 #include "radio/io/recording.h"
@@ -52,7 +53,7 @@ struct BandPlan {
 // Describes the recording, prepares the output folder, chooses the channels
 // and plans the split. 0 with
 // `*plan` filled, or -1 with `*error` naming the cause and the fix.
-int plan_band(const BandRequest& request, BandPlan* plan, std::string* error);
+int plan_band(const BandRequest& request, BandPlan* plan, Failure* failure);
 
 // The frequency of channel `channel`, when the recording's centre is known.
 std::optional<double> channel_frequency(const BandPlan& plan, std::size_t channel);

@@ -48,19 +48,19 @@ struct BandRun {
 std::string base_name(const std::string& file) { return file.substr(0, file.size() - 4); }
 
 // Joins a closed transmission's pieces and writes its WAV.
-int write_transmission(const BandPlan& plan, Assembly& done, std::string* cause) {
+int write_transmission(const BandPlan& plan, Assembly& done, Failure* failure) {
   std::vector<std::uint8_t> joined;
-  if (join_piece_wavs(done.info.pieces, done.wavs, &joined, cause) != 0) return -1;
+  if (join_piece_wavs(done.info.pieces, done.wavs, &joined, failure) != 0) return -1;
   done.wavs.clear();
   apply_after_demod(plan.request.after, CORE_AUDIO_RATE,
                     std::span<std::uint8_t>(joined).subspan(CORE_WAV_HEADER_BYTES));
   const std::string path = plan.request.output_dir + "/" + done.name;
   if (!plan.request.force && path_exists(path)) {
-    *cause = "'" + path + "' is already there; give --force to replace it, or another -O directory";
+    *failure = Failure{"'" + path + "' is already there; give --force to replace it, or another -O directory"};
     return -1;
   }
   if (write_output_file(path.c_str(), joined) != 0) {
-    *cause = "'" + path + "' could not be written";
+    *failure = Failure{"'" + path + "' could not be written"};
     return -1;
   }
   return 0;
@@ -78,8 +78,8 @@ bool take_if_whole(BandRun& run, std::uint64_t number, Assembly* whole) {
   return true;
 }
 
-int finish_whole(BandRun& run, Assembly& whole, std::string* error) {
-  if (write_transmission(*run.plan, whole, error) != 0) return -1;
+int finish_whole(BandRun& run, Assembly& whole, Failure* failure) {
+  if (write_transmission(*run.plan, whole, failure) != 0) return -1;
   TransmissionEntry entry;
   entry.offset_hz = run.plan->split.channels[whole.info.channel].offset_hz;
   entry.frequency_hz = channel_frequency(*run.plan, whole.info.channel);
@@ -92,19 +92,19 @@ int finish_whole(BandRun& run, Assembly& whole, std::string* error) {
   return 0;
 }
 
-int run_piece(BandRun& run, PieceWork& work, std::string* error) {
+int run_piece(BandRun& run, PieceWork& work, Failure* failure) {
   const BandPlan& plan = *run.plan;
   std::vector<std::uint8_t> wav;
   const std::vector<std::complex<float>>& filter = plan.filters[work.channel];
-  if (!filter.empty() && filter_capture(filter, &work.capture, error) != 0) return -1;
+  if (!filter.empty() && filter_capture(filter, &work.capture, failure) != 0) return -1;
   if (run_kernel_on_capture(plan.kernels[work.channel], reinterpret_cast<const float*>(work.capture.data()),
-                            work.capture.size(), &wav, error) != 0) {
+                            work.capture.size(), &wav, failure) != 0) {
     return -1;
   }
   if (!plan.request.pieces_dir.empty()) {
     std::string name;
     run.pool.update([&] { name = run.assemblies[work.transmission].name; });
-    if (keep_piece(plan.request.pieces_dir, base_name(name) + ".", work.piece, work.capture, wav, error) != 0) {
+    if (keep_piece(plan.request.pieces_dir, base_name(name) + ".", work.piece, work.capture, wav, failure) != 0) {
       return -1;
     }
   }
@@ -118,7 +118,7 @@ int run_piece(BandRun& run, PieceWork& work, std::string* error) {
     ++assembly.pieces_done;
     is_whole = take_if_whole(run, work.transmission, &whole);
   });
-  return is_whole ? finish_whole(run, whole, error) : 0;
+  return is_whole ? finish_whole(run, whole, failure) : 0;
 }
 
 int closed_transmission(BandRun& run, ClosedTransmission&& done) {
@@ -131,9 +131,9 @@ int closed_transmission(BandRun& run, ClosedTransmission&& done) {
     is_whole = take_if_whole(run, assembly.info.transmission, &whole);
   });
   if (!is_whole) return 0;
-  std::string error;
-  if (finish_whole(run, whole, &error) == 0) return 0;
-  run.pool.fail(error);
+  Failure failure;
+  if (finish_whole(run, whole, &failure) == 0) return 0;
+  run.pool.fail(failure);
   return -1;
 }
 
@@ -150,16 +150,16 @@ std::uint64_t open_transmission(BandRun& run, std::size_t channel, std::uint64_t
 
 // The ordered stage: the next block to every channel's tracker, and once
 // every capture is whole, the trackers closed.
-int hand_on_next_block(BandRun& run, std::string* error) {
+int hand_on_next_block(BandRun& run, Failure* failure) {
   const int handed = run.split.hand_on(
-      [&](std::size_t channel, const std::complex<float>* pairs, std::size_t count, std::string* cause) {
+      [&](std::size_t channel, const std::complex<float>* pairs, std::size_t count, Failure* stopped) {
         if (run.trackers[channel].feed(pairs, count) == 0) return 0;
-        *cause = "stopped";
+        *stopped = Failure{"stopped"};
         return -1;
       },
-      error);
+      failure);
   if (handed != 0) {
-    *error = "'" + run.plan->recording.path + "': " + *error;
+    prefix_failure(failure, "'" + run.plan->recording.path + "': ");
     return -1;
   }
   bool finished = false;
@@ -171,7 +171,7 @@ int hand_on_next_block(BandRun& run, std::string* error) {
   if (!finished) return 0;
   for (TransmissionTracker& tracker : run.trackers) {
     if (tracker.finish() != 0) {
-      *error = "stopped";
+      *failure = Failure{"stopped"};
       return -1;
     }
   }
@@ -182,7 +182,7 @@ int hand_on_next_block(BandRun& run, std::string* error) {
 PoolTask core_task(BandRun& run) {
   auto piece = std::make_shared<PieceWork>(std::move(run.queue.front()));
   run.queue.pop_front();
-  return [&run, piece](unsigned, std::string* error) { return run_piece(run, *piece, error); };
+  return [&run, piece](unsigned, Failure* failure) { return run_piece(run, *piece, failure); };
 }
 
 // With the pool's lock held: what a worker does next (see band_receiver.h).
@@ -193,14 +193,14 @@ NextTask pick_task(BandRun& run, unsigned running, PoolTask* task) {
   }
   if (run.split.can_hand_on()) {
     run.split.take_hand_on();
-    *task = [&run](unsigned, std::string* error) { return hand_on_next_block(run, error); };
+    *task = [&run](unsigned, Failure* failure) { return hand_on_next_block(run, failure); };
     return NextTask::RUN;
   }
   if (run.split.can_split()) {
     const std::uint64_t block = run.split.take_block_to_split();
-    *task = [&run, block](unsigned worker, std::string* error) {
-      if (run.split.split(block, worker, error) != 0) {
-        *error = "'" + run.plan->recording.path + "': " + *error;
+    *task = [&run, block](unsigned worker, Failure* failure) {
+      if (run.split.split(block, worker, failure) != 0) {
+        prefix_failure(failure, "'" + run.plan->recording.path + "': ");
         return -1;
       }
       run.pool.update([&] { run.split.block_split(block); });
@@ -218,13 +218,13 @@ NextTask pick_task(BandRun& run, unsigned running, PoolTask* task) {
 
 }  // namespace
 
-int receive_band(const BandPlan& plan, BandProgress* progress, std::size_t* written, std::string* error) {
+int receive_band(const BandPlan& plan, BandProgress* progress, std::size_t* written, Failure* failure) {
   auto run = std::make_unique<BandRun>();
   run->plan = &plan;
   run->progress = progress;
   const unsigned threads = std::max(1u, plan.request.threads);
   run->max_queue = threads;
-  if (run->split.open(plan.split, plan.recording, threads, error) != 0) return -1;
+  if (run->split.open(plan.split, plan.recording, threads, failure) != 0) return -1;
 
   TrackerSettings settings;
   settings.threshold_db = plan.request.squelch_db;
@@ -239,12 +239,12 @@ int receive_band(const BandPlan& plan, BandProgress* progress, std::size_t* writ
   r.tracker_output.closed = [&r](ClosedTransmission&& done) { return closed_transmission(r, std::move(done)); };
   r.trackers.resize(plan.split.channels.size());
   for (std::size_t c = 0; c < plan.split.channels.size(); ++c) {
-    if (r.trackers[c].start(c, plan.split.channels[c].bands, settings, &r.tracker_output, error) != 0) return -1;
+    if (r.trackers[c].start(c, plan.split.channels[c].bands, settings, &r.tracker_output, failure) != 0) return -1;
   }
   const TaskPicker pick = [&r](unsigned running, PoolTask* task) { return pick_task(r, running, task); };
-  if (r.pool.run(threads, pick, error) != 0) return -1;
+  if (r.pool.run(threads, pick, failure) != 0) return -1;
   progress->input_done = plan.recording.pair_count;
-  if (write_transmission_record(plan.request.output_dir, plan.request.csv, r.entries, error) != 0) return -1;
+  if (write_transmission_record(plan.request.output_dir, plan.request.csv, r.entries, failure) != 0) return -1;
   *written = r.entries.size();
   return 0;
 }

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 
+#include "radio/base/failure.h"
 #include "radio/traffic/band_plan.h"
 
 namespace kdsp {
@@ -33,6 +34,6 @@ struct BandProgress {
 // Runs the plan: writes every transmission's WAV into the output folder and
 // then the record. 0 with `*written` set, or -1 with `*error` naming the
 // cause and the fix.
-int receive_band(const BandPlan& plan, BandProgress* progress, std::size_t* written, std::string* error);
+int receive_band(const BandPlan& plan, BandProgress* progress, std::size_t* written, Failure* failure);
 
 }  // namespace kdsp

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
 #include "radio/traffic/transmission_record.h"
 
 namespace kdsp {
@@ -13,7 +14,7 @@ namespace kdsp {
 // Makes `dir` when missing. Unless `force`, refuses a record already there
 // (the CSV one only when `csv`). 0, or -1 with `*error` naming the cause and
 // the fix.
-int prepare_output_folder(const std::string& dir, bool force, bool csv, std::string* error);
+int prepare_output_folder(const std::string& dir, bool force, bool csv, Failure* failure);
 
 // True when something (a file, a link, anything) has this name.
 bool path_exists(const std::string& path);
@@ -21,6 +22,6 @@ bool path_exists(const std::string& path);
 // Writes DIR/transmissions.json, and DIR/transmissions.csv when `csv`, each
 // whole or not at all, entries in order of start. 0, or -1 with `*error`.
 int write_transmission_record(const std::string& dir, bool csv, std::vector<TransmissionEntry> entries,
-                              std::string* error);
+                              Failure* failure);
 
 }  // namespace kdsp

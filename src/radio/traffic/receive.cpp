@@ -19,7 +19,7 @@ namespace {
 
 struct PieceFailure {
   std::size_t piece = 0;
-  std::string message;
+  Failure failure;
 };
 
 // The joined audio delivered in recording order as pieces finish: the header
@@ -48,23 +48,23 @@ struct SharedRun {
 };
 
 int measure_windows(const SquelchPlan& squelch, const Piece& piece, const std::complex<float>* capture,
-                    std::vector<double>* cnr_db, std::string* cause) {
+                    std::vector<double>* cnr_db, Failure* failure) {
   if (measure_piece_windows(squelch, piece, capture, cnr_db) == 0) return 0;
-  *cause = "out of memory";
+  *failure = Failure{"out of memory"};
   return -1;
 }
 
 // Measures the squelch windows of a piece, on its capture or, behind a
 // channel filter, on the capture converted without the filter.
 int measure_squelch(SharedRun& run, RecordingReader& reader, const Piece& piece, const std::complex<float>* capture,
-                    std::string* cause) {
+                    Failure* failure) {
   const SquelchPlan& squelch = *run.job->squelch;
-  if (!squelch.measure_unfiltered) return measure_windows(squelch, piece, capture, &run.window_cnr, cause);
+  if (!squelch.measure_unfiltered) return measure_windows(squelch, piece, capture, &run.window_cnr, failure);
   std::vector<std::complex<float>> unfiltered(piece.pair_count);
-  if (convert_span(squelch.unfiltered, reader, piece.first_pair, piece.pair_count, unfiltered.data(), cause) != 0) {
+  if (convert_span(squelch.unfiltered, reader, piece.first_pair, piece.pair_count, unfiltered.data(), failure) != 0) {
     return -1;
   }
-  return measure_windows(squelch, piece, unfiltered.data(), &run.window_cnr, cause);
+  return measure_windows(squelch, piece, unfiltered.data(), &run.window_cnr, failure);
 }
 
 std::string seconds_text(std::uint64_t pairs) {
@@ -73,18 +73,20 @@ std::string seconds_text(std::uint64_t pairs) {
   return text;
 }
 
-std::string piece_failure_text(const ReceiveJob& job, std::size_t index, const std::string& cause) {
-  if (job.pieces.size() == 1) return cause;
+// Says which piece failed, when there are several.
+void name_failed_piece(const ReceiveJob& job, std::size_t index, Failure* failure) {
+  if (job.pieces.size() == 1) return;
   const Piece& piece = job.pieces[index];
-  return "piece " + std::to_string(index + 1) + " of " + std::to_string(job.pieces.size()) + " (" +
-         seconds_text(piece.first_pair) + " to " + seconds_text(piece.first_pair + piece.pair_count) + "): " + cause;
+  prefix_failure(failure, "piece " + std::to_string(index + 1) + " of " + std::to_string(job.pieces.size()) + " (" +
+                              seconds_text(piece.first_pair) + " to " +
+                              seconds_text(piece.first_pair + piece.pair_count) + "): ");
 }
 
 // With the pool's lock held: appends what may go out now: piece `index`'s
 // kept samples (after the header when it is the first piece) if every piece
 // before it is out, then any waiting pieces that follow it; else keeps a
 // copy for later.
-int deliver_in_order(StreamedJoin& join, std::size_t index, std::span<const std::uint8_t> kept, std::string* cause) {
+int deliver_in_order(StreamedJoin& join, std::size_t index, std::span<const std::uint8_t> kept, Failure* failure) {
   if (join.failed) return -1;
   if (index != join.next_piece) {
     join.waiting.emplace(index, std::vector<std::uint8_t>(kept.begin(), kept.end()));
@@ -106,17 +108,17 @@ int deliver_in_order(StreamedJoin& join, std::size_t index, std::span<const std:
   }
   if (!written) {
     join.failed = true;
-    *cause = "the WAV could not be written";
+    *failure = Failure{"the WAV could not be written"};
     return -1;
   }
   return 0;
 }
 
-RecordingReader* worker_reader(SharedRun& run, unsigned worker, std::string* cause) {
+RecordingReader* worker_reader(SharedRun& run, unsigned worker, Failure* failure) {
   std::unique_ptr<RecordingReader>& reader = run.readers[worker];
   if (!reader) {
     auto opened = std::make_unique<RecordingReader>();
-    if (open_recording_reader(*run.job->recording, opened.get(), cause) != 0) return nullptr;
+    if (open_recording_reader(run.job->recording, opened.get(), failure) != 0) return nullptr;
     reader = std::move(opened);
   }
   return reader.get();
@@ -124,35 +126,35 @@ RecordingReader* worker_reader(SharedRun& run, unsigned worker, std::string* cau
 
 // Converts one piece, runs the core on it, and hands its kept audio to the
 // join. 0, or -1 with `*cause` set.
-int run_piece(SharedRun& run, unsigned worker, std::size_t index, std::string* cause) {
+int run_piece(SharedRun& run, unsigned worker, std::size_t index, Failure* failure) {
   const ReceiveJob& job = *run.job;
   const Piece& piece = job.pieces[index];
-  RecordingReader* reader = worker_reader(run, worker, cause);
+  RecordingReader* reader = worker_reader(run, worker, failure);
   if (reader == nullptr) return -1;
   std::unique_ptr<std::complex<float>[]> capture(new (std::nothrow) std::complex<float>[piece.pair_count]);
   if (!capture) {
-    *cause = "out of memory";
+    *failure = Failure{"out of memory"};
     return -1;
   }
-  if (convert_span(job.front_end, *reader, piece.first_pair, piece.pair_count, capture.get(), cause) != 0) return -1;
-  if (job.squelch && measure_squelch(run, *reader, piece, capture.get(), cause) != 0) return -1;
+  if (convert_span(job.front_end, *reader, piece.first_pair, piece.pair_count, capture.get(), failure) != 0) return -1;
+  if (job.squelch && measure_squelch(run, *reader, piece, capture.get(), failure) != 0) return -1;
   run.progress->pairs_done += piece.pair_count;
   std::vector<std::uint8_t> wav;
   if (run_kernel_on_capture(job.kernel_image, reinterpret_cast<const float*>(capture.get()), piece.pair_count, &wav,
-                            cause) != 0) {
+                            failure) != 0) {
     return -1;
   }
   const std::span<const std::complex<float>> pairs(capture.get(), piece.pair_count);
-  if (!job.pieces_dir.empty() && keep_piece(job.pieces_dir, "", index, pairs, wav, cause) != 0) return -1;
+  if (!job.pieces_dir.empty() && keep_piece(job.pieces_dir, "", index, pairs, wav, failure) != 0) return -1;
   capture.reset();
   std::span<const std::uint8_t> kept;
-  if (kept_piece_samples(piece, wav, &kept, cause) != 0) return -1;
+  if (kept_piece_samples(piece, wav, &kept, failure) != 0) return -1;
   if (run.streamed == nullptr) {
     std::memcpy(run.joined_samples + 2 * piece.keep_begin, kept.data(), kept.size());
     return 0;
   }
   int delivered = 0;
-  run.pool.update([&] { delivered = deliver_in_order(*run.streamed, index, kept, cause); });
+  run.pool.update([&] { delivered = deliver_in_order(*run.streamed, index, kept, failure); });
   return delivered;
 }
 
@@ -160,11 +162,10 @@ int run_piece(SharedRun& run, unsigned worker, std::size_t index, std::string* c
 NextTask pick_piece(SharedRun& run, unsigned running, PoolTask* task) {
   if (run.next_piece < run.job->pieces.size()) {
     const std::size_t index = run.next_piece++;
-    *task = [&run, index](unsigned worker, std::string* error) {
-      std::string cause;
-      if (run_piece(run, worker, index, &cause) == 0) return 0;
-      *error = piece_failure_text(*run.job, index, cause);
-      run.pool.update([&] { run.failures.push_back({index, *error}); });
+    *task = [&run, index](unsigned worker, Failure* failure) {
+      if (run_piece(run, worker, index, failure) == 0) return 0;
+      name_failed_piece(*run.job, index, failure);
+      run.pool.update([&] { run.failures.push_back({index, *failure}); });
       return -1;
     };
     return NextTask::RUN;
@@ -175,11 +176,11 @@ NextTask pick_piece(SharedRun& run, unsigned running, PoolTask* task) {
 }  // namespace
 
 int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, OutputStream* stream,
-                    std::vector<std::uint8_t>* wav, std::string* error) {
+                    std::vector<std::uint8_t>* wav, Failure* failure) {
   const std::uint64_t total_samples = job.pieces.back().keep_end;
   if (total_samples > CORE_WAV_MAX_SAMPLES) {
-    *error = "the recording is too long for one WAV file (at most " +
-             std::to_string(CORE_WAV_MAX_SAMPLES / CORE_AUDIO_RATE / 3600) + " hours of audio)";
+    *failure = Failure{"the recording is too long for one WAV file (at most " +
+                       std::to_string(CORE_WAV_MAX_SAMPLES / CORE_AUDIO_RATE / 3600) + " hours of audio)"};
     return -1;
   }
   std::vector<std::uint8_t> joined;
@@ -200,14 +201,14 @@ int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, OutputStre
   run->readers.resize(threads);
   SharedRun& r = *run;
   const TaskPicker pick = [&r](unsigned running, PoolTask* task) { return pick_piece(r, running, task); };
-  std::string pool_error;
-  if (r.pool.run(threads, pick, &pool_error) != 0) {
+  if (r.pool.run(threads, pick, failure) != 0) {
     // Pieces fail independently; the earliest in the recording is reported,
     // whichever worker met it first.
     const auto first = std::min_element(r.failures.begin(), r.failures.end(),
                                         [](const PieceFailure& a, const PieceFailure& b) { return a.piece < b.piece; });
-    *error = first != r.failures.end() ? first->message : pool_error;
-    return streamed.failed ? RECEIVE_OUTPUT_FAILED : -1;
+    if (first != r.failures.end()) *failure = first->failure;
+    if (streamed.failed) failure->kind = FailureKind::OUTPUT;
+    return -1;
   }
   if (stream != nullptr) return 0;
   if (job.squelch) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
 #include "radio/chain/front_end.h"
 #include "radio/chain/squelch_audio.h"
 #include "radio/io/recording.h"
@@ -18,7 +19,7 @@
 namespace kdsp {
 
 struct ReceiveJob {
-  const RecordingInfo* recording = nullptr;
+  RecordingInfo recording;
   FrontEndPlan front_end;
   std::vector<std::uint8_t> kernel_image;
   std::vector<Piece> pieces;
@@ -35,17 +36,14 @@ struct ReceiveProgress {
   std::atomic<std::uint64_t> pairs_done{0};
 };
 
-// What receive_channel returns when appending to the output failed.
-inline constexpr int RECEIVE_OUTPUT_FAILED = -2;
-
 // Runs every piece and joins the audio into one WAV: appended to `stream` in
 // recording order as the pieces finish, so that memory does not grow with
 // the recording's length, or, with a null `stream`, built whole in `*wav`
 // (the squelch mutes the whole joined audio, so it needs a null `stream`).
 // The bytes are the same either way and for any number of threads. 0, or -1
-// with `*error` naming the first failing piece (in recording order) and its
-// cause, or RECEIVE_OUTPUT_FAILED when the stream could not take the audio.
+// with `*failure` naming the first failing piece (in recording order) and
+// its cause; an OUTPUT failure when the stream could not take the audio.
 int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, OutputStream* stream,
-                    std::vector<std::uint8_t>* wav, std::string* error);
+                    std::vector<std::uint8_t>* wav, Failure* failure);
 
 }  // namespace kdsp

@@ -22,9 +22,9 @@ std::uint64_t piece_step() {
 }  // namespace
 
 int TransmissionTracker::start(std::size_t channel, const CnrBands& bands, const TrackerSettings& settings,
-                               const TrackerOutput* output, std::string* error) {
+                               const TrackerOutput* output, Failure* failure) {
   if (meter_.make(bands) != 0) {
-    *error = "out of memory";
+    *failure = Failure{"out of memory"};
     return -1;
   }
   channel_ = channel;

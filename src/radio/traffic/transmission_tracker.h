@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
 #include "radio/chain/squelch_gate.h"
 #include "radio/kernel/piece_plan.h"
 
@@ -61,7 +62,7 @@ class TransmissionTracker {
   // Watches channel `channel`, read in `bands`, handing on to `output`. 0,
   // or -1 with `*error` set when its meter could not be made.
   int start(std::size_t channel, const CnrBands& bands, const TrackerSettings& settings, const TrackerOutput* output,
-            std::string* error);
+            Failure* failure);
   // The channel's next pairs, in order. 0, or -1 when an output stopped.
   int feed(const std::complex<float>* pairs, std::size_t count);
   // The channel's capture has ended: closes what is open. 0 or -1.
