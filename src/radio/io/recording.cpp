@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "formats/iq_capture.h"
+#include "radio/base/quantity_text.h"
 #include "radio/io/regular_file.h"
 #include "radio/io/sigmf_meta.h"
 
@@ -30,12 +31,6 @@ bool ends_with(std::string_view text, std::string_view tail) {
 }
 
 std::string quoted(const std::string& path) { return "'" + path + "'"; }
-
-std::string rate_text(double rate) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.10g", rate);
-  return text;
-}
 
 int describe_raw(const std::string& path, SampleFormat format, RecordingInfo* info, Failure* failure) {
   std::uint64_t length = 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "radio/base/quantity_text.h"
 #include "radio/chain/capture_filter.h"
 #include "radio/chain/front_end.h"
 #include "radio/io/channel_width.h"
@@ -14,12 +15,6 @@
 namespace kdsp {
 
 namespace {
-
-std::string hz_text(double hz) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.0f Hz", hz);
-  return text;
-}
 
 // --channels as offsets: a value beyond half the rate is an absolute frequency.
 int listed_offsets(const std::vector<double>& values, const RecordingInfo& recording, std::vector<double>* offsets,

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "radio/base/quantity_text.h"
 #include "radio/io/channel_width.h"
 #include "radio/kernel/kernel_source.h"
 #include "radio/spectrum/channel_search.h"
@@ -10,12 +11,6 @@
 namespace kdsp {
 
 namespace {
-
-std::string hz_text(double hz) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.0f Hz", hz);
-  return text;
-}
 
 // The channel's offset from the recording's centre: from the request, else
 // the strongest channel found.
