@@ -25,7 +25,7 @@ mkdir -p "$out/findings" "$out/logs"
 # Rebuilt on every run from the files they come from, so that no copy of an
 # example or a golden file is kept in fuzz/.
 rm -rf "$seeds"
-mkdir -p "$seeds"/{kernels,sources,captures,runs}
+mkdir -p "$seeds"/{kernels,sources,captures,runs,plans,sdriq}
 for source in examples/*.kasm fuzz/seeds/*.kasm; do
   "$out/tools/kdsp-as/kdsp-as" "$source" -o "$seeds/kernels/$(basename "$source" .kasm).kdsp"
 done
@@ -35,6 +35,8 @@ for case_dir in tests/data/golden/*/; do
   cp "$case_dir/capture.iq" "$seeds/captures/golden-$name.iq"
 done
 cp fuzz/seeds/*.iq "$seeds/captures/"
+cp fuzz/seeds/*.csv "$seeds/plans/"
+cp fuzz/seeds/*.sdriq "$seeds/sdriq/"
 cp fuzz/seeds/*.kasm "$seeds/sources/"
 # The disassembler's listings of every kernel: assembler input with labels,
 # data and .word lines in the shape the tools write them.
@@ -74,6 +76,9 @@ harness_options() {
     # The golden captures go up to 1.9 MB; their first 8 KiB say as much to
     # the loader and keep every execution cheap.
     fuzz_capture_load) echo "$seeds/captures -max_len=8192" ;;
+    fuzz_channel_plan) echo "$seeds/plans -dict=fuzz/channel_plan.dict -max_len=4096" ;;
+    # A header and a few pairs say all the header reader looks at.
+    fuzz_sdriq_header) echo "$seeds/sdriq -dict=fuzz/sdriq.dict -max_len=64" ;;
     *) echo "" ;;
   esac
 }

@@ -12,7 +12,7 @@ set -euo pipefail
 programs=(
   build-essential cmake pkg-config
   libsndfile1-dev libsoxr-dev libpng-dev
-  libcli11-dev libliquid-dev libfftw3-dev nlohmann-json3-dev
+  libcli11-dev libliquid-dev libfftw3-dev nlohmann-json3-dev zlib1g-dev
 )
 
 # The test suite and everything CI runs beside it.

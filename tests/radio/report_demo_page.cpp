@@ -23,7 +23,7 @@
 #include "base/output_file.h"
 #include "radio/io/png_encode.h"
 #include "radio/report/report_page.h"
-#include "radio/tones/tone_table.h"
+#include "radio/meta/tone_table.h"
 #include "tools/recording_synth.h"
 
 namespace kdsp {
@@ -219,7 +219,7 @@ int write_text_file(const std::string& path, const std::string& text) {
 
 int write_demo(const std::string& dir, std::size_t count, bool with_centre, bool with_waterfall) {
   ReportPage page = make_scene(count, with_centre);
-  std::string error;
+  Failure error;
   if (with_waterfall) {
     Failure failure;
     if (encode_png(waterfall_picture(page), &page.waterfall.png, &failure) != 0) {
@@ -234,7 +234,7 @@ int write_demo(const std::string& dir, std::size_t count, bool with_centre, bool
   if (write_audio(dir, page.transmissions) != 0) return -1;
   std::string html;
   if (render_report_page(page, &html, &error) != 0) {
-    std::fprintf(stderr, "report_demo_page: %s\n", error.c_str());
+    std::fprintf(stderr, "report_demo_page: %s\n", failure_text(error).c_str());
     return -1;
   }
   if (write_text_file(dir + "/" + REPORT_PAGE_NAME, html) != 0 ||

@@ -34,7 +34,8 @@ ReportPage band_page() {
 }
 
 std::string rendered(const ReportPage& page) {
-  std::string html, error;
+  std::string html;
+  Failure error;
   EXPECT_EQ(render_report_page(page, &html, &error), 0) << error;
   return html;
 }
@@ -211,10 +212,11 @@ TEST(ReportPage, RefusesWhatThePageCannotShowAndLeavesTheOutputAlone) {
   for (const auto& c : cases) {
     ReportPage page = band_page();
     c.spoil(page);
-    std::string html = "untouched", error;
+    std::string html = "untouched";
+    Failure error;
     EXPECT_EQ(render_report_page(page, &html, &error), -1) << c.what;
     EXPECT_EQ(html, "untouched") << c.what;
-    EXPECT_NE(error.find(c.message), std::string::npos) << c.what << ": " << error;
+    EXPECT_NE(failure_text(error).find(c.message), std::string::npos) << c.what << ": " << error;
   }
 }
 

@@ -15,7 +15,7 @@
 #include "radio/kernel/core_run.h"
 #include "radio/traffic/band_plan.h"
 #include "radio/traffic/band_receiver.h"
-#include "radio/traffic/channel_plan.h"
+#include "radio/traffic/channel_receive.h"
 
 namespace kdsp {
 
@@ -27,8 +27,8 @@ unsigned worker_count(std::int64_t asked) {
 
 bool show_progress(const RxOptions& options) { return !options.quiet && isatty(STDERR_FILENO) != 0; }
 
-ChannelRequest channel_request(const RxOptions& options) {
-  ChannelRequest request;
+ChannelReceiveRequest channel_request(const RxOptions& options) {
+  ChannelReceiveRequest request;
   request.recording = options.recording;
   request.offset_hz = options.offset_hz;
   request.frequency_hz = options.frequency_hz;
@@ -65,8 +65,8 @@ void say(const RxOptions& options, const std::string& line) {
 }
 
 int run_one(const RxOptions& options, Failure* failure) {
-  const ChannelRequest request = channel_request(options);
-  ChannelPlan plan;
+  const ChannelReceiveRequest request = channel_request(options);
+  ChannelReceivePlan plan;
   if (choose_channel(request, &plan, failure) != 0) return -1;
   if (plan.found) say(options, found_channel_text(plan));
   if (complete_channel_plan(request, &plan, failure) != 0) return -1;

@@ -9,7 +9,7 @@
 namespace kdsp {
 
 // One FM channel; `audio` holds one sample per pair.
-struct ChannelPlan {
+struct ModulatedChannel {
   std::vector<float> audio;
   double offset_hz = 0.0;
   double deviation_hz = 0.0;
@@ -18,9 +18,9 @@ struct ChannelPlan {
 
 struct CapturePlan {
   std::uint64_t pair_count = 0;
-  ChannelPlan first;
+  ModulatedChannel first;
   bool has_second = false;
-  ChannelPlan second;
+  ModulatedChannel second;
   double noise_power = 0.0;  // per pair, both parts together; 0 for none
   std::uint64_t seed = 0;
 };

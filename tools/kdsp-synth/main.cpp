@@ -40,8 +40,8 @@ int load_audio(const AudioRequest& request, double duration_s, SourceAudio* audi
 
 // Fills `*channel` with the audio converted to the pair rate.
 int plan_channel(const SourceAudio& audio, std::uint64_t pair_count, double offset_hz, double deviation_hz,
-                 double amplitude, ChannelPlan* channel, Failure* failure) {
-  ChannelPlan planned;
+                 double amplitude, ModulatedChannel* channel, Failure* failure) {
+  ModulatedChannel planned;
   if (resample_to_pair_rate(audio, pair_count, &planned.audio, failure) != 0) return -1;
   planned.offset_hz = offset_hz;
   planned.deviation_hz = deviation_hz;

@@ -6,6 +6,7 @@
 // exit status.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <utility>
 
@@ -31,6 +32,9 @@ struct Failure {
 
 // "<cause>; <fix>", or the cause alone.
 std::string failure_text(const Failure& failure);
+
+// The text, for logs and test reports.
+std::ostream& operator<<(std::ostream& out, const Failure& failure);
 
 // Puts `context` before the cause ("piece 2 of 3 (...): ").
 void prefix_failure(Failure* failure, const std::string& context);

@@ -7,8 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "radio/meta/tone_table.h"
 #include "radio/report/page_assets.h"
-#include "radio/tones/tone_table.h"
 
 namespace kdsp {
 
@@ -20,8 +20,8 @@ constexpr std::array<std::uint8_t, 8> PNG_SIGNATURE = {0x89, 'P', 'N', 'G', '\r'
 
 bool is_finite(const std::optional<double>& value) { return !value || std::isfinite(*value); }
 
-int refuse(std::string* error, const std::string& what) {
-  *error = what;
+int refuse(Failure* failure, const std::string& what) {
+  *failure = Failure{what};
   return -1;
 }
 
@@ -32,52 +32,52 @@ bool is_plain_file_name(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-int check_transmission(const ReportTransmission& entry, std::size_t index, std::string* error) {
+int check_transmission(const ReportTransmission& entry, std::size_t index, Failure* failure) {
   const std::string which = "transmission " + std::to_string(index + 1) + ": ";
   if (!std::isfinite(entry.offset_hz) || !is_finite(entry.frequency_hz)) {
-    return refuse(error, which + "its frequency is not a finite number");
+    return refuse(failure, which + "its frequency is not a finite number");
   }
   if (!std::isfinite(entry.start_s) || !std::isfinite(entry.end_s) || entry.end_s < entry.start_s) {
-    return refuse(error, which + "its start and end are not finite times in order");
+    return refuse(failure, which + "its start and end are not finite times in order");
   }
   if (!std::isfinite(entry.level_db) || !is_finite(entry.ctcss_hz) || !is_finite(entry.tone_confidence)) {
-    return refuse(error, which + "its level or tone is not a finite number");
+    return refuse(failure, which + "its level or tone is not a finite number");
   }
   if (!is_plain_file_name(entry.file)) {
-    return refuse(error, which + "\"" + entry.file + "\" is not a file name inside the page's directory");
+    return refuse(failure, which + "\"" + entry.file + "\" is not a file name inside the page's directory");
   }
   return 0;
 }
 
-int check_waterfall(const ReportWaterfall& waterfall, std::string* error) {
+int check_waterfall(const ReportWaterfall& waterfall, Failure* failure) {
   if (waterfall.png.empty()) return 0;
   const std::span<const std::uint8_t> head(waterfall.png.data(), std::min(waterfall.png.size(), PNG_SIGNATURE.size()));
   if (!std::equal(head.begin(), head.end(), PNG_SIGNATURE.begin(), PNG_SIGNATURE.end())) {
-    return refuse(error, "the waterfall is not a PNG file");
+    return refuse(failure, "the waterfall is not a PNG file");
   }
   if (!std::isfinite(waterfall.low_offset_hz) || !std::isfinite(waterfall.high_offset_hz) ||
       waterfall.high_offset_hz <= waterfall.low_offset_hz) {
-    return refuse(error, "the waterfall's frequency span is empty or not finite");
+    return refuse(failure, "the waterfall's frequency span is empty or not finite");
   }
   if (!std::isfinite(waterfall.start_s) || !std::isfinite(waterfall.end_s) || waterfall.end_s <= waterfall.start_s) {
-    return refuse(error, "the waterfall's time span is empty or not finite");
+    return refuse(failure, "the waterfall's time span is empty or not finite");
   }
   return 0;
 }
 
-int check_page(const ReportPage& page, std::string* error) {
+int check_page(const ReportPage& page, Failure* failure) {
   if (!is_finite(page.centre_hz) || !std::isfinite(page.sample_rate) || page.sample_rate < 0.0) {
-    return refuse(error, "the recording's centre or sample rate is not a finite number");
+    return refuse(failure, "the recording's centre or sample rate is not a finite number");
   }
   if (!std::isfinite(page.duration_s) || page.duration_s < 0.0) {
-    return refuse(error, "the recording's duration is not a finite number of seconds");
+    return refuse(failure, "the recording's duration is not a finite number of seconds");
   }
   if (!std::isfinite(page.channel_width_hz) || page.channel_width_hz <= 0.0) {
-    return refuse(error, "the channel width is not a positive number of hertz");
+    return refuse(failure, "the channel width is not a positive number of hertz");
   }
-  if (check_waterfall(page.waterfall, error) != 0) return -1;
+  if (check_waterfall(page.waterfall, failure) != 0) return -1;
   for (std::size_t i = 0; i < page.transmissions.size(); ++i) {
-    if (check_transmission(page.transmissions[i], i, error) != 0) return -1;
+    if (check_transmission(page.transmissions[i], i, failure) != 0) return -1;
   }
   return 0;
 }
@@ -228,8 +228,8 @@ constexpr std::string_view PAGE_BODY = R"(<header>
 
 }  // namespace
 
-int render_report_page(const ReportPage& page, std::string* html, std::string* error) {
-  if (check_page(page, error) != 0) return -1;
+int render_report_page(const ReportPage& page, std::string* html, Failure* failure) {
+  if (check_page(page, failure) != 0) return -1;
   std::string text;
   text += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
   text += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "radio/base/failure.h"
+
 namespace kdsp {
 
 inline constexpr const char* REPORT_PAGE_NAME = "index.html";
@@ -63,6 +65,6 @@ struct ReportPage {
 // waterfall that is not a PNG or spans nothing, or a file name that is not a
 // plain name inside the page's directory. Text that is not UTF-8 is shown
 // with replacement characters.
-int render_report_page(const ReportPage& page, std::string* html, std::string* error);
+int render_report_page(const ReportPage& page, std::string* html, Failure* failure);
 
 }  // namespace kdsp

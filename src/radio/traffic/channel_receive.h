@@ -15,7 +15,7 @@
 namespace kdsp {
 
 // What the user asked for.
-struct ChannelRequest {
+struct ChannelReceiveRequest {
   RecordingRequest recording;
   std::optional<double> offset_hz;     // from the recording's centre
   std::optional<double> frequency_hz;  // absolute; needs the centre
@@ -34,7 +34,7 @@ struct FoundChannelChoice {
   double cnr_db = 0.0;
 };
 
-struct ChannelPlan {
+struct ChannelReceivePlan {
   ReceiveJob job;
   AfterDemod after;
   double offset_hz = 0.0;
@@ -44,22 +44,22 @@ struct ChannelPlan {
 // Describes the recording and chooses the channel: the first half of the
 // plan, after which a found channel can be announced. 0, or -1 with
 // `*failure` naming the cause and the fix.
-int choose_channel(const ChannelRequest& request, ChannelPlan* plan, Failure* failure);
+int choose_channel(const ChannelReceiveRequest& request, ChannelReceivePlan* plan, Failure* failure);
 
 // Checks the chosen channel and plans the front end, the pieces, the kernel
 // and the squelch. 0, or -1 with `*failure` set.
-int complete_channel_plan(const ChannelRequest& request, ChannelPlan* plan, Failure* failure);
+int complete_channel_plan(const ChannelReceiveRequest& request, ChannelReceivePlan* plan, Failure* failure);
 
 // "channel at 145512500 Hz (offset 12500 Hz), 24.0 dB over the noise, the
 // strongest found; give --offset or --freq for another": what a user is
 // told when the channel was found rather than given.
-std::string found_channel_text(const ChannelPlan& plan);
+std::string found_channel_text(const ChannelReceivePlan& plan);
 
 // Runs the plan into `output_path` ("-": standard output): the audio goes
 // out as it is joined, unless the squelch or a step after demodulation needs
 // all of it first; the file appears whole or not at all. 0, or -1 with
 // `*failure` set (an OUTPUT failure when the WAV could not be written).
-int receive_channel_to(const ChannelPlan& plan, const std::string& output_path, ReceiveProgress* progress,
+int receive_channel_to(const ChannelReceivePlan& plan, const std::string& output_path, ReceiveProgress* progress,
                        Failure* failure);
 
 }  // namespace kdsp

@@ -1,4 +1,4 @@
-#include "radio/tones/tone_table.h"
+#include "radio/meta/tone_table.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "radio/traffic/channel_plan.h"
+#include "radio/traffic/channel_receive.h"
 
 #include <cmath>
 #include <cstdio>
@@ -14,7 +14,7 @@ namespace {
 
 // The channel's offset from the recording's centre: from the request, else
 // the strongest channel found.
-int choose_offset(const ChannelRequest& request, const RecordingInfo& recording, ChannelPlan* plan, Failure* failure) {
+int choose_offset(const ChannelReceiveRequest& request, const RecordingInfo& recording, ChannelReceivePlan* plan, Failure* failure) {
   if (request.offset_hz) {
     plan->offset_hz = *request.offset_hz;
     return 0;
@@ -54,16 +54,16 @@ int check_in_band(const RecordingInfo& recording, double offset_hz, Failure* fai
 
 }  // namespace
 
-int choose_channel(const ChannelRequest& request, ChannelPlan* plan, Failure* failure) {
-  ChannelPlan made;
+int choose_channel(const ChannelReceiveRequest& request, ChannelReceivePlan* plan, Failure* failure) {
+  ChannelReceivePlan made;
   if (describe_recording(request.recording, &made.job.recording, failure) != 0) return -1;
   if (choose_offset(request, made.job.recording, &made, failure) != 0) return -1;
   *plan = std::move(made);
   return 0;
 }
 
-int complete_channel_plan(const ChannelRequest& request, ChannelPlan* plan, Failure* failure) {
-  ChannelPlan made = *plan;
+int complete_channel_plan(const ChannelReceiveRequest& request, ChannelReceivePlan* plan, Failure* failure) {
+  ChannelReceivePlan made = *plan;
   ReceiveJob& job = made.job;
   const RecordingInfo& recording = job.recording;
   if (check_in_band(recording, made.offset_hz, failure) != 0) return -1;
@@ -88,7 +88,7 @@ int complete_channel_plan(const ChannelRequest& request, ChannelPlan* plan, Fail
   return 0;
 }
 
-std::string found_channel_text(const ChannelPlan& plan) {
+std::string found_channel_text(const ChannelReceivePlan& plan) {
   const RecordingInfo& recording = plan.job.recording;
   std::string where = "offset " + hz_text(plan.offset_hz);
   if (recording.centre_hz) where = hz_text(*recording.centre_hz + plan.offset_hz) + " (" + where + ")";
@@ -98,7 +98,7 @@ std::string found_channel_text(const ChannelPlan& plan) {
          " dB over the noise, the strongest found; give --offset or --freq for another";
 }
 
-int receive_channel_to(const ChannelPlan& plan, const std::string& output_path, ReceiveProgress* progress,
+int receive_channel_to(const ChannelReceivePlan& plan, const std::string& output_path, ReceiveProgress* progress,
                        Failure* failure) {
   const char* output = output_path == "-" ? nullptr : output_path.c_str();
   const Failure write_failure =
