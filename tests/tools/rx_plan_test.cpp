@@ -76,7 +76,9 @@ TEST(RxFrontEndPlan, FirstStageDecimatesToBetweenTwiceAndFourTimesTheCoreRate) {
   };
   for (const auto& [rate, factor] : cases) EXPECT_EQ(first_stage_decimation(rate), factor) << rate;
   // A kdsp capture at the core's rate with the channel in reach passes untouched.
-  const FrontEndPlan plan = plan_front_end(240000.0, 1000, 25000.0, 0.0);
+  FrontEndPlan plan;
+  Failure failure;
+  ASSERT_EQ(plan_front_end(240000.0, 1000, 25000.0, 0.0, &plan, &failure), 0) << failure;
   EXPECT_TRUE(plan.pass_through);
   EXPECT_EQ(plan.placed_offset_hz, 25000);
 }

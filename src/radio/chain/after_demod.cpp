@@ -33,12 +33,14 @@ void pcm_from_samples(const std::vector<float>& samples, std::span<std::uint8_t>
 }
 
 // y[n] = a x[n] + (1 - a) y[n-1], unit gain at 0 Hz, corner 1 / (2 pi tau).
-void deemphasize(std::vector<float>& samples, double tau_s, double sample_rate) {
+int deemphasize(std::vector<float>& samples, double tau_s, double sample_rate) {
   const auto a = static_cast<float>(1.0 - std::exp(-1.0 / (tau_s * sample_rate)));
   float feed_forward[1] = {a};
   float feed_back[2] = {1.0f, a - 1.0f};
   const IirOwner filter(iirfilt_rrrf_create(feed_forward, 1, feed_back, 2));
+  if (!filter) return -1;
   iirfilt_rrrf_execute_block(filter.get(), samples.data(), static_cast<unsigned>(samples.size()), samples.data());
+  return 0;
 }
 
 void normalize(std::vector<float>& samples) {
@@ -51,12 +53,16 @@ void normalize(std::vector<float>& samples) {
 
 }  // namespace
 
-void apply_after_demod(const AfterDemod& after, double sample_rate, std::span<std::uint8_t> pcm) {
-  if (!wants_after_demod(after)) return;
+int apply_after_demod(const AfterDemod& after, double sample_rate, std::span<std::uint8_t> pcm, Failure* failure) {
+  if (!wants_after_demod(after)) return 0;
   std::vector<float> samples = samples_from_pcm(pcm);
-  if (after.deemphasis_us > 0.0) deemphasize(samples, after.deemphasis_us * 1e-6, sample_rate);
+  if (after.deemphasis_us > 0.0 && deemphasize(samples, after.deemphasis_us * 1e-6, sample_rate) != 0) {
+    *failure = Failure{"the de-emphasis filter could not be made (out of memory)"};
+    return -1;
+  }
   if (after.normalize) normalize(samples);
   pcm_from_samples(samples, pcm);
+  return 0;
 }
 
 }  // namespace kdsp

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+#include "radio/base/failure.h"
+
 namespace kdsp {
 
 // The peak --normalize brings the audio to: -1 dB of full scale.
@@ -22,7 +24,8 @@ struct AfterDemod {
 inline bool wants_after_demod(const AfterDemod& after) { return after.deemphasis_us > 0.0 || after.normalize; }
 
 // Applies the steps to 16-bit little-endian samples in place (`pcm` holds
-// 2 bytes per sample) at `sample_rate`.
-void apply_after_demod(const AfterDemod& after, double sample_rate, std::span<std::uint8_t> pcm);
+// 2 bytes per sample) at `sample_rate`. 0, or -1 with `*failure` set when
+// a filter could not be made.
+int apply_after_demod(const AfterDemod& after, double sample_rate, std::span<std::uint8_t> pcm, Failure* failure);
 
 }  // namespace kdsp

@@ -83,11 +83,12 @@ FirstStageTaps first_stage_taps(const FrontEndPlan& plan, unsigned* delay_steps)
 // A straight line fitted to a long run of the output evens out the small
 // differences in gain between the resampler's filter phases. (liquid's own
 // figure for the delay does not match the filters it builds.)
+// -1 when the probe could not be made (memory ran out).
 double measured_resampler_delay(double stage_ratio) {
   constexpr std::size_t RAMP_START = 64;
   constexpr std::size_t FITTED = 2048;
   ResamplerOwner probe(msresamp_crcf_create(static_cast<float>(stage_ratio), FRONT_END_STOPBAND_DB));
-  if (!probe) return 0.0;
+  if (!probe) return -1.0;
   const auto length = static_cast<std::size_t>(std::ceil(8192.0 / stage_ratio));
   std::vector<std::complex<float>> ramp(length);
   for (std::size_t n = RAMP_START; n < length; ++n) ramp[n] = static_cast<float>(n - RAMP_START);
@@ -251,8 +252,8 @@ unsigned first_stage_decimation(double input_rate) {
   return steps >= 2.0 ? static_cast<unsigned>(std::min(steps, 4096.0)) : 1;
 }
 
-FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, double offset_hz,
-                            double channel_width_hz) {
+int plan_front_end(double input_rate, std::uint64_t input_pair_count, double offset_hz, double channel_width_hz,
+                   FrontEndPlan* front_end, Failure* failure) {
   FrontEndPlan plan;
   plan.input_rate = input_rate;
   plan.input_pair_count = input_pair_count;
@@ -265,12 +266,17 @@ FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, d
     plan.output_pair_count = input_pair_count;
     plan.output_grid = 1;
     plan.input_grid = 1;
-    return plan;
+    *front_end = plan;
+    return 0;
   }
   plan.shift_hz = offset_hz;
   plan.placed_offset_hz = 0;
   plan.decimation = first_stage_decimation(input_rate);
   plan.resampler_delay = measured_resampler_delay(CORE_PAIR_RATE / input_rate * plan.decimation);
+  if (plan.resampler_delay < 0.0) {
+    *failure = Failure{"the front end's resampler could not be made (out of memory)"};
+    return -1;
+  }
   plan.output_pair_count =
       static_cast<std::uint64_t>(std::floor(static_cast<long double>(input_pair_count) * CORE_PAIR_RATE / input_rate));
   if (is_whole_rate(input_rate)) {
@@ -279,7 +285,8 @@ FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, d
     plan.output_grid = CORE_PAIR_RATE / common;
     plan.input_grid = rate / common;
   }
-  return plan;
+  *front_end = plan;
+  return 0;
 }
 
 int convert_span(const FrontEndPlan& plan, RecordingReader& reader, std::uint64_t first_output, std::uint64_t count,

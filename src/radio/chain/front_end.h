@@ -59,8 +59,10 @@ struct FrontEndPlan {
 // Plans the conversion of a recording with the channel at `offset_hz` from its
 // centre; `channel_width_hz` 0 or at least CHANNEL_WIDTH_HZ means
 // no channel filter. The caller has checked that the channel lies in the band.
-FrontEndPlan plan_front_end(double input_rate, std::uint64_t input_pair_count, double offset_hz,
-                            double channel_width_hz);
+// 0 with `*front_end` filled, or -1 with `*failure` set when the
+// resampler could not be measured (memory ran out).
+int plan_front_end(double input_rate, std::uint64_t input_pair_count, double offset_hz, double channel_width_hz,
+                   FrontEndPlan* front_end, Failure* failure);
 
 // The first stage's decimation factor for a recording at `input_rate`: the
 // largest that leaves at least FIRST_STAGE_MIN_RATE_FACTOR times the core's

@@ -52,8 +52,10 @@ int write_transmission(const BandPlan& plan, Assembly& done, Failure* failure) {
   std::vector<std::uint8_t> joined;
   if (join_piece_wavs(done.info.pieces, done.wavs, &joined, failure) != 0) return -1;
   done.wavs.clear();
-  apply_after_demod(plan.request.after, CORE_AUDIO_RATE,
-                    std::span<std::uint8_t>(joined).subspan(CORE_WAV_HEADER_BYTES));
+  if (apply_after_demod(plan.request.after, CORE_AUDIO_RATE,
+                        std::span<std::uint8_t>(joined).subspan(CORE_WAV_HEADER_BYTES), failure) != 0) {
+    return -1;
+  }
   const std::string path = plan.request.output_dir + "/" + done.name;
   if (!plan.request.force && path_exists(path)) {
     *failure = Failure{"'" + path + "' is already there; give --force to replace it, or another -O directory"};

@@ -14,7 +14,8 @@ namespace {
 
 // The channel's offset from the recording's centre: from the request, else
 // the strongest channel found.
-int choose_offset(const ChannelReceiveRequest& request, const RecordingInfo& recording, ChannelReceivePlan* plan, Failure* failure) {
+int choose_offset(const ChannelReceiveRequest& request, const RecordingInfo& recording, ChannelReceivePlan* plan,
+                  Failure* failure) {
   if (request.offset_hz) {
     plan->offset_hz = *request.offset_hz;
     return 0;
@@ -67,7 +68,10 @@ int complete_channel_plan(const ChannelReceiveRequest& request, ChannelReceivePl
   ReceiveJob& job = made.job;
   const RecordingInfo& recording = job.recording;
   if (check_in_band(recording, made.offset_hz, failure) != 0) return -1;
-  job.front_end = plan_front_end(recording.sample_rate, recording.pair_count, made.offset_hz, request.channel_width_hz);
+  if (plan_front_end(recording.sample_rate, recording.pair_count, made.offset_hz, request.channel_width_hz,
+                     &job.front_end, failure) != 0) {
+    return -1;
+  }
   if (job.front_end.output_pair_count < CORE_MIN_PAIRS) {
     *failure = Failure{"'" + recording.path + "' is too short: " + std::to_string(recording.pair_count) +
                            " pairs, less than one audio sample",
@@ -125,7 +129,10 @@ int receive_channel_to(const ChannelReceivePlan& plan, const std::string& output
     *failure = write_failure;
     return -1;
   }
-  apply_after_demod(plan.after, CORE_AUDIO_RATE, std::span<std::uint8_t>(wav).subspan(CORE_WAV_HEADER_BYTES));
+  if (apply_after_demod(plan.after, CORE_AUDIO_RATE, std::span<std::uint8_t>(wav).subspan(CORE_WAV_HEADER_BYTES),
+                        failure) != 0) {
+    return -1;
+  }
   if (write_output_file(output, wav) == 0) return 0;
   *failure = write_failure;
   return -1;
