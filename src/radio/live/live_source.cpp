@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "radio/live/fd_source.h"
+#include "radio/live/rtl_tcp.h"
 
 namespace kdsp {
 
@@ -59,7 +60,7 @@ int open_live_source(const LiveSourceRequest& request, LiveStop& stop, std::uniq
       if (check_standard_input_request(request, error) != 0) return -1;
       *source = open_standard_input(request, stop);
       return 0;
-    case LiveSourceKind::RTL_TCP:
+    case LiveSourceKind::RTL_TCP: return open_rtl_tcp_source(request, stop, source, error);
     case LiveSourceKind::SOAPY: break;
   }
   *error = "this kind of live source is not built in";
