@@ -6,6 +6,7 @@
 
 #include "radio/live/fd_source.h"
 #include "radio/live/rtl_tcp.h"
+#include "radio/live/soapy_source.h"
 
 namespace kdsp {
 
@@ -61,9 +62,9 @@ int open_live_source(const LiveSourceRequest& request, LiveStop& stop, std::uniq
       *source = open_standard_input(request, stop);
       return 0;
     case LiveSourceKind::RTL_TCP: return open_rtl_tcp_source(request, stop, source, error);
-    case LiveSourceKind::SOAPY: break;
+    case LiveSourceKind::SOAPY: return open_soapy_source(request, stop, source, error);
   }
-  *error = "this kind of live source is not built in";
+  *error = "unknown kind of live source";
   return -1;
 }
 
