@@ -181,6 +181,33 @@ TEST_F(LiveFdSource, AStopFromAnotherThreadEndsAWaitingRead) {
   EXPECT_EQ(source->read(buffer, &error).status, LiveReadStatus::STOPPED);
 }
 
+LiveStop* g_interrupt_stop = nullptr;
+extern "C" void stop_on_signal(int) { request_live_stop(*g_interrupt_stop); }
+
+// Ctrl-C as the receiver will take it: a handler that requests the stop,
+// run on the very thread that waits.
+TEST_F(LiveFdSource, AStopRequestedFromASignalHandlerEndsAWaitingRead) {
+  g_interrupt_stop = &stop;
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = stop_on_signal;
+  action.sa_flags = SA_RESTART;  // the wait must end even when the call is restarted
+  ASSERT_EQ(::sigaction(SIGUSR2, &action, &previous), 0);
+  Pipe pipe;
+  auto source = make_fd_source(pipe.ends[0], options_for(SampleFormat::CS8), stop);
+  const pthread_t reader = ::pthread_self();
+  std::thread interrupter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::pthread_kill(reader, SIGUSR2);
+  });
+  Pairs buffer(16);
+  std::string error;
+  const LiveReadStatus status = source->read(buffer, &error).status;
+  interrupter.join();
+  ::sigaction(SIGUSR2, &previous, nullptr);
+  EXPECT_EQ(status, LiveReadStatus::STOPPED);
+}
+
 TEST_F(LiveFdSource, AStallLongerThanTheTimeoutFailsWithTheSourceNamed) {
   Pipe pipe;
   FdSourceOptions options = options_for(SampleFormat::CU8);
