@@ -32,25 +32,36 @@ namespace {
 std::size_t g_file_bytes = std::size_t{256} << 20;
 constexpr std::size_t BLOCK_PAIRS = 65536;
 
-// A file of `bytes` bytes of noise in the temporary folder, removed at exit.
+// A file of g_file_bytes bytes of noise in the temporary folder.
+std::string make_sample_file() {
+  const char* folder = std::getenv("TMPDIR");
+  std::string name = std::string(folder != nullptr ? folder : "/tmp") + "/kdsp_live_bench_XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) std::abort();
+  std::vector<std::uint8_t> block(1 << 20);
+  std::uint32_t x = 1;
+  for (auto& b : block) b = static_cast<std::uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
+  // Noise bytes as cf32 can be NaN; decoding does not look at the values.
+  for (std::size_t written = 0; written < g_file_bytes; written += block.size()) {
+    if (::write(fd, block.data(), block.size()) != static_cast<ssize_t>(block.size())) std::abort();
+  }
+  ::close(fd);
+  return name;
+}
+
+void remove_sample_file();
+
+// The file, made on first use and removed at exit. The removal is
+// registered after the name is made, so that it runs before the name is
+// destroyed.
 const std::string& sample_file() {
-  static const std::string path = [] {
-    const char* folder = std::getenv("TMPDIR");
-    std::string name = std::string(folder != nullptr ? folder : "/tmp") + "/kdsp_live_bench_XXXXXX";
-    const int fd = ::mkstemp(name.data());
-    std::vector<std::uint8_t> block(1 << 20);
-    std::uint32_t x = 1;
-    for (auto& b : block) b = static_cast<std::uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
-    // Noise bytes as cf32 can be NaN; decoding does not look at the values.
-    for (std::size_t written = 0; written < g_file_bytes; written += block.size()) {
-      if (::write(fd, block.data(), block.size()) != static_cast<ssize_t>(block.size())) std::abort();
-    }
-    ::close(fd);
-    std::atexit([] { std::remove(sample_file().c_str()); });
-    return name;
-  }();
+  static const std::string path = make_sample_file();
+  static const bool removal_registered = std::atexit(remove_sample_file) == 0;
+  (void)removal_registered;
   return path;
 }
+
+void remove_sample_file() { std::remove(sample_file().c_str()); }
 
 // Reads `fd` to its end through the fd source; the pairs read.
 std::size_t drain(int fd, SampleFormat format, LiveStop& stop, benchmark::State& state) {
