@@ -1,7 +1,8 @@
 // Micro benchmarks of the signal path on 30 s of signal (--short: 1 s, for
 // CI). Every figure has a floor beside it: the glibc calls the arithmetic
 // cannot do without (sincos per mixed pair, atan2 per audio sample), a plain
-// pass over the bytes for loading and encoding, and FFTW for the FFT.
+// pass over the bytes for loading and encoding, and FFTW for the FFT. The
+// live sources' reading of standard input follows (live_bench.cpp).
 //
 //   kdsp_bench [--short] [google benchmark options]
 #include <benchmark/benchmark.h>
@@ -23,6 +24,7 @@
 #include "dsp/voice_band.h"
 #include "formats/iq_capture.h"
 #include "formats/wav.h"
+#include "live_bench.h"
 #include "vm/vm_state.h"
 
 namespace kdsp {
@@ -220,6 +222,7 @@ void register_all() {
   benchmark::RegisterBenchmark("encode_wav", BM_encode_wav)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("load_iq_capture", BM_load_iq_capture)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("floor_read_capture_bytes", BM_floor_read_capture_bytes)->Unit(benchmark::kMillisecond);
+  register_live_benchmarks(!full);
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ void check_written_back(const ChannelPlan& plan) {
     if (row.label.empty()) return;  // a plain plan needs labels; CHIRP's may be empty
   }
   ChannelPlan again;
-  std::string error;
+  Failure error;
   if (parse_channel_plan(plain_plan(plan), "again.csv", &again, &error) != 0) __builtin_trap();
   if (again.rows.size() != plan.rows.size()) __builtin_trap();
   for (std::size_t i = 0; i < plan.rows.size(); ++i) {
@@ -60,9 +60,9 @@ void check_written_back(const ChannelPlan& plan) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   ChannelPlan plan;
-  std::string error;
+  Failure error;
   if (parse_channel_plan(text, "fuzz.csv", &plan, &error) != 0) {
-    if (!error.starts_with("fuzz.csv:")) __builtin_trap();
+    if (!error.cause.starts_with("fuzz.csv:")) __builtin_trap();
     return 0;
   }
   check_rows(plan);

@@ -61,6 +61,17 @@ for case_dir in tests/data/golden/*/; do
   fi
 done
 
+# What an rtl_tcp server sends, after the byte that sets the client's
+# buffer: a greeting with samples, a bare greeting, a greeting cut short,
+# an odd byte of samples, another server's banner.
+mkdir -p "$seeds/rtl_tcp"
+greeting='RTL0\x00\x00\x00\x05\x00\x00\x00\x1d'
+printf "\x07${greeting}\x7f\x80\x00\xff\xff\x00\x80\x7f" >"$seeds/rtl_tcp/samples.bin"
+printf "\x00${greeting}" >"$seeds/rtl_tcp/greeting.bin"
+printf '\xffRTL0\x00\x00' >"$seeds/rtl_tcp/cut.bin"
+printf "\x02${greeting}\x01\x02\x03" >"$seeds/rtl_tcp/odd.bin"
+printf '\x10SSH-2.0-OpenSSH_9.2\r\n' >"$seeds/rtl_tcp/ssh.bin"
+
 # A broken structure-aware mutator would quietly turn the kernel harnesses
 # into shallow byte fuzzers: check it first.
 "$out/fuzz/kernel_mutator_check" "$seeds"/kernels/*.kdsp
@@ -79,6 +90,7 @@ harness_options() {
     fuzz_channel_plan) echo "$seeds/plans -dict=fuzz/channel_plan.dict -max_len=4096" ;;
     # A header and a few pairs say all the header reader looks at.
     fuzz_sdriq_header) echo "$seeds/sdriq -dict=fuzz/sdriq.dict -max_len=64" ;;
+    fuzz_rtl_tcp) echo "$seeds/rtl_tcp -dict=fuzz/rtl_tcp.dict -max_len=4096" ;;
     *) echo "" ;;
   esac
 }

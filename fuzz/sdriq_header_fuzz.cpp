@@ -32,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::vector<std::uint8_t> bytes = header_input(data, size);
   SdriqHeader header;
-  std::string error;
+  Failure error;
   if (parse_sdriq_header(bytes, &header, &error) != 0) {
-    if (error.empty()) __builtin_trap();
+    if (error.cause.empty()) __builtin_trap();
     return 0;
   }
   if (header.sample_rate == 0 || (header.sample_bits != 16 && header.sample_bits != 24)) __builtin_trap();
