@@ -71,9 +71,13 @@ int run_one(const RxOptions& options, Failure* failure) {
   if (plan.found) say(options, found_channel_text(plan));
   if (complete_channel_plan(request, &plan, failure) != 0) return -1;
   ReceiveProgress progress;
-  const ProgressLine line(show_progress(options), plan.job.front_end.output_pair_count, CORE_PAIR_RATE,
-                          &progress.pairs_done);
-  return receive_channel_to(plan, options.output_path, &progress, failure);
+  {
+    const ProgressLine line(show_progress(options), plan.job.front_end.output_pair_count, CORE_PAIR_RATE,
+                            &progress.pairs_done);
+    if (receive_channel_to(plan, options.output_path, &progress, failure) != 0) return -1;
+  }
+  for (const DropoutSpan& span : progress.dropouts) say(options, dropout_text(span, plan.job.recording.sample_rate));
+  return 0;
 }
 
 int run_all(const RxOptions& options, Failure* failure) {
@@ -81,12 +85,14 @@ int run_all(const RxOptions& options, Failure* failure) {
   if (plan_band(band_request(options), &plan, failure) != 0) return -1;
   say(options, band_channels_text(plan));
   BandProgress progress;
-  std::size_t written = 0;
+  BandResult result;
   {
     const ProgressLine line(show_progress(options), plan.recording.pair_count, plan.recording.sample_rate,
                             &progress.input_done, &progress.written, "transmissions");
-    if (receive_band(plan, &progress, &written, failure) != 0) return -1;
+    if (receive_band(plan, &progress, &result, failure) != 0) return -1;
   }
+  for (const DropoutSpan& span : result.dropouts) say(options, dropout_text(span, plan.recording.sample_rate));
+  const std::size_t written = result.written;
   say(options,
       std::to_string(written) + " transmission" + (written == 1 ? "" : "s") + " written to " + options.output_dir);
   return 0;

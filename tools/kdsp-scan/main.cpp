@@ -10,8 +10,8 @@
 #include <string>
 
 #include "base/output_file.h"
-#include "common/tool_main.h"
 #include "common/recording_options.h"
+#include "common/tool_main.h"
 #include "kdsp-scan/spectrogram_image.h"
 #include "radio/io/png_encode.h"
 #include "radio/io/recording.h"
@@ -93,7 +93,15 @@ std::string channel_report(const ScanOptions& options, const RecordingInfo& reco
   append_printf(&report, "# %s: %s, %.3f s (%llu pairs)", recording.path.c_str(), recording.description.c_str(),
                 duration_s(recording), static_cast<unsigned long long>(recording.pair_count));
   if (recording.centre_hz) append_printf(&report, ", centre %.0f Hz", *recording.centre_hz);
-  append_printf(&report, "\n# noise floor %.1f dB per %.1f Hz bin, threshold %.1f dB\n", 10.0 * std::log10(floor_power),
+  report += "\n";
+  for (const DropoutSpan& span : spectrum.dropouts) {
+    append_printf(&report, "# %s\n", dropout_text(span, recording.sample_rate).c_str());
+  }
+  if (spectrum.frame_count == 0) {
+    report += "# no noise floor: every pair is the same (zeros, a constant or a clipped receiver), no channel\n";
+    return report;
+  }
+  append_printf(&report, "# noise floor %.1f dB per %.1f Hz bin, threshold %.1f dB\n", 10.0 * std::log10(floor_power),
                 spectrum.bin_hz, options.threshold_db);
   if (channels.empty()) {
     append_printf(&report, "# no channel found %.1f dB above the noise floor\n", options.threshold_db);

@@ -114,6 +114,7 @@ struct SplitBlock {
   bool full = false;                                   // split and waiting to be handed on
   std::vector<std::complex<float>> input;              // history, then the block
   std::vector<std::vector<std::complex<float>>> bins;  // per channel; empty for pass-through
+  DropoutTimeline dropouts;                            // the block's own stretches of one repeated pair
 };
 
 // The bins one worker makes; its own reader and its own bank.
@@ -141,6 +142,13 @@ int split_block(const ChannelizerPlan& plan, BankThread& thread, SplitBlock& blo
   const auto first =
       static_cast<std::int64_t>(block.number * plan.block_pairs) - static_cast<std::int64_t>(plan.bank_history);
   if (read_recording_pairs(thread.reader, first, block.input.size(), block.input.data(), failure) != 0) return -1;
+  // Past the recording's end the block reads as zeros: no dropout there.
+  block.dropouts = DropoutTimeline{};
+  const std::uint64_t at = block.number * plan.block_pairs;
+  if (at < plan.input_pair_count) {
+    const auto own = static_cast<std::size_t>(std::min<std::uint64_t>(plan.block_pairs, plan.input_pair_count - at));
+    block.dropouts.add(at, std::span<const std::complex<float>>(block.input).subspan(plan.bank_history, own));
+  }
   if (!thread.bank) return 0;
   // Block starts and the history's length are whole turns of the bins, so a
   // reset bank stands where a bank that ran from the start stood.
@@ -276,9 +284,11 @@ int Channelizer::split(std::uint64_t block_number, unsigned worker, Failure* fai
   return 0;
 }
 
-int Channelizer::hand_on(const ChannelSink& sink, Failure* failure) {
+int Channelizer::hand_on(const ChannelSink& sink, DropoutTimeline* dropouts, Failure* failure) {
   ChannelizerState& s = *state_;
-  return hand_on_block(s.plan, s.chains, s.slots[s.next_to_hand_on % s.slots.size()], sink, failure);
+  SplitBlock& block = s.slots[s.next_to_hand_on % s.slots.size()];
+  for (const DropoutSpan& span : block.dropouts.spans()) dropouts->add_span(span.first_pair, span.end_pair);
+  return hand_on_block(s.plan, s.chains, block, sink, failure);
 }
 
 std::uint64_t Channelizer::input_done() const { return state_->input_done; }
@@ -287,12 +297,13 @@ int run_channelizer(const ChannelizerPlan& plan, const RecordingInfo& recording,
                     std::atomic<std::uint64_t>* input_done, const ChannelSink& sink, Failure* failure) {
   Channelizer split;
   if (split.open(plan, recording, workers, failure) != 0) return -1;
+  DropoutTimeline dropouts;
   WorkPool pool;
   const TaskPicker pick = [&](unsigned running, PoolTask* task) {
     if (split.can_hand_on()) {
       split.take_hand_on();
       *task = [&](unsigned, Failure* task_failure) {
-        if (split.hand_on(sink, task_failure) != 0) return -1;
+        if (split.hand_on(sink, &dropouts, task_failure) != 0) return -1;
         pool.update([&] { split.block_handed_on(); });
         return 0;
       };

@@ -28,6 +28,7 @@
 #include "radio/base/failure.h"
 #include "radio/chain/squelch_gate.h"
 #include "radio/io/recording.h"
+#include "radio/spectrum/dropouts.h"
 
 namespace kdsp {
 
@@ -99,8 +100,9 @@ class Channelizer {
 
   // Without the lock: reads and splits block `block` on worker `worker`.
   int split(std::uint64_t block, unsigned worker, Failure* failure);
-  // Without the lock: hands the next block on to `sink`.
-  int hand_on(const ChannelSink& sink, Failure* failure);
+  // Without the lock: adds the next block's dropouts (recording pairs) to
+  // `*dropouts`, then hands the block on to `sink`.
+  int hand_on(const ChannelSink& sink, DropoutTimeline* dropouts, Failure* failure);
 
   // Pairs of the recording read so far, for a progress display.
   std::uint64_t input_done() const;

@@ -37,18 +37,25 @@ std::size_t squelch_window_count(std::uint64_t total_pairs) {
   return static_cast<std::size_t>((total_pairs + CNR_WINDOW_PAIRS - 1) / CNR_WINDOW_PAIRS);
 }
 
+std::vector<std::uint64_t> piece_window_indices(const Piece& piece) {
+  const std::uint64_t kept_first = piece.keep_begin * CORE_PAIRS_PER_SAMPLE;
+  const std::uint64_t kept_end = piece.keep_end * CORE_PAIRS_PER_SAMPLE;
+  const std::uint64_t piece_end = piece.first_pair + piece.pair_count;
+  std::vector<std::uint64_t> windows;
+  for (std::uint64_t w = (kept_first + CNR_WINDOW_PAIRS - 1) / CNR_WINDOW_PAIRS; w * CNR_WINDOW_PAIRS < kept_end; ++w) {
+    // A last window cut short by the capture's end counts as its predecessor.
+    if (w * CNR_WINDOW_PAIRS + CNR_WINDOW_PAIRS > piece_end) break;
+    windows.push_back(w);
+  }
+  return windows;
+}
+
 int measure_piece_windows(const SquelchPlan& plan, const Piece& piece, const std::complex<float>* capture,
                           std::vector<double>* cnr_db) {
   CnrMeter meter;
   if (meter.make(plan.bands) != 0) return -1;
-  const std::uint64_t kept_first = piece.keep_begin * CORE_PAIRS_PER_SAMPLE;
-  const std::uint64_t kept_end = piece.keep_end * CORE_PAIRS_PER_SAMPLE;
-  const std::uint64_t piece_end = piece.first_pair + piece.pair_count;
-  for (std::uint64_t w = (kept_first + CNR_WINDOW_PAIRS - 1) / CNR_WINDOW_PAIRS; w * CNR_WINDOW_PAIRS < kept_end; ++w) {
-    const std::uint64_t first = w * CNR_WINDOW_PAIRS;
-    // A last window cut short by the capture's end counts as its predecessor.
-    if (first + CNR_WINDOW_PAIRS > piece_end) break;
-    (*cnr_db)[w] = meter.measure(capture + (first - piece.first_pair));
+  for (std::uint64_t w : piece_window_indices(piece)) {
+    (*cnr_db)[w] = meter.measure(capture + (w * CNR_WINDOW_PAIRS - piece.first_pair));
   }
   return 0;
 }

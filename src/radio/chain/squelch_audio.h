@@ -33,6 +33,10 @@ SquelchPlan plan_squelch(const FrontEndPlan& plan, double threshold_db);
 // The number of windows of a capture of `total_pairs`.
 std::size_t squelch_window_count(std::uint64_t total_pairs);
 
+// The windows a piece measures: those starting in the part of the audio it
+// supplies and ending inside its capture.
+std::vector<std::uint64_t> piece_window_indices(const Piece& piece);
+
 // Measures the windows starting in `piece`'s kept audio from its capture
 // `capture` (the piece's pairs) into `cnr_db` (one entry per window of the
 // whole capture). 0, or -1 when the meter could not be made (memory ran

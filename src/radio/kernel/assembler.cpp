@@ -747,7 +747,8 @@ int parse_asm_definition(std::string_view text, AsmDefinition* definition, Failu
   }
   const std::optional<std::int64_t> value = parse_number(text.substr(equals + 1));
   if (!value || *value < WORD_MIN || *value > WORD_MAX) {
-    *failure = Failure{"the value of " + quoted(name) + " must be a number within 32 bits, found " + quoted(text.substr(equals + 1))};
+    *failure = Failure{"the value of " + quoted(name) + " must be a number within 32 bits, found " +
+                       quoted(text.substr(equals + 1))};
     return -1;
   }
   definition->name = std::string(name);

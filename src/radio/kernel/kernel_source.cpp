@@ -45,8 +45,7 @@ int assemble(const std::string& path, std::string_view text, const std::vector<s
   if (assemble_text(text, &program, &diagnostics, constants) != 0) {
     *failure = Failure{"kernel source '" + path + "' has errors:", "", path};
     for (const AsmDiagnostic& d : diagnostics) {
-      failure->cause +=
-          "\n" + path + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": " + d.message;
+      failure->cause += "\n" + path + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": " + d.message;
     }
     return -1;
   }

@@ -45,6 +45,13 @@ int find_strongest_channel(const RecordingInfo& recording, double reach_hz, Foun
   }
   CaptureSpectrum spectrum;
   if (search_spectrum(recording, fft_size, &spectrum, failure) != 0) return -1;
+  if (spectrum.frame_count == 0) {
+    *failure = Failure{"'" + recording.path +
+                           "' holds no signal to find a channel in: every pair is the same (zeros, a constant or a "
+                           "clipped receiver)",
+                       "", recording.path};
+    return -1;
+  }
   const double floor_power = noise_floor_power(spectrum.average_power, spectrum.frame_count);
   // Strongest first: the first one a channel can use is the choice.
   for (const FoundChannel& channel : find_channels(spectrum, floor_power, DEFAULT_THRESHOLD_DB)) {

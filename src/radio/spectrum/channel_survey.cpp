@@ -35,7 +35,7 @@ void add_new_channels(const std::vector<FoundChannel>& found, double reach_hz, s
 }  // namespace
 
 int survey_channels(const RecordingInfo& recording, double reach_hz, std::vector<SurveyedChannel>* channels,
-                    Failure* failure) {
+                    Failure* failure, bool* silent) {
   const std::size_t fft_size = scan_fft_size(recording.sample_rate, SURVEY_MAX_BIN_HZ);
   const std::size_t stretch = 8 * fft_size;
   const std::uint64_t total = recording.pair_count;
@@ -54,6 +54,7 @@ int survey_channels(const RecordingInfo& recording, double reach_hz, std::vector
   std::vector<double> average(fft_size, 0.0);
   std::vector<double> maximum(fft_size, 0.0);
   std::uint64_t stretch_frames = 0;
+  std::vector<std::vector<double>> heard;  // the spectra of stretches that held a signal or noise
   for (std::uint64_t first : starts) {
     SpectrumAccumulator accumulator;
     if (start_spectrum(&accumulator, recording.sample_rate, fft_size, stretch, 0) != 0) {
@@ -61,16 +62,26 @@ int survey_channels(const RecordingInfo& recording, double reach_hz, std::vector
       return -1;
     }
     if (add_recording_stretch(reader, first, stretch, &accumulator, failure) != 0) return -1;
-    const CaptureSpectrum spectrum = finish_spectrum(&accumulator);
-    stretch_frames = spectrum.frame_count;
-    for (std::size_t k = 0; k < fft_size; ++k) {
-      average[k] += spectrum.average_power[k] / static_cast<double>(starts.size());
-      maximum[k] = std::max(maximum[k], spectrum.average_power[k]);
-    }
+    CaptureSpectrum spectrum = finish_spectrum(&accumulator);
+    // A stretch that is all dropout has no spectrum to add.
+    if (spectrum.frame_count == 0) continue;
+    stretch_frames = std::max(stretch_frames, spectrum.frame_count);
+    heard.push_back(std::move(spectrum.average_power));
   }
   std::vector<SurveyedChannel> found;
+  if (silent != nullptr) *silent = heard.empty();
+  if (heard.empty()) {
+    *channels = std::move(found);
+    return 0;
+  }
+  for (const std::vector<double>& power : heard) {
+    for (std::size_t k = 0; k < fft_size; ++k) {
+      average[k] += power[k] / static_cast<double>(heard.size());
+      maximum[k] = std::max(maximum[k], power[k]);
+    }
+  }
   // The average's centres first: steadier than the maximum's.
-  add_new_channels(channels_in(average, stretch_frames * starts.size(), fft_size, recording.sample_rate), reach_hz,
+  add_new_channels(channels_in(average, stretch_frames * heard.size(), fft_size, recording.sample_rate), reach_hz,
                    &found);
   add_new_channels(channels_in(maximum, stretch_frames, fft_size, recording.sample_rate), reach_hz, &found);
   std::sort(found.begin(), found.end(),

@@ -28,7 +28,9 @@ inline constexpr double SURVEY_SAME_CHANNEL_HZ = 6000.0;
 
 // The channels within `reach_hz` of the centre, lowest offset first. 0, or -1
 // with `*error` naming the file and the fix.
+// `*silent` (when given) says whether every stretch looked at was a dropout
+// (no signal, no noise at all).
 int survey_channels(const RecordingInfo& recording, double reach_hz, std::vector<SurveyedChannel>* channels,
-                    Failure* failure);
+                    Failure* failure, bool* silent = nullptr);
 
 }  // namespace kdsp

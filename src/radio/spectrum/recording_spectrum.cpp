@@ -32,6 +32,7 @@ int add_recording_stretch(RecordingReader& reader, std::uint64_t first, std::uin
       *failure = Failure{"'" + reader.info->path + "' holds a value that is not a finite number"};
       return -1;
     }
+    accumulator->dropouts.add(first + done, block);
     add_spectrum_pairs(accumulator, block);
     done += block.size();
   }

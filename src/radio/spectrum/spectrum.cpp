@@ -31,15 +31,22 @@ void accumulate(std::span<const double> power, double* sum, std::size_t sum_bins
 void transform_frame(SpectrumAccumulator* accumulator) {
   CaptureSpectrum& spectrum = accumulator->spectrum;
   const std::size_t size = spectrum.fft_size;
+  // A frame of one repeated pair holds no signal and no noise: a dropout,
+  // which would otherwise put a floor of rounding residue under everything.
+  if (pairs_are_constant(accumulator->pending)) {
+    ++spectrum.constant_frames;
+    return;
+  }
   std::fill(accumulator->frame_power.begin(), accumulator->frame_power.end(), 0.0);
   accumulator->transform.add(accumulator->pending.data(), accumulator->frame_power.data());
   shifted_powers(accumulator->frame_power, accumulator->scale, accumulator->power.data());
   accumulate(accumulator->power, spectrum.average_power.data(), size);
   if (spectrum.row_count > 0) {
     // Frames past the expected count (none for a contiguous stream) join the last row.
-    const std::uint64_t row = std::min<std::uint64_t>(
-        spectrum.frame_count * spectrum.row_count / std::max<std::uint64_t>(accumulator->expected_frames, 1),
-        spectrum.row_count - 1);
+    const std::uint64_t row =
+        std::min<std::uint64_t>((spectrum.frame_count + spectrum.constant_frames) * spectrum.row_count /
+                                    std::max<std::uint64_t>(accumulator->expected_frames, 1),
+                                spectrum.row_count - 1);
     accumulate(accumulator->power, spectrum.row_power.data() + row * spectrum.row_bins, spectrum.row_bins);
     ++accumulator->frames_in_row[row];
   }
@@ -110,6 +117,7 @@ void break_spectrum_stream(SpectrumAccumulator* accumulator) { accumulator->pend
 
 CaptureSpectrum finish_spectrum(SpectrumAccumulator* accumulator) {
   CaptureSpectrum spectrum = std::move(accumulator->spectrum);
+  spectrum.dropouts = accumulator->dropouts.spans();
   if (spectrum.frame_count > 0) {
     for (double& power : spectrum.average_power) power /= static_cast<double>(spectrum.frame_count);
   }

@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "radio/spectrum/dropouts.h"
 #include "radio/spectrum/frame_power.h"
 
 namespace kdsp {
@@ -29,6 +30,10 @@ struct CaptureSpectrum {
   std::size_t row_bins = 0;
   double seconds_per_row = 0.0;
   std::vector<double> row_power;
+  // Frames left out because every pair in them was the same (dropouts.h),
+  // and the dropouts of the stretches read (recording pairs).
+  std::uint64_t constant_frames = 0;
+  std::vector<DropoutSpan> dropouts;
 };
 
 // The smallest transform, and the finest bins any rate is given: fine enough
@@ -63,6 +68,7 @@ struct SpectrumAccumulator {
   std::vector<double> frame_power;  // the last frame's, in transform order
   std::vector<double> power;        // the last frame's, lowest frequency first
   std::vector<std::uint64_t> frames_in_row;
+  DropoutTimeline dropouts;
 };
 
 // Starts a spectrum of `fft_size` bins (a power of two) at `sample_rate`.

@@ -75,10 +75,10 @@ double capture_filter_width_hz(double asked_width_hz, double half_width_hz) {
 }
 
 int choose_channels(const BandRequest& request, const RecordingInfo& recording, std::vector<double>* offsets,
-                    Failure* failure) {
+                    bool* silent, Failure* failure) {
   if (!request.channel_values.empty()) return listed_offsets(request.channel_values, recording, offsets, failure);
   std::vector<SurveyedChannel> found;
-  if (survey_channels(recording, channel_reach_hz(recording.sample_rate), &found, failure) != 0) return -1;
+  if (survey_channels(recording, channel_reach_hz(recording.sample_rate), &found, failure, silent) != 0) return -1;
   for (const SurveyedChannel& channel : found) offsets->push_back(std::round(channel.offset_hz));
   if (request.raster_hz > 0.0) *offsets = snapped_offsets(*offsets, recording, request.raster_hz);
   return 0;
@@ -103,7 +103,7 @@ int plan_band(const BandRequest& request, BandPlan* plan, Failure* failure) {
   made.request = request;
   if (describe_recording(request.recording, &made.recording, failure) != 0) return -1;
   if (prepare_output_folder(request.output_dir, request.force, request.csv, failure) != 0) return -1;
-  if (choose_channels(request, made.recording, &made.offsets_hz, failure) != 0) return -1;
+  if (choose_channels(request, made.recording, &made.offsets_hz, &made.silent, failure) != 0) return -1;
   made.half_width_hz = measured_half_width_hz(made.offsets_hz, request.raster_hz);
   made.filter_width_hz = capture_filter_width_hz(request.channel_width_hz, made.half_width_hz);
   made.split =
@@ -132,7 +132,10 @@ std::string band_channels_text(const BandPlan& plan) {
   }
   if (plan.filter_width_hz > 0.0 && !offsets.empty()) list += "; each filtered to " + hz_text(plan.filter_width_hz);
   return std::to_string(offsets.size()) + " channel" + (offsets.size() == 1 ? "" : "s") +
-         (offsets.empty() ? " found" : ":" + list);
+         (offsets.empty() ? (plan.silent ? " found: no signal in the recording (every pair the same: zeros, a constant "
+                                           "or a clipped receiver)"
+                                         : " found")
+                          : ":" + list);
 }
 
 }  // namespace kdsp

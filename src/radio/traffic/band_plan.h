@@ -43,6 +43,7 @@ struct BandPlan {
   BandRequest request;
   RecordingInfo recording;
   std::vector<double> offsets_hz;  // the channels, lowest first as chosen
+  bool silent = false;             // channels were looked for and the recording held no signal at all
   double half_width_hz = 0.0;      // the band the squelch reads either side of a channel
   double filter_width_hz = 0.0;    // 0: captures go to the core unfiltered
   ChannelizerPlan split;

@@ -1,5 +1,6 @@
 #include "radio/traffic/band_receiver.h"
 
+#include <cmath>
 #include <deque>
 #include <map>
 #include <memory>
@@ -43,6 +44,7 @@ struct BandRun {
   std::map<std::uint64_t, Assembly> assemblies;
   std::uint64_t next_number = 0;
   std::vector<TransmissionEntry> entries;
+  DropoutTimeline dropouts;  // the ordered stage's alone
 };
 
 std::string base_name(const std::string& file) { return file.substr(0, file.size() - 4); }
@@ -159,7 +161,7 @@ int hand_on_next_block(BandRun& run, Failure* failure) {
         *stopped = Failure{"stopped"};
         return -1;
       },
-      failure);
+      &run.dropouts, failure);
   if (handed != 0) {
     prefix_failure(failure, "'" + run.plan->recording.path + "': ");
     return -1;
@@ -218,9 +220,18 @@ NextTask pick_task(BandRun& run, unsigned running, PoolTask* task) {
   return all_done ? NextTask::DONE : NextTask::WAIT;
 }
 
+// Whether capture pairs [first, end) of any channel come from a dropout: the
+// capture runs at the core's rate, the recording at its own.
+bool capture_in_dropout(const BandRun& run, std::uint64_t first, std::uint64_t end) {
+  const double ratio = run.plan->recording.sample_rate / CORE_PAIR_RATE;
+  const auto input_first = static_cast<std::uint64_t>(std::floor(static_cast<double>(first) * ratio));
+  const auto input_end = static_cast<std::uint64_t>(std::ceil(static_cast<double>(end) * ratio));
+  return run.dropouts.overlaps(input_first, input_end);
+}
+
 }  // namespace
 
-int receive_band(const BandPlan& plan, BandProgress* progress, std::size_t* written, Failure* failure) {
+int receive_band(const BandPlan& plan, BandProgress* progress, BandResult* result, Failure* failure) {
   auto run = std::make_unique<BandRun>();
   run->plan = &plan;
   run->progress = progress;
@@ -239,6 +250,9 @@ int receive_band(const BandPlan& plan, BandProgress* progress, std::size_t* writ
     return 0;
   };
   r.tracker_output.closed = [&r](ClosedTransmission&& done) { return closed_transmission(r, std::move(done)); };
+  r.tracker_output.in_dropout = [&r](std::uint64_t first, std::uint64_t end) {
+    return capture_in_dropout(r, first, end);
+  };
   r.trackers.resize(plan.split.channels.size());
   for (std::size_t c = 0; c < plan.split.channels.size(); ++c) {
     if (r.trackers[c].start(c, plan.split.channels[c].bands, settings, &r.tracker_output, failure) != 0) return -1;
@@ -247,7 +261,8 @@ int receive_band(const BandPlan& plan, BandProgress* progress, std::size_t* writ
   if (r.pool.run(threads, pick, failure) != 0) return -1;
   progress->input_done = plan.recording.pair_count;
   if (write_transmission_record(plan.request.output_dir, plan.request.csv, r.entries, failure) != 0) return -1;
-  *written = r.entries.size();
+  result->written = r.entries.size();
+  result->dropouts = r.dropouts.spans();
   return 0;
 }
 

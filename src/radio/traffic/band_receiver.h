@@ -21,6 +21,7 @@
 #include <string>
 
 #include "radio/base/failure.h"
+#include "radio/spectrum/dropouts.h"
 #include "radio/traffic/band_plan.h"
 
 namespace kdsp {
@@ -31,9 +32,14 @@ struct BandProgress {
   std::atomic<std::uint64_t> written{0};     // transmissions written
 };
 
+struct BandResult {
+  std::size_t written = 0;            // transmissions
+  std::vector<DropoutSpan> dropouts;  // stretches with no signal at all (recording pairs)
+};
+
 // Runs the plan: writes every transmission's WAV into the output folder and
-// then the record. 0 with `*written` set, or -1 with `*error` naming the
-// cause and the fix.
-int receive_band(const BandPlan& plan, BandProgress* progress, std::size_t* written, Failure* failure);
+// then the record. 0 with `*result` filled, or -1 with `*failure` naming
+// the cause and the fix.
+int receive_band(const BandPlan& plan, BandProgress* progress, BandResult* result, Failure* failure);
 
 }  // namespace kdsp

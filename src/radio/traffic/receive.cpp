@@ -44,8 +44,49 @@ struct SharedRun {
   StreamedJoin* streamed = nullptr;                       // else streamed
   std::size_t next_piece = 0;
   std::vector<PieceFailure> failures;
-  std::vector<double> window_cnr;  // with --squelch: each piece fills its own windows
+  std::vector<double> window_cnr;     // with --squelch: each piece fills its own windows
+  std::vector<DropoutSpan> dropouts;  // with --squelch: as the pieces find them, any order
 };
+
+constexpr std::size_t DROPOUT_READ_PAIRS = 65536;
+
+// The dropouts of recording pairs [first, end), read in blocks.
+int find_dropouts(RecordingReader& reader, std::uint64_t first, std::uint64_t end, DropoutTimeline* timeline,
+                  Failure* failure) {
+  std::vector<std::complex<float>> block;
+  for (std::uint64_t at = first; at < end; at += DROPOUT_READ_PAIRS) {
+    block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(DROPOUT_READ_PAIRS, end - at)));
+    if (read_recording_pairs(reader, static_cast<std::int64_t>(at), block.size(), block.data(), failure) != 0) {
+      return -1;
+    }
+    timeline->add(at, block);
+  }
+  return 0;
+}
+
+// The squelch windows a piece measures that come from a dropout of the
+// recording (no signal, no noise) read as nothing over the noise: a
+// dropout opens nothing. The piece's dropouts are kept to be said.
+int close_dropout_windows(SharedRun& run, RecordingReader& reader, const Piece& piece, Failure* failure) {
+  const RecordingInfo& recording = run.job->recording;
+  const double ratio = recording.sample_rate / CORE_PAIR_RATE;
+  const auto input_at = [ratio](std::uint64_t pair, bool up) {
+    const double position = static_cast<double>(pair) * ratio;
+    return static_cast<std::uint64_t>(up ? std::ceil(position) : std::floor(position));
+  };
+  const std::uint64_t input_end = std::min(recording.pair_count, input_at(piece.first_pair + piece.pair_count, true));
+  DropoutTimeline timeline;
+  if (find_dropouts(reader, input_at(piece.first_pair, false), input_end, &timeline, failure) != 0) return -1;
+  if (timeline.spans().empty()) return 0;
+  for (std::uint64_t w : piece_window_indices(piece)) {
+    const std::uint64_t first = w * CNR_WINDOW_PAIRS;
+    if (timeline.overlaps(input_at(first, false), input_at(first + CNR_WINDOW_PAIRS, true))) {
+      run.window_cnr[w] = CNR_FLOOR_DB;
+    }
+  }
+  run.pool.update([&] { run.dropouts.insert(run.dropouts.end(), timeline.spans().begin(), timeline.spans().end()); });
+  return 0;
+}
 
 int measure_windows(const SquelchPlan& squelch, const Piece& piece, const std::complex<float>* capture,
                     std::vector<double>* cnr_db, Failure* failure) {
@@ -59,12 +100,16 @@ int measure_windows(const SquelchPlan& squelch, const Piece& piece, const std::c
 int measure_squelch(SharedRun& run, RecordingReader& reader, const Piece& piece, const std::complex<float>* capture,
                     Failure* failure) {
   const SquelchPlan& squelch = *run.job->squelch;
-  if (!squelch.measure_unfiltered) return measure_windows(squelch, piece, capture, &run.window_cnr, failure);
+  if (!squelch.measure_unfiltered) {
+    if (measure_windows(squelch, piece, capture, &run.window_cnr, failure) != 0) return -1;
+    return close_dropout_windows(run, reader, piece, failure);
+  }
   std::vector<std::complex<float>> unfiltered(piece.pair_count);
   if (convert_span(squelch.unfiltered, reader, piece.first_pair, piece.pair_count, unfiltered.data(), failure) != 0) {
     return -1;
   }
-  return measure_windows(squelch, piece, unfiltered.data(), &run.window_cnr, failure);
+  if (measure_windows(squelch, piece, unfiltered.data(), &run.window_cnr, failure) != 0) return -1;
+  return close_dropout_windows(run, reader, piece, failure);
 }
 
 std::string seconds_text(std::uint64_t pairs) {
@@ -173,6 +218,15 @@ NextTask pick_piece(SharedRun& run, unsigned running, PoolTask* task) {
   return running == 0 ? NextTask::DONE : NextTask::WAIT;
 }
 
+// Dropouts found by overlapping pieces, in order and each once.
+std::vector<DropoutSpan> merged_dropouts(std::vector<DropoutSpan> spans) {
+  std::sort(spans.begin(), spans.end(),
+            [](const DropoutSpan& a, const DropoutSpan& b) { return a.first_pair < b.first_pair; });
+  DropoutTimeline timeline;
+  for (const DropoutSpan& span : spans) timeline.add_span(span.first_pair, span.end_pair);
+  return timeline.spans();
+}
+
 }  // namespace
 
 int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, OutputStream* stream,
@@ -213,6 +267,7 @@ int receive_channel(const ReceiveJob& job, ReceiveProgress* progress, OutputStre
   if (stream != nullptr) return 0;
   if (job.squelch) {
     mute_closed_windows(*job.squelch, r.window_cnr, std::span<std::uint8_t>(joined).subspan(CORE_WAV_HEADER_BYTES));
+    progress->dropouts = merged_dropouts(std::move(r.dropouts));
   }
   write_joined_wav_header(joined.data(), total_samples);
   *wav = std::move(joined);

@@ -15,6 +15,7 @@
 #include "radio/io/recording.h"
 #include "radio/kernel/core_run.h"
 #include "radio/kernel/piece_plan.h"
+#include "radio/spectrum/dropouts.h"
 
 namespace kdsp {
 
@@ -32,8 +33,11 @@ struct ReceiveJob {
 };
 
 // Capture pairs converted so far, for a progress display on another thread.
+// Once the run has ended, with --squelch, the dropouts it found (recording
+// pairs).
 struct ReceiveProgress {
   std::atomic<std::uint64_t> pairs_done{0};
+  std::vector<DropoutSpan> dropouts;
 };
 
 // Runs every piece and joins the audio into one WAV: appended to `stream` in

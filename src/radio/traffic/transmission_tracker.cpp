@@ -54,7 +54,8 @@ int TransmissionTracker::finish() {
 
 int TransmissionTracker::step_window(std::uint64_t window) {
   const std::uint64_t first = window * CNR_WINDOW_PAIRS;
-  const GateEvent event = step_squelch_gate(&gate_, meter_.measure(at(first)));
+  const bool dropout = output_->in_dropout && output_->in_dropout(first, first + CNR_WINDOW_PAIRS);
+  const GateEvent event = step_squelch_gate(&gate_, dropout ? CNR_FLOOR_DB : meter_.measure(at(first)));
   if (event == GateEvent::OPENED) {
     open_ = true;
     transmission_ = output_->next_transmission(channel_, first);

@@ -55,6 +55,10 @@ struct TrackerOutput {
   std::function<std::uint64_t(std::size_t channel, std::uint64_t start_pair)> next_transmission;
   std::function<int(PieceWork&&)> piece;            // 0, or -1 to stop
   std::function<int(ClosedTransmission&&)> closed;  // after its last piece
+  // True when any of capture pairs [first, end) comes from a dropout of the
+  // recording (no signal, no noise): such a window opens nothing. May be
+  // empty.
+  std::function<bool(std::uint64_t first_pair, std::uint64_t end_pair)> in_dropout;
 };
 
 class TransmissionTracker {
