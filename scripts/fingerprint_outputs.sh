@@ -58,7 +58,8 @@ run rx-sigmf "$rx" pass.sigmf-meta --freq 145.5125M -o rx-sigmf.wav -q
 run rx-narrow "$rx" capture.iq --offset 25000 --bandwidth 12.5k -o rx-narrow.wav -q
 run rx-squelch "$rx" band.cu8 --rate 2.4M --squelch 8 -o rx-squelch.wav -q
 run rx-after "$rx" wide.cs16 --rate 1.2M --deemphasis 750 --normalize -o rx-after.wav -q
-run rx-pieces "$rx" band.cu8 --rate 2.4M --offset 0 -j 2 --keep-pieces . -o rx-pieces.wav -q
+mkdir -p pieces
+run rx-pieces "$rx" band.cu8 --rate 2.4M --offset 0 -j 2 --keep-pieces pieces -o rx-pieces.wav -q
 "$as" "$build/../../examples/demodulate_channel.kasm" -o kernel.kdsp 2>/dev/null
 run rx-all "$rx" --all --raster 25k band.cu8 --rate 2.4M --center 145.5M -O all-band --csv
 run rx-all-sigmf "$rx" --all pass.sigmf-meta -O all-sigmf -j 1

@@ -38,8 +38,8 @@ void add_recording_format_options(CLI::App& app, RecordingRequest* request, cons
       app, "--rate",
       [request](const std::string& text) {
         double rate = 0.0;
-        if (parse_frequency_option(text.c_str(), -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ, &rate) != 0 || rate <= 0.0) {
-          return std::string("pairs per second above 0, such as 2400000, 2.4M, 2.4e6 or 240k");
+        if (parse_frequency_option(text.c_str(), MIN_SAMPLE_RATE, MAX_SAMPLE_RATE, &rate) != 0) {
+          return std::string("pairs per second from 1k to 1G, such as 2400000, 2.4M, 2.4e6 or 240k");
         }
         request->sample_rate = rate;
         return std::string();

@@ -10,8 +10,6 @@
 
 namespace kdsp {
 
-inline constexpr double MAX_FREQUENCY_HZ = 1e12;
-
 // A frequency option ("145.5M", "-12.5k") from -MAX_FREQUENCY_HZ to
 // MAX_FREQUENCY_HZ; a refused value is a usage error saying `expected`.
 CLI::Option* add_frequency_option(CLI::App& app, const std::string& name, std::optional<double>* target,

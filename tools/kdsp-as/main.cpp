@@ -16,6 +16,7 @@
 #include "base/memory.h"
 #include "base/output_file.h"
 #include "common/tool_main.h"
+#include "radio/io/regular_file.h"
 #include "radio/kernel/assembler.h"
 
 namespace kdsp {
@@ -81,6 +82,9 @@ int said(const std::string& line, Failure* failure) {
 }
 
 int assemble_file(const Arguments& args, Failure* failure) {
+  if (same_file(args.output, args.source)) {
+    return said(args.output + ": the kernel image would replace the source; give another -o", failure);
+  }
   std::uint8_t* raw = nullptr;
   std::uint64_t length = 0;
   if (read_whole_file(args.source.c_str(), &raw, &length, MAX_SOURCE_SIZE) != 0) {

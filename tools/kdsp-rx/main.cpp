@@ -38,6 +38,8 @@ ChannelReceiveRequest channel_request(const RxOptions& options) {
   request.squelch_db = options.squelch_db;
   request.after = options.after;
   request.pieces_dir = options.pieces_dir;
+  request.force = options.force;
+  request.output_path = options.output_path;
   request.threads = worker_count(options.threads);
   return request;
 }

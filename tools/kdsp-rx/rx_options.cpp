@@ -97,7 +97,8 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
       })
       ->type_name("STEP")
       ->description("with --all: put found channels on this raster\n(12.5k, 25k)");
-  app.add_flag("--force", options->force, "with --all: replace files already in the directory");
+  app.add_flag("--force", options->force,
+               "with --all: replace files already in the directory;\nwith --keep-pieces: replace files there");
   app.add_flag("--csv", options->csv, "with --all: the record as transmissions.csv too");
   app.add_flag("-q,--quiet", options->quiet, "no progress line, and no line about the chosen\nchannel");
 }
@@ -124,8 +125,11 @@ int complete_rx_options(const CLI::App& app, RxOptions* options, Failure* failur
     }
     return 0;
   }
-  for (const char* many : {"-O", "--channels", "--raster", "--force", "--csv"}) {
+  for (const char* many : {"-O", "--channels", "--raster", "--csv"}) {
     if (app.count(many) > 0) return usage(std::string(many) + " goes with --all", failure);
+  }
+  if (app.count("--force") > 0 && options->pieces_dir.empty()) {
+    return usage("--force goes with --all or --keep-pieces", failure);
   }
   if (options->output_path.empty())
     return usage("give -o FILE for the WAV (or --all -O DIR for every channel)", failure);

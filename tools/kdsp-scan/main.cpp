@@ -15,6 +15,7 @@
 #include "kdsp-scan/spectrogram_image.h"
 #include "radio/io/png_encode.h"
 #include "radio/io/recording.h"
+#include "radio/io/regular_file.h"
 #include "radio/spectrum/channel_finder.h"
 #include "radio/spectrum/recording_spectrum.h"
 #include "radio/spectrum/spectrum.h"
@@ -165,6 +166,12 @@ int scan_spectrum(const RecordingInfo& recording, bool with_rows, CaptureSpectru
 int run(const ScanOptions& options, Failure* failure) {
   RecordingInfo recording;
   if (describe_recording(options.recording, &recording, failure) != 0) return -1;
+  if (!options.png_path.empty() &&
+      (same_file(options.png_path, recording.path) || same_file(options.png_path, recording.data_path))) {
+    *failure = Failure{"--png '" + options.png_path + "' is the recording itself", "give another file for the picture",
+                       options.png_path};
+    return -1;
+  }
   CaptureSpectrum spectrum;
   if (scan_spectrum(recording, !options.png_path.empty(), &spectrum, failure) != 0) return -1;
   double floor_power = noise_floor_power(spectrum.average_power, spectrum.frame_count);

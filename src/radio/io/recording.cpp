@@ -89,6 +89,14 @@ int describe_sigmf(const std::string& path, RecordingInfo* info, Failure* failur
   const std::string base = path.substr(0, path.size() - std::strlen(".sigmf-meta"));
   const std::string meta_path = base + ".sigmf-meta";
   std::vector<std::uint8_t> text;
+  std::uint64_t length = 0;
+  if (measure_regular_file(meta_path.c_str(), &length) == 0 && length > MAX_SIGMF_META_BYTES) {
+    *failure = Failure{"SigMF metadata " + quoted(meta_path) + " is too large (" + std::to_string(length) +
+                           " bytes; metadata is a few kilobytes, and kdsp reads at most " +
+                           std::to_string(MAX_SIGMF_META_BYTES) + ")",
+                       "is it the metadata half of the pair?", meta_path};
+    return -1;
+  }
   if (read_regular_file(meta_path.c_str(), MAX_SIGMF_META_BYTES, &text) != 0) {
     *failure =
         Failure{"SigMF metadata " + quoted(meta_path) + " cannot be read (missing, unreadable, or not a regular file)",

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "radio/base/failure.h"
+#include "radio/io/channel_width.h"
 #include "radio/io/sample_format.h"
 
 namespace kdsp {
@@ -39,9 +40,7 @@ struct RecordingInfo {
   std::string description;  // "cu8 at 2400000 pairs/s", for the user
 };
 
-// Rates below this are refused: no channel fits in the band.
-inline constexpr double MIN_SAMPLE_RATE = 1000.0;
-inline constexpr double MAX_SAMPLE_RATE = 1e9;
+
 
 // Describes the recording: 0 with `*info` filled, or -1 with `*error`
 // naming the file, the cause and the fix.

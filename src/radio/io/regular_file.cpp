@@ -1,9 +1,18 @@
 #include "radio/io/regular_file.h"
 
+#include <sys/stat.h>
+
 #include "base/file_read.h"
 #include "base/memory.h"
 
 namespace kdsp {
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
 
 int measure_regular_file(const char* path, std::uint64_t* length) {
   StreamPtr stream;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kdsp {
@@ -14,5 +15,9 @@ int measure_regular_file(const char* path, std::uint64_t* length);
 // Reads the regular file at `path` whole, refusing anything longer than
 // `max_length`: 0 with `*bytes` filled, else -1.
 int read_regular_file(const char* path, std::uint64_t max_length, std::vector<std::uint8_t>* bytes);
+
+// True when `a` and `b` name the same existing file, through any path or
+// link: an output that must not replace an input.
+bool same_file(const std::string& a, const std::string& b);
 
 }  // namespace kdsp

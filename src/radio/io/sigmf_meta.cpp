@@ -5,6 +5,8 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "radio/io/channel_width.h"
+
 namespace kdsp {
 
 namespace {
@@ -12,14 +14,19 @@ namespace {
 using Json = nlohmann::json;
 
 // A number field that must be finite and positive when present.
-int positive_number(const Json& object, const char* key, double* value, Failure* failure) {
+// A number field, when present, must be finite and within [low, high];
+// a refusal names the field and what it may be.
+int number_within(const Json& object, const char* key, double low, double high, const char* expected, double* value,
+                  bool* present, Failure* failure) {
   if (!object.contains(key)) return 0;
   const Json& field = object[key];
-  if (!field.is_number() || !std::isfinite(field.get<double>()) || field.get<double>() <= 0.0) {
-    *failure = Failure{std::string(key) + " is " + field.dump() + ", not a positive number"};
+  if (!field.is_number() || !std::isfinite(field.get<double>()) || field.get<double>() < low ||
+      field.get<double>() > high) {
+    *failure = Failure{std::string(key) + " is " + field.dump() + ", not " + expected};
     return -1;
   }
   *value = field.get<double>();
+  if (present != nullptr) *present = true;
   return 0;
 }
 
@@ -43,19 +50,16 @@ int read_global(const Json& global, SigmfMeta* meta, Failure* failure) {
     *failure = Failure{"it holds " + global["core:num_channels"].dump() + " channels; kdsp reads one"};
     return -1;
   }
-  return positive_number(global, "core:sample_rate", &meta->sample_rate, failure);
+  return number_within(global, "core:sample_rate", MIN_SAMPLE_RATE, MAX_SAMPLE_RATE,
+                       "a rate from 1000 to 1e9 pairs per second", &meta->sample_rate, nullptr, failure);
 }
 
-void read_first_capture(const Json& document, SigmfMeta* meta) {
-  if (!document.contains("captures")) return;
+int read_first_capture(const Json& document, SigmfMeta* meta, Failure* failure) {
+  if (!document.contains("captures")) return 0;
   const Json& captures = document["captures"];
-  if (!captures.is_array() || captures.empty() || !captures[0].is_object()) return;
-  const Json& first = captures[0];
-  if (first.contains("core:frequency") && first["core:frequency"].is_number() &&
-      std::isfinite(first["core:frequency"].get<double>())) {
-    meta->has_centre = true;
-    meta->centre_hz = first["core:frequency"].get<double>();
-  }
+  if (!captures.is_array() || captures.empty() || !captures[0].is_object()) return 0;
+  return number_within(captures[0], "core:frequency", -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ,
+                       "a frequency within 1e12 Hz of 0", &meta->centre_hz, &meta->has_centre, failure);
 }
 
 }  // namespace
@@ -68,7 +72,7 @@ int parse_sigmf_meta(std::string_view json_text, SigmfMeta* meta, Failure* failu
   }
   SigmfMeta parsed;
   if (read_global(document.contains("global") ? document["global"] : Json(), &parsed, failure) != 0) return -1;
-  read_first_capture(document, &parsed);
+  if (read_first_capture(document, &parsed, failure) != 0) return -1;
   *meta = parsed;
   return 0;
 }

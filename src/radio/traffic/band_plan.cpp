@@ -36,7 +36,10 @@ int listed_offsets(const std::vector<double>& values, const RecordingInfo& recor
                   " to " + hz_text(channel_reach_hz(recording.sample_rate)) + "); choose channels inside it"};
       return -1;
     }
-    offsets->push_back(offset);
+    // Channels are placed to the hertz: two that are the same after
+    // rounding are one channel, with one name for its files.
+    offset = std::round(offset);
+    if (std::find(offsets->begin(), offsets->end(), offset) == offsets->end()) offsets->push_back(offset);
   }
   return 0;
 }
@@ -103,6 +106,7 @@ int plan_band(const BandRequest& request, BandPlan* plan, Failure* failure) {
   made.request = request;
   if (describe_recording(request.recording, &made.recording, failure) != 0) return -1;
   if (prepare_output_folder(request.output_dir, request.force, request.csv, failure) != 0) return -1;
+  if (!request.pieces_dir.empty() && check_pieces_folder(request.pieces_dir, request.force, failure) != 0) return -1;
   if (choose_channels(request, made.recording, &made.offsets_hz, &made.silent, failure) != 0) return -1;
   made.half_width_hz = measured_half_width_hz(made.offsets_hz, request.raster_hz);
   made.filter_width_hz = capture_filter_width_hz(request.channel_width_hz, made.half_width_hz);

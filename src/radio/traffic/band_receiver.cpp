@@ -8,6 +8,7 @@
 
 #include "radio/base/work_pool.h"
 #include "radio/chain/capture_filter.h"
+#include "radio/io/regular_file.h"
 #include "radio/kernel/core_run.h"
 #include "radio/kernel/piece_join.h"
 #include "radio/traffic/output_folder.h"
@@ -59,6 +60,10 @@ int write_transmission(const BandPlan& plan, Assembly& done, Failure* failure) {
     return -1;
   }
   const std::string path = plan.request.output_dir + "/" + done.name;
+  if (same_file(path, plan.recording.data_path) || same_file(path, plan.recording.path)) {
+    *failure = Failure{"'" + path + "' is the recording itself", "give another -O directory", path};
+    return -1;
+  }
   if (!plan.request.force && path_exists(path)) {
     *failure = Failure{"'" + path + "' is already there; give --force to replace it, or another -O directory"};
     return -1;

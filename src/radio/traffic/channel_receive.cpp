@@ -5,8 +5,10 @@
 
 #include "radio/base/quantity_text.h"
 #include "radio/io/channel_width.h"
+#include "radio/io/regular_file.h"
 #include "radio/kernel/kernel_source.h"
 #include "radio/spectrum/channel_search.h"
+#include "radio/traffic/output_folder.h"
 
 namespace kdsp {
 
@@ -68,6 +70,13 @@ int complete_channel_plan(const ChannelReceiveRequest& request, ChannelReceivePl
   ReceiveJob& job = made.job;
   const RecordingInfo& recording = job.recording;
   if (check_in_band(recording, made.offset_hz, failure) != 0) return -1;
+  if (request.output_path != "-" &&
+      (same_file(request.output_path, recording.path) || same_file(request.output_path, recording.data_path))) {
+    *failure = Failure{"-o '" + request.output_path + "' is the recording itself", "give another output file",
+                       request.output_path};
+    return -1;
+  }
+  if (!request.pieces_dir.empty() && check_pieces_folder(request.pieces_dir, request.force, failure) != 0) return -1;
   if (plan_front_end(recording.sample_rate, recording.pair_count, made.offset_hz, request.channel_width_hz,
                      &job.front_end, failure) != 0) {
     return -1;

@@ -25,6 +25,8 @@ struct ChannelReceiveRequest {
   std::optional<double> squelch_db;
   AfterDemod after;
   std::string pieces_dir;
+  bool force = false;       // pieces may replace files in pieces_dir
+  std::string output_path;  // "-": standard output
   unsigned threads = 1;
 };
 

@@ -12,9 +12,13 @@
 namespace kdsp {
 
 // Makes `dir` when missing. Unless `force`, refuses a record already there
-// (the CSV one only when `csv`). 0, or -1 with `*error` naming the cause and
+// (the CSV one only when `csv`) and audio files already there. 0, or -1 with `*error` naming the cause and
 // the fix.
 int prepare_output_folder(const std::string& dir, bool force, bool csv, Failure* failure);
+
+// --keep-pieces DIR: an existing directory, empty unless `force`, so that
+// no piece replaces a file. 0, or -1 with `*failure` set.
+int check_pieces_folder(const std::string& dir, bool force, Failure* failure);
 
 // True when something (a file, a link, anything) has this name.
 bool path_exists(const std::string& path);
