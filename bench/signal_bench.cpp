@@ -2,7 +2,8 @@
 // CI). Every figure has a floor beside it: the glibc calls the arithmetic
 // cannot do without (sincos per mixed pair, atan2 per audio sample), a plain
 // pass over the bytes for loading and encoding, and FFTW for the FFT. The
-// live sources' reading of standard input follows (live_bench.cpp).
+// live sources' reading of standard input follows (live_bench.cpp), and the
+// tone decoder's cost per second of transmission (tone_bench.cpp).
 //
 //   kdsp_bench [--short] [google benchmark options]
 #include <benchmark/benchmark.h>
@@ -25,6 +26,7 @@
 #include "formats/iq_capture.h"
 #include "formats/wav.h"
 #include "live_bench.h"
+#include "tone_bench.h"
 #include "vm/vm_state.h"
 
 namespace kdsp {
@@ -223,6 +225,7 @@ void register_all() {
   benchmark::RegisterBenchmark("load_iq_capture", BM_load_iq_capture)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("floor_read_capture_bytes", BM_floor_read_capture_bytes)->Unit(benchmark::kMillisecond);
   register_live_benchmarks(!full);
+  register_tone_benchmarks(g_seconds);
 }
 
 }  // namespace

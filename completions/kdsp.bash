@@ -49,7 +49,7 @@ _kdsp_option_value() {
       kdsp-synth:--second-level | kdsp-synth:--seed | kdsp-rx:--rate | kdsp-rx:--center | \
       kdsp-rx:--offset | kdsp-rx:--freq | kdsp-rx:-D | kdsp-rx:--deemphasis | kdsp-rx:-j | \
       kdsp-rx:--squelch | kdsp-rx:--channels | kdsp-synth:--keyed | kdsp-synth:--keyed-channels | \
-      kdsp-synth:--rate | kdsp-synth:--key | kdsp-as:-D)
+      kdsp-synth:--rate | kdsp-synth:--key | kdsp-synth:--ctcss | kdsp-synth:--dcs | kdsp-as:-D)
       COMPREPLY=() ;;
     *) return 1 ;;
   esac
@@ -64,7 +64,7 @@ _kdsp_options() {
     kdsp-synth)
       echo '--audio --offset --deviation --duration --cnr --second-offset --second-audio' \
         '--second-level --seed --keyed --keyed-channels --raster --rate --format --center --key' \
-        '--truth --speech --audio-out -h --help --version' ;;
+        '--ctcss --dcs --truth --speech --audio-out -h --help --version' ;;
     kdsp-rx)
       echo '-o --format --rate --center --offset --freq --bandwidth --kernel -D --deemphasis' \
         '--normalize -j --keep-pieces --squelch --all -O --channels --raster --force --csv' \

@@ -52,5 +52,31 @@ TEST(ToneTable, RefusesWhatIsNoStandardTone) {
   }
 }
 
+TEST(ToneTable, ReadsAnOptionsListOfOneKind) {
+  std::vector<Tone> tones;
+  ASSERT_EQ(parse_tone_list("67,100.0,254.1", ToneKind::CTCSS, &tones), 0);
+  ASSERT_EQ(tones.size(), 3u);
+  EXPECT_EQ(tone_name(tones[1]), "100.0");
+  // In a DCS list a bare number is a code, even one that is also a CTCSS
+  // frequency's digits.
+  ASSERT_EQ(parse_tone_list("023,d754i,D114N,114", ToneKind::DCS, &tones), 0);
+  ASSERT_EQ(tones.size(), 4u);
+  EXPECT_EQ(tone_name(tones[0]), "D023N");
+  EXPECT_EQ(tone_name(tones[1]), "D754I");
+  EXPECT_EQ(tones[2], tones[3]);
+  const std::vector<Tone> before = tones;
+  for (const auto& [text, kind] : {std::pair{"", ToneKind::CTCSS},
+                                   {"100,", ToneKind::CTCSS},
+                                   {",100", ToneKind::CTCSS},
+                                   {"100,,110.9", ToneKind::CTCSS},
+                                   {"023", ToneKind::CTCSS},
+                                   {"100", ToneKind::DCS},
+                                   {"023,024", ToneKind::DCS},
+                                   {"100", ToneKind::NONE}}) {
+    EXPECT_EQ(parse_tone_list(text, kind, &tones), -1) << text;
+    EXPECT_EQ(tones, before) << "left untouched: " << text;
+  }
+}
+
 }  // namespace
 }  // namespace kdsp

@@ -10,6 +10,7 @@
 
 #include "base/numbers.h"
 #include "kdsp-synth/audio_source.h"
+#include "kdsp-synth/keyed_tones.h"
 #include "kdsp-synth/noise.h"
 #include "radio/chain/fm_modulator.h"
 #include "radio/io/channel_width.h"
@@ -64,6 +65,12 @@ double speech_at(const Speech& speech, double t_s) {
 
 double uniform_between(RandomStream& random, double low, double high) {
   return low + (high - low) * next_uniform(random);
+}
+
+// The audio of a channel keyed with a tone: the voice in the share of the
+// deviation the tone leaves it, and the tone.
+double toned_audio_at(const Speech& speech, SpanTone& tone, double t_s) {
+  return (1.0 - KEYED_TONE_LEVEL) * speech_at(speech, t_s) + span_tone_at(tone, t_s);
 }
 
 }  // namespace
@@ -122,6 +129,9 @@ int synthesize_keyed_recording(const KeyedPlan& plan, const std::vector<KeyedSpa
     channels.push_back(make_fm_oscillator(plan.sample_rate, offset, plan.deviation_hz, amplitude, first_phase));
   }
   std::vector<std::complex<double>> block(BLOCK_PAIRS);
+  // Each transmission's tone from when it is first reached to its end.
+  std::vector<SpanTone> span_tones(plan.tones.empty() ? 0 : spans.size());
+  Failure failure;
   for (std::uint64_t first = 0; first < total; first += BLOCK_PAIRS) {
     const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(BLOCK_PAIRS, total - first));
     std::fill(block.begin(), block.end(), std::complex<double>{});
@@ -132,11 +142,19 @@ int synthesize_keyed_recording(const KeyedPlan& plan, const std::vector<KeyedSpa
       if (span.end_s <= block_start || span.start_s >= block_end) continue;
       const Speech& voice = speech[s % speech.size()];
       FmOscillator& channel = channels[span.channel];
+      SpanTone* tone = span_tones.empty() ? nullptr : &span_tones[s];
+      if (tone != nullptr && tone->rate == 0.0 &&
+          start_span_tone(plan.tones[span.channel], voice.rate, span.end_s - span.start_s, tone, &failure) != 0) {
+        return -1;
+      }
       for (std::size_t i = 0; i < count; ++i) {
         const double t = static_cast<double>(first + i) / plan.sample_rate;
         if (t < span.start_s || t >= span.end_s) continue;
-        block[i] += next_fm_pair(channel, static_cast<float>(speech_at(voice, t - span.start_s)));
+        const double audio =
+            tone == nullptr ? speech_at(voice, t - span.start_s) : toned_audio_at(voice, *tone, t - span.start_s);
+        block[i] += next_fm_pair(channel, static_cast<float>(audio));
       }
+      if (tone != nullptr && span.end_s <= block_end) *tone = SpanTone{};
     }
     if (noise_power > 0.0) {
       for (std::size_t i = 0; i < count; ++i) block[i] += next_complex_gaussian(random, noise_power);
@@ -156,6 +174,12 @@ std::string keyed_truth_json(const KeyedPlan& plan, const std::vector<KeyedSpan>
     item["start_s"] = spans[s].start_s;
     item["end_s"] = spans[s].end_s;
     item["speech"] = speech[s % speech.size()].name;
+    if (!plan.tones.empty()) {
+      const Tone& tone = plan.tones[spans[s].channel];
+      item["ctcss_hz"] = tone.kind == ToneKind::CTCSS ? nlohmann::ordered_json(tone.ctcss_hz) : nullptr;
+      item["dcs"] = tone.kind == ToneKind::DCS ? nlohmann::ordered_json(dcs_code_name(tone.dcs_code, tone.dcs_inverted))
+                                               : nullptr;
+    }
     truth.push_back(item);
   }
   return truth.dump(2) + "\n";

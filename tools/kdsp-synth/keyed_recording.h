@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "radio/io/sample_format.h"
+#include "radio/meta/tone_table.h"
 
 namespace kdsp {
 
@@ -32,6 +33,7 @@ struct KeyedPlan {
   bool add_noise = false;
   std::string speech_dir;
   std::uint64_t seed = 1;
+  std::vector<Tone> tones;  // each channel's sub-audible tone; empty: none
 };
 
 inline constexpr const char* DEFAULT_SPEECH_DIR = "/usr/share/codec2/raw";
@@ -60,7 +62,8 @@ using KeyedBytesSink = std::function<int(std::span<const std::uint8_t> bytes)>;
 // length. 0, or -1 as soon as `write` fails.
 int synthesize_keyed_recording(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans, const KeyedBytesSink& write);
 
-// The truth as JSON: an array of {offset_hz, start_s, end_s, speech}.
+// The truth as JSON: an array of {offset_hz, start_s, end_s, speech}, and
+// with tones ctcss_hz and dcs, each null but for the one keying the channel.
 std::string keyed_truth_json(const KeyedPlan& plan, const std::vector<KeyedSpan>& spans);
 
 }  // namespace kdsp

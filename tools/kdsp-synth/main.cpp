@@ -11,6 +11,7 @@
 #include "kdsp-synth/audio_source.h"
 #include "kdsp-synth/capture_synthesis.h"
 #include "kdsp-synth/keyed_recording.h"
+#include "kdsp-synth/keyed_tones.h"
 #include "kdsp-synth/reference_wav.h"
 #include "kdsp-synth/resample.h"
 #include "kdsp-synth/synth_options.h"
@@ -166,6 +167,7 @@ int run_keyed(const SynthOptions& options, Failure* failure) {
   plan.cnr_db = options.cnr_db;
   plan.speech_dir = options.speech_dir;
   plan.seed = options.seed;
+  plan.tones = channel_tones(options.keyed_tones, plan.offsets_hz.size(), options.seed);
   const std::vector<KeyedSpan> spans = keyed_spans(plan);
   // The recording streams to its file, which keeps its old contents until
   // the whole recording is there; the truth follows it.

@@ -11,6 +11,13 @@ namespace {
 constexpr double MAX_OFFSET_HZ = FMDEMOD_MAX_OFFSET_HZ;
 constexpr const char* OFFSET_RANGE = "Hz from -100000 to 100000";
 
+CLI::Option* add_tone_list_option(CLI::App& app, const std::string& name, ToneKind kind, std::vector<Tone>* tones,
+                                  const char* forms) {
+  return add_checked_option(app, name, [kind, tones, forms](const std::string& text) {
+    return parse_tone_list(text, kind, tones) == 0 ? std::string() : std::string(forms);
+  });
+}
+
 CLI::Option* add_audio_option(CLI::App& app, const std::string& name, AudioRequest* request) {
   return add_checked_option(app, name, [request](const std::string& text) {
     Failure failure;
@@ -137,9 +144,24 @@ void add_synth_options(CLI::App& app, SynthOptions* options) {
       ->description("key channel CH (1 is the lowest) from START to END\nseconds (repeatable; default: random keying)")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  add_tone_list_option(app, "--ctcss", ToneKind::CTCSS, &options->ctcss_tones,
+                       "standard CTCSS tones in Hz separated by commas, such as 67,100.0")
+      ->type_name("HZ[,HZ...]")
+      ->description(
+          "key the channels with CTCSS tones at 15 % of the\npeak deviation (the voice keeps the rest): one per\n"
+          "channel in order, or, with fewer tones than\nchannels, one drawn at random for each channel\n"
+          "(--seed)");
+  add_tone_list_option(app, "--dcs", ToneKind::DCS, &options->dcs_tones,
+                       "standard DCS codes separated by commas, such as 023,754I")
+      ->type_name("CODE[,CODE...]")
+      ->description(
+          "the same with DCS codes (023 or 023N normal, 023I\ninverted), each transmission ending with the\n"
+          "turn-off code; with --ctcss too, the channels take\nthe CTCSS tones first, then the codes");
   add_path_option(app, "--truth", &options->truth_path)
       ->type_name("FILE.json")
-      ->description("also write every keyed transmission (offset_hz,\nstart_s, end_s, speech) as JSON");
+      ->description(
+          "also write every keyed transmission (offset_hz,\nstart_s, end_s, speech; with tones ctcss_hz and\n"
+          "dcs) as JSON");
   add_path_option(app, "--speech", &options->speech_dir)
       ->type_name("DIR")
       ->description("where codec2-examples' speech lies (default\n/usr/share/codec2/raw)");
@@ -172,9 +194,15 @@ int complete_synth_options(const CLI::App& app, SynthOptions* options, Failure* 
         return usage(std::string(single) + " is for a capture of one channel, not keyed channels", failure);
     }
     if (options->speech_dir.empty()) options->speech_dir = DEFAULT_SPEECH_DIR;
+    options->keyed_tones = options->ctcss_tones;
+    options->keyed_tones.insert(options->keyed_tones.end(), options->dcs_tones.begin(), options->dcs_tones.end());
+    const std::size_t channels =
+        app.count("--keyed") > 0 ? static_cast<std::size_t>(options->keyed_count) : options->keyed_offsets.size();
+    if (options->keyed_tones.size() > channels) return usage("more tones than keyed channels", failure);
     return 0;
   }
-  for (const char* keyed : {"--raster", "--rate", "--format", "--key", "--truth", "--speech", "--center"}) {
+  for (const char* keyed :
+       {"--raster", "--rate", "--format", "--key", "--truth", "--speech", "--center", "--ctcss", "--dcs"}) {
     if (app.count(keyed) > 0) return usage(std::string(keyed) + " goes with --keyed or --keyed-channels", failure);
   }
   if (options->duration_s > MAX_DURATION_S) return usage("--duration above 30 s needs keyed channels", failure);

@@ -27,7 +27,8 @@ void prepare_fft_planner() {
   std::call_once(once, [] { fftwf_make_planner_thread_safe(); });
 }
 
-int ForwardFft::make(std::size_t size) {
+template <FftDirection Direction>
+int ComplexFft<Direction>::make(std::size_t size) {
   prepare_fft_planner();
   std::unique_ptr<FftState, FftStateRelease> state(new FftState);
   state->size = size;
@@ -36,20 +37,34 @@ int ForwardFft::make(std::size_t size) {
   if (state->input == nullptr || state->output == nullptr) return -1;
   // FFTW_ESTIMATE plans without running trial transforms, so the plan (and
   // the bits it gives) does not depend on timing.
-  state->plan = fftwf_plan_dft_1d(static_cast<int>(size), state->input, state->output, FFTW_FORWARD, FFTW_ESTIMATE);
+  const int sign = Direction == FftDirection::FORWARD ? FFTW_FORWARD : FFTW_BACKWARD;
+  state->plan = fftwf_plan_dft_1d(static_cast<int>(size), state->input, state->output, sign, FFTW_ESTIMATE);
   if (state->plan == nullptr) return -1;
   state_ = std::move(state);
   return 0;
 }
 
-std::complex<float>* ForwardFft::input() { return reinterpret_cast<std::complex<float>*>(state_->input); }
+template <FftDirection Direction>
+std::complex<float>* ComplexFft<Direction>::input() {
+  return reinterpret_cast<std::complex<float>*>(state_->input);
+}
 
-const std::complex<float>* ForwardFft::output() const {
+template <FftDirection Direction>
+const std::complex<float>* ComplexFft<Direction>::output() const {
   return reinterpret_cast<const std::complex<float>*>(state_->output);
 }
 
-void ForwardFft::execute() { fftwf_execute(state_->plan); }
+template <FftDirection Direction>
+void ComplexFft<Direction>::execute() {
+  fftwf_execute(state_->plan);
+}
 
-std::size_t ForwardFft::size() const { return state_->size; }
+template <FftDirection Direction>
+std::size_t ComplexFft<Direction>::size() const {
+  return state_->size;
+}
+
+template class ComplexFft<FftDirection::FORWARD>;
+template class ComplexFft<FftDirection::BACKWARD>;
 
 }  // namespace kdsp

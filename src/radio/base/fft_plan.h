@@ -21,9 +21,13 @@ struct FftStateRelease {
   void operator()(FftState* state) const;
 };
 
-// A forward complex transform of a fixed size over buffers it owns: fill
-// input(), execute(), read output().
-class ForwardFft {
+enum class FftDirection { FORWARD, BACKWARD };
+
+// A complex transform of a fixed size over buffers it owns: fill input(),
+// execute(), read output(). The input is left as it was. The backward
+// transform is unscaled: forward then backward multiplies by the size.
+template <FftDirection Direction>
+class ComplexFft {
  public:
   // Plans a transform of `size` points. 0, or -1 when it could not be made
   // (memory ran out).
@@ -36,5 +40,8 @@ class ForwardFft {
  private:
   std::unique_ptr<FftState, FftStateRelease> state_;
 };
+
+using ForwardFft = ComplexFft<FftDirection::FORWARD>;
+using InverseFft = ComplexFft<FftDirection::BACKWARD>;
 
 }  // namespace kdsp

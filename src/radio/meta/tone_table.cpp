@@ -85,6 +85,25 @@ int parse_tone(std::string_view text, Tone* tone) {
   return parse_dcs(text, tone);
 }
 
+int parse_tone_list(std::string_view text, ToneKind kind, std::vector<Tone>* tones) {
+  std::vector<Tone> parsed;
+  for (;;) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    Tone tone;
+    // A bare "100" is read as CTCSS; as a DCS list item it is the code 100.
+    const int status = kind == ToneKind::DCS     ? parse_dcs(item, &tone)
+                       : kind == ToneKind::CTCSS ? parse_ctcss(item, &tone)
+                                                 : -1;
+    if (status != 0) return -1;
+    parsed.push_back(tone);
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  *tones = std::move(parsed);
+  return 0;
+}
+
 std::string dcs_code_name(std::uint16_t code, bool inverted) {
   char text[8];
   std::snprintf(text, sizeof text, "%03u%c", static_cast<unsigned>(code % 1000), inverted ? 'I' : 'N');

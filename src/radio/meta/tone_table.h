@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kdsp {
 
@@ -44,6 +45,12 @@ bool operator==(const Tone& a, const Tone& b);
 // N (normal, the default) or I (inverted): "D023N", "023I", "d754". Only
 // standard tones and codes are accepted. 0 with `*tone` set, else -1.
 int parse_tone(std::string_view text, Tone* tone);
+
+// A list of tones of one kind separated by commas, as an option gives them:
+// CTCSS frequencies ("67,100.0") or DCS codes ("023,754I", a leading D
+// optional). 0 with `*tones` set, else -1 (an empty item, a tone of the
+// other kind, or one that is no standard tone).
+int parse_tone_list(std::string_view text, ToneKind kind, std::vector<Tone>* tones);
 
 // The canonical name: "100.0" for CTCSS, "D023N" / "D023I" for DCS, "" for none.
 std::string tone_name(const Tone& tone);
