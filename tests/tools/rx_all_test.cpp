@@ -261,9 +261,9 @@ TEST(RxAll, NeighboursTwelveAndAHalfKilohertzApartDoNotBleedIntoEachOther) {
     ASSERT_EQ(synth(args).status, 0);
   }
   std::map<std::string, std::vector<double>> audio;
-  const std::string pieces = dir.file("pieces");
-  std::filesystem::create_directory(pieces);
   for (const char* name : {"alone", "both"}) {
+    const std::string pieces = dir.file(std::string(name) + "-pieces");
+    std::filesystem::create_directory(pieces);
     const std::string out = dir.file(std::string(name) + "-out");
     const ToolRun run = rx({"--all", dir.file(std::string(name) + ".cu8"), "--rate", "480k", "--channels", "50k,62.5k",
                             "--keep-pieces", pieces, "-O", out});
