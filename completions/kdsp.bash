@@ -26,7 +26,7 @@ _kdsp_any_file() {
 _kdsp_option_value() {
   local program=$1 prev=$2 cur=$3
   case "$program:$prev" in
-    kdsp-as:-o | kdsp-scan:--png | kdsp-rx:-o | kdsp-synth:--truth)
+    kdsp-as:-o | kdsp-scan:--png | kdsp-rx:-o | kdsp-synth:--truth | kdsp-rx:--plan)
       _kdsp_any_file "$cur" ;;
     kdsp-rx:--keep-pieces | kdsp-rx:-O | kdsp-synth:--speech)
       COMPREPLY=($(compgen -d -- "$cur")) ;;
@@ -37,7 +37,7 @@ _kdsp_option_value() {
       COMPREPLY=($(compgen -W 'tone two-tone sweep voice file:' -- "$cur"))
       [[ ${COMPREPLY[*]} == file: ]] && compopt -o nospace 2>/dev/null ;;
     kdsp-rx:--format | kdsp-scan:--format | kdsp-synth:--format)
-      COMPREPLY=($(compgen -W 'cu8 cs8 cs16 cf32' -- "$cur")) ;;
+      COMPREPLY=($(compgen -W 'cu8 cs8 cs16 cf32 cs32' -- "$cur")) ;;
     kdsp-rx:--raster | kdsp-synth:--raster)
       COMPREPLY=($(compgen -W '12.5k 25k' -- "$cur")) ;;
     kdsp-rx:--bandwidth)
@@ -49,7 +49,9 @@ _kdsp_option_value() {
       kdsp-synth:--second-level | kdsp-synth:--seed | kdsp-rx:--rate | kdsp-rx:--center | \
       kdsp-rx:--offset | kdsp-rx:--freq | kdsp-rx:-D | kdsp-rx:--deemphasis | kdsp-rx:-j | \
       kdsp-rx:--squelch | kdsp-rx:--channels | kdsp-synth:--keyed | kdsp-synth:--keyed-channels | \
-      kdsp-synth:--rate | kdsp-synth:--key | kdsp-synth:--ctcss | kdsp-synth:--dcs | kdsp-as:-D)
+      kdsp-synth:--rate | kdsp-synth:--key | kdsp-synth:--ctcss | kdsp-synth:--dcs | kdsp-as:-D | \
+      kdsp-rx:--start-time | kdsp-scan:--start-time | kdsp-synth:--start-time | kdsp-rx:--tone | kdsp-rx:--name | \
+      kdsp-rx:--min-duration | kdsp-rx:--max-duration)
       COMPREPLY=() ;;
     *) return 1 ;;
   esac
@@ -60,15 +62,15 @@ _kdsp_options() {
   case "$1" in
     kdsp-as) echo '-o -D -h --help --version' ;;
     kdsp-dis) echo '-h --help --version' ;;
-    kdsp-scan) echo '--format --rate --center --png --threshold --max -h --help --version' ;;
+    kdsp-scan) echo '--format --rate --center --start-time --png --threshold --max -h --help --version' ;;
     kdsp-synth)
       echo '--audio --offset --deviation --duration --cnr --second-offset --second-audio' \
         '--second-level --seed --keyed --keyed-channels --raster --rate --format --center --key' \
-        '--ctcss --dcs --truth --speech --audio-out -h --help --version' ;;
+        '--start-time --ctcss --dcs --truth --speech --audio-out -h --help --version' ;;
     kdsp-rx)
-      echo '-o --format --rate --center --offset --freq --bandwidth --kernel -D --deemphasis' \
+      echo '-o --format --rate --center --start-time --offset --freq --bandwidth --kernel -D --deemphasis' \
         '--normalize -j --keep-pieces --squelch --all -O --channels --raster --force --csv' \
-        '-q --quiet -h --help --version' ;;
+        '--plan --tone --name --min-duration --max-duration -q --quiet -h --help --version' ;;
   esac
 }
 

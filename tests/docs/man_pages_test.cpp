@@ -131,7 +131,7 @@ TEST(BashCompletion, OffersOptionsValuesAndTheRightFiles) {
   EXPECT_EQ(completions(dir.path(), {"kdsp-synth", "--audio", "t"}), "tone two-tone ");
   EXPECT_EQ(completions(dir.path(), {"kdsp-synth", "--seed", ""}), "");  // a number is the user's to type
   EXPECT_EQ(completions(dir.path(), {"kdsp-synth", "--audio-out", ""}), "b.wav sub ");
-  EXPECT_EQ(completions(dir.path(), {"kdsp-rx", "--format", "cs"}), "cs16 cs8 ");
+  EXPECT_EQ(completions(dir.path(), {"kdsp-rx", "--format", "cs"}), "cs16 cs32 cs8 ");
   // After an option that takes any file, every file is offered.
   EXPECT_EQ(completions(dir.path(), {"kdsp-as", "s.kasm", "-o", ""}), "a.iq b.wav k.kdsp notes.txt s.kasm sub ");
 }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "radio/chain/front_end.h"
-#include "radio/io/option_value.h"
+#include "radio/base/option_value.h"
 #include "radio/kernel/piece_plan.h"
 
 namespace kdsp {

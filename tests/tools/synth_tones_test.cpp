@@ -10,6 +10,7 @@
 #include <set>
 
 #include "radio/tone_transmission.h"
+#include "tools/json_file.h"
 #include "tools/tool_process.h"
 
 namespace kdsp {
@@ -19,11 +20,6 @@ namespace {
 using Json = nlohmann::json;
 
 ToolRun synth(std::vector<std::string> args) { return run_tool(tool_path("kdsp-synth"), args); }
-
-Json read_json(const std::string& path) {
-  std::ifstream in(path);
-  return Json::parse(in, nullptr, false);
-}
 
 // The tone the truth gives a transmission.
 Tone truth_tone(const Json& transmission) {

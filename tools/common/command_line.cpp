@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "radio/io/option_value.h"
+#include "radio/base/option_value.h"
 
 namespace kdsp {
 

@@ -1,6 +1,6 @@
 #include "common/recording_options.h"
 
-#include "radio/io/option_value.h"
+#include "radio/base/option_value.h"
 
 namespace kdsp {
 
@@ -10,6 +10,18 @@ CLI::Option* add_frequency_option(CLI::App& app, const std::string& name, std::o
     double value = 0.0;
     if (parse_frequency_option(text.c_str(), -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ, &value) != 0) return expected;
     *target = value;
+    return std::string();
+  });
+}
+
+CLI::Option* add_start_time_option(CLI::App& app, std::optional<UtcTime>* target) {
+  return add_checked_option(app, "--start-time", [target](const std::string& text) {
+    UtcTime start;
+    Failure failure;
+    if (parse_utc_time(text, &start, &failure) != 0) {
+      return std::string("a time with its zone, such as 2026-12-09T05:08:13Z or 2026-12-09T06:08:13.250+01:00");
+    }
+    *target = start;
     return std::string();
   });
 }
@@ -28,12 +40,12 @@ void add_recording_format_options(CLI::App& app, RecordingRequest* request, cons
   add_checked_option(app, "--format",
                      [request](const std::string& text) {
                        SampleFormat format;
-                       if (parse_sample_format(text, &format) != 0) return std::string("cu8, cs8, cs16 or cf32");
+                       if (parse_sample_format(text, &format) != 0) return sample_format_choices();
                        request->format = format;
                        return std::string();
                      })
       ->type_name("F")
-      ->description("read RECORDING as raw I/Q of format F (cu8, cs8,\ncs16, cf32) whatever its name says");
+      ->description("read RECORDING as raw I/Q of format F (cu8, cs8,\ncs16, cf32, cs32) whatever its name says");
   add_checked_option(
       app, "--rate",
       [request](const std::string& text) {
@@ -49,6 +61,11 @@ void add_recording_format_options(CLI::App& app, RecordingRequest* request, cons
   add_frequency_option(app, "--center", &request->centre_hz, "a frequency in Hz such as 145.5M")
       ->type_name("HZ")
       ->description("the recording's centre frequency " + centre_use);
+  add_start_time_option(app, &request->start_time)
+      ->type_name("TIME")
+      ->description(
+          "when the recording's first sample was taken (RFC 3339,\nwith Z or an offset); else SigMF metadata, an .sdriq\n"
+          "header or a recorder's file name may say");
 }
 
 }  // namespace kdsp

@@ -15,6 +15,10 @@ namespace kdsp {
 CLI::Option* add_frequency_option(CLI::App& app, const std::string& name, std::optional<double>* target,
                                   const std::string& expected);
 
+// --start-time: when a recording's first sample was taken, RFC 3339 with
+// its zone; a refused value is a usage error.
+CLI::Option* add_start_time_option(CLI::App& app, std::optional<UtcTime>* target);
+
 // The positional RECORDING.
 CLI::Option* add_recording_argument(CLI::App& app, RecordingRequest* request);
 

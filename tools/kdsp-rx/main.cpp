@@ -58,6 +58,11 @@ BandRequest band_request(const RxOptions& options) {
   request.pieces_dir = options.pieces_dir;
   request.force = options.force;
   request.csv = options.csv;
+  request.plan_path = options.plan_path;
+  request.tones = options.tones;
+  request.name_template = options.name_template;
+  request.min_duration_s = options.min_duration_s;
+  request.max_duration_s = options.max_duration_s;
   request.threads = worker_count(options.threads);
   return request;
 }

@@ -1,9 +1,9 @@
 #include "kdsp-rx/rx_options.h"
 
 #include "common/recording_options.h"
+#include "radio/base/option_value.h"
 #include "radio/chain/front_end.h"
 #include "radio/io/channel_width.h"
-#include "radio/io/option_value.h"
 
 namespace kdsp {
 
@@ -100,6 +100,36 @@ void add_rx_options(CLI::App& app, RxOptions* options) {
   app.add_flag("--force", options->force,
                "with --all: replace files already in the directory;\nwith --keep-pieces: replace files there");
   app.add_flag("--csv", options->csv, "with --all: the record as transmissions.csv too");
+  add_path_option(app, "--plan", &options->plan_path)
+      ->type_name("FILE")
+      ->description(
+          "with --all: the channels to watch from a channel list,\neach transmission labelled: a CSV with a header\n"
+          "frequency,label[,tone], or a CHIRP export");
+  app.add_option("--tone", options->tone_texts)
+      ->type_name("TONE")
+      ->description(
+          "with --all: keep only transmissions keyed with this\nCTCSS tone (100.0) or DCS code (D023N, D023I);\n"
+          "repeatable")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  add_checked_option(app, "--name",
+                     [options](const std::string& text) {
+                       if (text.empty()) return std::string("a file name template such as {freq}Hz_{start_utc}");
+                       options->name_template = text;
+                       return std::string();
+                     })
+      ->type_name("TEMPLATE")
+      ->description(
+          "with --all: name the files from {freq} {freq_mhz}\n{offset} {start} {start_utc} {date} {label} {tone}\n"
+          "{n}; '/' makes folders (default: <freq>Hz_<start>s,\nor <freq>Hz_<start_utc> when the time is known)");
+  add_real_option(app, "--min-duration", &options->min_duration_s, 0.0, MAX_TRANSMISSION_S,
+                  "seconds from 0 to 86400, such as 0.5")
+      ->type_name("S")
+      ->description("with --all: drop transmissions shorter than S\n(default 0.5)");
+  add_real_option(app, "--max-duration", &options->max_duration_s, 1.0, MAX_TRANSMISSION_S,
+                  "seconds from 1 to 86400, such as 300")
+      ->type_name("S")
+      ->description("with --all: cut a transmission at S seconds (a stuck\ncarrier), marked cut in the record");
   app.add_flag("-q,--quiet", options->quiet, "no progress line, and no line about the chosen\nchannel");
 }
 
@@ -114,18 +144,32 @@ int usage(const std::string& message, Failure* failure) {
 
 int complete_rx_options(const CLI::App& app, RxOptions* options, Failure* failure) {
   if (app.count("--squelch") == 0) options->squelch_db.reset();
+  for (const std::string& text : options->tone_texts) {
+    Tone tone;
+    if (parse_tone(text, &tone) != 0) {
+      return usage("--tone: bad value '" + text +
+                       "': expected a CTCSS tone in Hz such as 100.0, or a DCS code such "
+                       "as D023N",
+                   failure);
+    }
+    options->tones.push_back(tone);
+  }
   if (!options->definitions.empty() && options->kernel_path.empty()) {
     return usage("-D defines constants for a --kernel source; give --kernel FILE.kasm", failure);
   }
   if (options->all) {
     if (options->output_dir.empty()) return usage("--all writes into a directory; give -O DIR", failure);
+    if (!options->plan_path.empty() && !options->channel_values.empty()) {
+      return usage("--plan and --channels both name the channels; give one", failure);
+    }
     for (const char* single : {"-o", "--offset", "--freq"}) {
       if (app.count(single) > 0)
         return usage(std::string(single) + " is for one channel; --all takes every channel", failure);
     }
     return 0;
   }
-  for (const char* many : {"-O", "--channels", "--raster", "--csv"}) {
+  for (const char* many :
+       {"-O", "--channels", "--raster", "--csv", "--plan", "--tone", "--name", "--min-duration", "--max-duration"}) {
     if (app.count(many) > 0) return usage(std::string(many) + " goes with --all", failure);
   }
   if (app.count("--force") > 0 && options->pieces_dir.empty()) {

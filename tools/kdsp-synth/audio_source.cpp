@@ -13,7 +13,7 @@
 #include "base/file_read.h"
 #include "base/numbers.h"
 #include "kdsp-synth/speech_like.h"
-#include "radio/io/option_value.h"
+#include "radio/base/option_value.h"
 
 namespace kdsp {
 

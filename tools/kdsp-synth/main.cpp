@@ -16,7 +16,7 @@
 #include "kdsp-synth/resample.h"
 #include "kdsp-synth/synth_options.h"
 #include "radio/io/channel_width.h"
-#include "radio/io/option_value.h"
+#include "radio/base/option_value.h"
 #include "radio/io/sample_format.h"
 #include "radio/io/sigmf_meta.h"
 
@@ -126,6 +126,7 @@ int write_sigmf_meta(const std::string& base, const KeyedPlan& plan, const Synth
   meta.sample_rate = plan.sample_rate;
   meta.has_centre = options.has_centre;
   meta.centre_hz = options.centre_hz;
+  meta.datetime = options.start_time;
   const std::string text = sigmf_meta_text(meta);
   const std::string path = base + std::string(SIGMF_META_SUFFIX);
   return write_output(path.c_str(), reinterpret_cast<const std::uint8_t*>(text.data()), text.size());

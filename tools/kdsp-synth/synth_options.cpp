@@ -2,7 +2,8 @@
 
 #include "dsp/fm_demod.h"
 #include "kdsp-synth/keyed_recording.h"
-#include "radio/io/option_value.h"
+#include "common/recording_options.h"
+#include "radio/base/option_value.h"
 
 namespace kdsp {
 
@@ -139,6 +140,9 @@ void add_synth_options(CLI::App& app, SynthOptions* options) {
                      })
       ->type_name("HZ")
       ->description("the receiver's centre frequency, written to a\nSigMF recording's metadata");
+  add_start_time_option(app, &options->start_time)
+      ->type_name("TIME")
+      ->description("when the recording began, written to a SigMF\nrecording's metadata as core:datetime");
   app.add_option("--key", options->key_spans)
       ->type_name("CH:START-END")
       ->description("key channel CH (1 is the lowest) from START to END\nseconds (repeatable; default: random keying)")
@@ -202,7 +206,7 @@ int complete_synth_options(const CLI::App& app, SynthOptions* options, Failure* 
     return 0;
   }
   for (const char* keyed :
-       {"--raster", "--rate", "--format", "--key", "--truth", "--speech", "--center", "--ctcss", "--dcs"}) {
+       {"--raster", "--rate", "--format", "--key", "--truth", "--speech", "--center", "--start-time", "--ctcss", "--dcs"}) {
     if (app.count(keyed) > 0) return usage(std::string(keyed) + " goes with --keyed or --keyed-channels", failure);
   }
   if (options->duration_s > MAX_DURATION_S) return usage("--duration above 30 s needs keyed channels", failure);

@@ -10,6 +10,7 @@
 #include "kdsp-synth/audio_source.h"
 #include "radio/base/failure.h"
 #include "radio/io/sample_format.h"
+#include "radio/meta/utc_time.h"
 #include "radio/meta/tone_table.h"
 
 namespace kdsp {
@@ -40,6 +41,7 @@ struct SynthOptions {
   std::string speech_dir;
   bool has_centre = false;  // --center: the receiver's frequency, for SigMF metadata
   double centre_hz = 0.0;
+  std::optional<UtcTime> start_time;  // --start-time: for SigMF metadata
   std::vector<Tone> ctcss_tones;  // --ctcss
   std::vector<Tone> dcs_tones;    // --dcs
   std::vector<Tone> keyed_tones;  // both, the CTCSS ones first

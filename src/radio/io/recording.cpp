@@ -13,6 +13,8 @@
 #include "radio/base/quantity_text.h"
 #include "radio/io/regular_file.h"
 #include "radio/io/sigmf_meta.h"
+#include "radio/meta/recording_names.h"
+#include "radio/meta/sdriq_header.h"
 
 namespace kdsp {
 
@@ -113,7 +115,94 @@ int describe_sigmf(const std::string& path, RecordingInfo* info, Failure* failur
   if (describe_raw(base + ".sigmf-data", meta.format, info, failure) != 0) return -1;
   info->sample_rate = meta.sample_rate;
   if (meta.has_centre) info->centre_hz = meta.centre_hz;
+  // The datetime is that of the segment's first sample; the recording's
+  // first pair came sample_start pairs earlier.
+  if (meta.datetime && meta.sample_rate > 0.0) {
+    UtcTime first;
+    if (utc_time_before_samples(*meta.datetime, meta.sample_start, meta.sample_rate, &first) == 0) {
+      info->start_time = first;
+      info->start_source = "SigMF core:datetime";
+    }
+  }
   return 0;
+}
+
+// SDRangel's recordings: a 32-byte header with the rate, the centre and the
+// start, then 16-bit pairs, or 24-bit samples in 32-bit words.
+int describe_sdriq(const std::string& path, RecordingInfo* info, Failure* failure) {
+  std::vector<std::uint8_t> head;
+  std::uint64_t length = 0;
+  if (measure_regular_file(path.c_str(), &length) != 0 ||
+      read_regular_file_start(path.c_str(), SDRIQ_HEADER_BYTES, &head) != 0) {
+    *failure = Failure{quoted(path) + " cannot be read (missing, unreadable, or not a regular file)", "", path};
+    return -1;
+  }
+  SdriqHeader header;
+  if (parse_sdriq_header(head, &header, failure) != 0) {
+    prefix_failure(failure, quoted(path) + " is not an .sdriq recording kdsp can read: ");
+    failure->file = path;
+    return -1;
+  }
+  const SampleFormat format =
+      sdriq_layout(header) == SdriqLayout::I16_PAIRS ? SampleFormat::CS16_LE : SampleFormat::CI32_LE;
+  const std::uint64_t data_bytes = length - SDRIQ_DATA_OFFSET;
+  if (data_bytes == 0 || data_bytes % pair_bytes(format) != 0) {
+    *failure = Failure{quoted(path) + " holds " + std::to_string(data_bytes) + " bytes after its header, not a " +
+                           "whole number of its " + std::to_string(header.sample_bits) + "-bit pairs",
+                       "", path};
+    return -1;
+  }
+  info->data_path = path;
+  info->kind = RecordingKind::RAW;
+  info->format = format;
+  info->data_offset = SDRIQ_DATA_OFFSET;
+  info->pair_count = data_bytes / pair_bytes(format);
+  info->sample_rate = header.sample_rate;
+  info->centre_hz = static_cast<double>(header.centre_hz);
+  if (header.time_unit != SdriqTimeUnit::NONE) {
+    info->start_time = header.start_time;
+    info->start_source = "the .sdriq header";
+  }
+  return 0;
+}
+
+// What the names common recorders give their files say: a start time, and
+// the centre, rate and format where the name tells them. A local time is
+// taken as this machine's local time, and said so.
+void take_recording_name(const std::string& path, RecordingInfo* info) {
+  RecordingName name;
+  if (parse_recording_name(path, &name) != 0) return;
+  std::string said;
+  if (name.centre_hz && !info->centre_hz) {
+    info->centre_hz = name.centre_hz;
+    said = "centre";
+  }
+  if (name.sample_rate && info->sample_rate <= 0.0) {
+    info->sample_rate = *name.sample_rate;
+    said += said.empty() ? "rate" : " and rate";
+  }
+  if (!said.empty()) info->name_said = said + " from the " + name.recorder + " file name";
+  if (info->start_time) return;
+  UtcTime start;
+  Failure ignored;
+  if (name.time_base == NameTimeBase::UTC) {
+    if (utc_time_from_civil(name.start, &start) != 0) return;
+    info->start_source = std::string("the ") + name.recorder + " file name";
+  } else {
+    if (utc_time_from_local(name.start, &start, &ignored) != 0) return;
+    info->start_source = std::string("the ") + name.recorder + " file name, read as this machine's local time";
+  }
+  info->start_time = start;
+}
+
+// The raw format a recorder's name fixes (gqrx's .raw files are cf32).
+std::optional<SampleFormat> format_from_recorder_name(const std::string& path) {
+  RecordingName name;
+  SampleFormat format = SampleFormat::CF32_LE;
+  if (parse_recording_name(path, &name) != 0 || parse_sample_format(name.sample_format, &format) != 0) {
+    return std::nullopt;
+  }
+  return format;
 }
 
 int describe_file(const RecordingRequest& request, RecordingInfo* info, Failure* failure) {
@@ -121,7 +210,10 @@ int describe_file(const RecordingRequest& request, RecordingInfo* info, Failure*
   if (request.format) return describe_raw(path, *request.format, info, failure);
   if (ends_with(path, ".sigmf-meta") || ends_with(path, ".sigmf-data")) return describe_sigmf(path, info, failure);
   if (ends_with(path, ".wav")) return describe_wav(path, info, failure);
-  if (std::optional<SampleFormat> format = sample_format_from_name(path)) {
+  if (ends_with(path, ".sdriq")) return describe_sdriq(path, info, failure);
+  std::optional<SampleFormat> format = sample_format_from_name(path);
+  if (!format) format = format_from_recorder_name(path);
+  if (format) {
     if (describe_raw(path, *format, info, failure) != 0) return -1;
     // A kdsp capture is float32 pairs at the core's own rate.
     if (ends_with(path, ".iq")) info->sample_rate = IQ_SAMPLE_RATE;
@@ -129,7 +221,7 @@ int describe_file(const RecordingRequest& request, RecordingInfo* info, Failure*
   }
   *failure = Failure{"cannot tell the format of " + quoted(path) + " from its name",
                      "give --format (" + sample_format_choices() +
-                         ") for raw I/Q, or name it .wav, .sigmf-meta, .iq, .cu8, .cs8, .cs16 or .cf32",
+                         ") for raw I/Q, or name it .wav, .sigmf-meta, .sdriq, .iq, .cu8, .cs8, .cs16 or .cf32",
                      path};
   return -1;
 }
@@ -142,6 +234,11 @@ int describe_recording(const RecordingRequest& request, RecordingInfo* info, Fai
   described.path = request.path;
   if (request.sample_rate > 0.0) described.sample_rate = request.sample_rate;
   if (request.centre_hz) described.centre_hz = request.centre_hz;
+  if (request.start_time) {
+    described.start_time = request.start_time;
+    described.start_source = "--start-time";
+  }
+  take_recording_name(described.data_path, &described);
   if (described.sample_rate <= 0.0) {
     *failure = Failure{"the sample rate of " + quoted(request.path) + " is not known",
                        "give --rate (pairs per second, for example --rate 2.4M)", request.path};
@@ -196,7 +293,7 @@ int read_raw_block(RecordingReader& reader, std::uint64_t first, std::size_t cou
   std::size_t done = 0;
   while (done < reader.bytes.size()) {
     const ssize_t got = ::pread(reader.fd, reader.bytes.data() + done, reader.bytes.size() - done,
-                                static_cast<off_t>(first * size + done));
+                                static_cast<off_t>(info.data_offset + first * size + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       *failure =

@@ -1,5 +1,8 @@
-// Recordings kdsp-rx reads: raw interleaved I/Q (cu8, cs8, cs16, cf32), kdsp
-// captures (.iq), two-channel WAV files and SigMF pairs. A recording is first
+// Recordings kdsp-rx reads: raw interleaved I/Q (cu8, cs8, cs16, cf32,
+// cs32), kdsp captures (.iq), two-channel WAV files, SigMF pairs and
+// SDRangel's .sdriq files; where a recording says when it began (SigMF
+// metadata, an .sdriq header, the names common recorders give their files),
+// that too. A recording is first
 // described (format, rate, centre, length, every check that needs no sample),
 // then read in blocks from any position by readers that each own their file
 // handle, so that pieces can be read side by side.
@@ -16,6 +19,7 @@
 #include "radio/base/failure.h"
 #include "radio/io/channel_width.h"
 #include "radio/io/sample_format.h"
+#include "radio/meta/utc_time.h"
 
 namespace kdsp {
 
@@ -27,6 +31,7 @@ struct RecordingRequest {
   std::optional<SampleFormat> format;  // --format: read the file as raw samples
   double sample_rate = 0.0;            // --rate; 0: from the file
   std::optional<double> centre_hz;     // --center
+  std::optional<UtcTime> start_time;   // --start-time: the first pair's instant
 };
 
 struct RecordingInfo {
@@ -37,6 +42,14 @@ struct RecordingInfo {
   std::uint64_t pair_count = 0;
   double sample_rate = 0.0;
   std::optional<double> centre_hz;
+  std::uint64_t data_offset = 0;  // bytes before the first pair (an .sdriq header)
+  // When the first pair was taken, and what said so ("SigMF core:datetime",
+  // "the gqrx file name", ...); times are then computed from pair counts.
+  std::optional<UtcTime> start_time;
+  std::string start_source;
+  // What the file's name said besides ("centre and rate from the gqrx file
+  // name"), for the user; empty when nothing.
+  std::string name_said;
   std::string description;  // "cu8 at 2400000 pairs/s", for the user
 };
 

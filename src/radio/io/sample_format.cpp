@@ -23,6 +23,7 @@ constexpr FormatNames FORMATS[] = {
     {SampleFormat::CS8, "cs8", "ci8", 2},
     {SampleFormat::CS16_LE, "cs16", "ci16_le", 4},
     {SampleFormat::CF32_LE, "cf32", "cf32_le", 8},
+    {SampleFormat::CI32_LE, "cs32", "ci32_le", 8},
 };
 
 const FormatNames& names_of(SampleFormat format) {
@@ -30,6 +31,12 @@ const FormatNames& names_of(SampleFormat format) {
     if (entry.format == format) return entry;
   }
   return FORMATS[3];
+}
+
+float int32_from_le(const std::uint8_t* p) {
+  const std::uint32_t bits =
+      std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+  return static_cast<float>(static_cast<std::int32_t>(bits));
 }
 
 std::string choices(const char* FormatNames::*field) {
@@ -66,6 +73,12 @@ void encode_value(SampleFormat format, double v, std::uint8_t* out) {
                out);
       break;
     case SampleFormat::CF32_LE: put_float_le(static_cast<float>(v), out); break;
+    case SampleFormat::CI32_LE: {
+      const auto value = static_cast<std::int64_t>(clamped_round(v * 2147483648.0, -2147483648.0, 2147483647.0));
+      const auto bits = static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
+      for (int b = 0; b < 4; ++b) out[b] = static_cast<std::uint8_t>(bits >> (8 * b));
+      break;
+    }
   }
 }
 
@@ -168,6 +181,11 @@ void decode_pairs(SampleFormat format, const std::uint8_t* bytes, std::size_t pa
     case SampleFormat::CF32_LE:
       for (std::size_t i = 0; i < pair_count; ++i) {
         out[i] = {float_from_le(bytes + 8 * i), float_from_le(bytes + 8 * i + 4)};
+      }
+      break;
+    case SampleFormat::CI32_LE:
+      for (std::size_t i = 0; i < pair_count; ++i) {
+        out[i] = {int32_from_le(bytes + 8 * i) / 2147483648.0f, int32_from_le(bytes + 8 * i + 4) / 2147483648.0f};
       }
       break;
   }

@@ -17,6 +17,7 @@ enum class SampleFormat {
   CS8,      // signed 8-bit I, Q
   CS16_LE,  // signed 16-bit little-endian I, Q
   CF32_LE,  // float32 little-endian I, Q
+  CI32_LE,  // signed 32-bit little-endian I, Q (SDRangel's 24-bit samples are kept so)
 };
 
 // Bytes of one I/Q pair.

@@ -58,8 +58,28 @@ int read_first_capture(const Json& document, SigmfMeta* meta, Failure* failure) 
   if (!document.contains("captures")) return 0;
   const Json& captures = document["captures"];
   if (!captures.is_array() || captures.empty() || !captures[0].is_object()) return 0;
-  return number_within(captures[0], "core:frequency", -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ,
-                       "a frequency within 1e12 Hz of 0", &meta->centre_hz, &meta->has_centre, failure);
+  const Json& first = captures[0];
+  if (number_within(first, "core:frequency", -MAX_FREQUENCY_HZ, MAX_FREQUENCY_HZ, "a frequency within 1e12 Hz of 0",
+                    &meta->centre_hz, &meta->has_centre, failure) != 0) {
+    return -1;
+  }
+  if (first.contains("core:sample_start")) {
+    const Json& start = first["core:sample_start"];
+    if (!start.is_number_unsigned() && !(start.is_number_integer() && start.get<long long>() >= 0)) {
+      *failure = Failure{"core:sample_start is " + start.dump() + ", not a sample index"};
+      return -1;
+    }
+    meta->sample_start = start.get<std::uint64_t>();
+  }
+  if (!first.contains("core:datetime")) return 0;
+  const Json& datetime = first["core:datetime"];
+  UtcTime instant;
+  if (!datetime.is_string() || parse_utc_time(datetime.get<std::string>(), &instant, failure) != 0) {
+    *failure = Failure{"core:datetime is " + datetime.dump() + ", not a time such as \"2026-12-09T05:08:13Z\""};
+    return -1;
+  }
+  meta->datetime = instant;
+  return 0;
 }
 
 }  // namespace
@@ -84,8 +104,9 @@ std::string sigmf_meta_text(const SigmfMeta& meta) {
   text["global"]["core:num_channels"] = 1;
   text["global"]["core:version"] = "1.0.0";
   nlohmann::ordered_json capture;
-  capture["core:sample_start"] = 0;
+  capture["core:sample_start"] = meta.sample_start;
   if (meta.has_centre) capture["core:frequency"] = meta.centre_hz;
+  if (meta.datetime) capture["core:datetime"] = utc_time_rfc3339(*meta.datetime);
   text["captures"] = nlohmann::ordered_json::array({capture});
   text["annotations"] = nlohmann::ordered_json::array();
   return text.dump(2) + "\n";

@@ -2,11 +2,14 @@
 // NAME.sigmf-data): what kdsp-rx needs to read the data half.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "radio/base/failure.h"
 #include "radio/io/sample_format.h"
+#include "radio/meta/utc_time.h"
 
 namespace kdsp {
 
@@ -15,6 +18,10 @@ struct SigmfMeta {
   double sample_rate = 0.0;  // 0: not given
   bool has_centre = false;
   double centre_hz = 0.0;  // the first capture segment's core:frequency
+  // The first capture segment's core:datetime: the instant of its first
+  // sample, which is sample core:sample_start of the data.
+  std::optional<UtcTime> datetime;
+  std::uint64_t sample_start = 0;
 };
 
 // Reads the JSON text of a .sigmf-meta file. 0 with `*meta` filled, or -1

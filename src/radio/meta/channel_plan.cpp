@@ -8,7 +8,7 @@
 #include <set>
 #include <tuple>
 
-#include "radio/io/option_value.h"
+#include "radio/base/option_value.h"
 #include "radio/meta/csv_records.h"
 
 namespace kdsp {

@@ -288,4 +288,18 @@ int utc_time_at_sample(const UtcTime& start, std::uint64_t sample_index, double 
   return 0;
 }
 
+int utc_time_before_samples(const UtcTime& later, std::uint64_t sample_count, double sample_rate, UtcTime* instant) {
+  UtcTime span;
+  if (utc_time_at_sample(UtcTime{}, sample_count, sample_rate, &span) != 0) return -1;
+  std::int64_t seconds = later.seconds - span.seconds;
+  std::int32_t nanoseconds = later.nanoseconds - span.nanoseconds;
+  if (nanoseconds < 0) {
+    nanoseconds += NANOSECONDS_PER_SECOND;
+    seconds -= 1;
+  }
+  if (seconds < 0) return -1;
+  *instant = UtcTime{seconds, nanoseconds};
+  return 0;
+}
+
 }  // namespace kdsp

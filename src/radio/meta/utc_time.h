@@ -80,4 +80,10 @@ int utc_time_from_unix_ms(std::int64_t milliseconds, UtcTime* time);
 // set, or -1 for a rate outside [1, 1e12] S/s or an instant past 9999.
 int utc_time_at_sample(const UtcTime& start, std::uint64_t sample_index, double sample_rate, UtcTime* instant);
 
+// The instant `sample_count` samples before `later` (the start of a
+// recording whose sample `sample_count` is at `later`), computed as
+// utc_time_at_sample computes. 0, or -1 before 1970 or for a rate outside
+// [1, 1e12].
+int utc_time_before_samples(const UtcTime& later, std::uint64_t sample_count, double sample_rate, UtcTime* instant);
+
 }  // namespace kdsp

@@ -15,6 +15,8 @@
 #include "radio/chain/after_demod.h"
 #include "radio/chain/channelizer.h"
 #include "radio/io/recording.h"
+#include "radio/meta/name_template.h"
+#include "radio/meta/tone_table.h"
 
 namespace kdsp {
 
@@ -26,6 +28,7 @@ inline constexpr double DEFAULT_ALL_SQUELCH_DB = 6.0;
 struct BandRequest {
   RecordingRequest recording;
   std::vector<double> channel_values;  // offsets, or absolute frequencies; empty: find them
+  std::string plan_path;               // --plan: a channel list (labels, tones); empty: none
   double raster_hz = 0.0;              // 0: none
   double channel_width_hz = 0.0;       // --bandwidth; 0: narrowed to the gap only where needed
   std::string kernel_path;             // empty: the built-in kernel
@@ -36,7 +39,18 @@ struct BandRequest {
   std::string pieces_dir;  // empty: pieces are not kept
   bool force = false;
   bool csv = false;
+  std::vector<Tone> tones;      // --tone: keep only transmissions with one of these; empty: all
+  std::string name_template;    // --name; empty: the default
+  double min_duration_s = 0.5;  // shorter transmissions are dropped
+  double max_duration_s = 0.0;  // longer ones are cut; 0: never
   unsigned threads = 1;
+};
+
+// One row of the user's plan on a channel: its label and the tone its
+// users key it with (NONE: any).
+struct ChannelLabel {
+  std::string label;
+  Tone tone;
 };
 
 struct BandPlan {
@@ -49,12 +63,20 @@ struct BandPlan {
   ChannelizerPlan split;
   std::vector<std::vector<std::uint8_t>> kernels;         // by channel
   std::vector<std::vector<std::complex<float>>> filters;  // by channel; empty: none
+  std::vector<std::vector<ChannelLabel>> labels;          // by channel, from the plan; empty: none
+  NameTemplate names;
+  NameTemplate piece_names;  // of the pieces --keep-pieces keeps
 };
 
 // Describes the recording, prepares the output folder, chooses the channels
 // and plans the split. 0 with
 // `*plan` filled, or -1 with `*error` naming the cause and the fix.
 int plan_band(const BandRequest& request, BandPlan* plan, Failure* failure);
+
+// The label a transmission on `channel` heard with `tone` takes: the plan
+// row with that tone, else one with no tone; false when the channel has
+// rows and none takes it (the transmission is not the plan's).
+bool label_for(const BandPlan& plan, std::size_t channel, const Tone& tone, std::string* label);
 
 // The frequency of channel `channel`, when the recording's centre is known.
 std::optional<double> channel_frequency(const BandPlan& plan, std::size_t channel);

@@ -1,5 +1,6 @@
 #include "radio/traffic/band_receiver.h"
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <map>
@@ -11,6 +12,7 @@
 #include "radio/io/regular_file.h"
 #include "radio/kernel/core_run.h"
 #include "radio/kernel/piece_join.h"
+#include "radio/tones/tone_decoder.h"
 #include "radio/traffic/output_folder.h"
 #include "radio/traffic/transmission_record.h"
 #include "radio/traffic/transmission_tracker.h"
@@ -22,12 +24,32 @@ namespace {
 // A transmission between its opening and its WAV: the pieces' WAVs as the
 // core runs them, and what the tracker says when it closes.
 struct Assembly {
-  std::string name;
+  std::string name;                             // of the pieces kept with --keep-pieces
   std::vector<std::vector<std::uint8_t>> wavs;  // by piece
   std::size_t pieces_done = 0;
   bool closed = false;
   ClosedTransmission info;
+  HeardTone tone;           // read from the first piece
+  std::string skip_reason;  // decided when it closed; empty: kept so far
 };
+
+// A transmission the ordered stage has seen close, for comparing the
+// neighbours' with it.
+struct ClosedSummary {
+  std::size_t channel = 0;
+  std::uint64_t start_pair = 0;
+  std::uint64_t end_pair = 0;
+  double level_db = 0.0;
+};
+
+// A transmission heard in a channel while a transmission at least this much
+// stronger covers most of its time in a channel this close is that
+// transmission's skirt, not a call of its own.
+constexpr double NEIGHBOUR_REACH_HZ = 30000.0;
+constexpr double NEIGHBOUR_MARGIN_DB = 10.0;
+constexpr double NEIGHBOUR_OVERLAP = 0.8;
+// Closed transmissions kept for that comparison, by their end.
+constexpr double NEIGHBOUR_MEMORY_S = 60.0;
 
 // What the workers share; everything but the channelizer's work and the
 // trackers (which only the ordered stage touches) under the pool's lock.
@@ -45,13 +67,15 @@ struct BandRun {
   std::map<std::uint64_t, Assembly> assemblies;
   std::uint64_t next_number = 0;
   std::vector<TransmissionEntry> entries;
-  DropoutTimeline dropouts;  // the ordered stage's alone
+  std::vector<SkippedEntry> skipped;
+  DropoutTimeline dropouts;          // the ordered stage's alone
+  std::deque<ClosedSummary> recent;  // the ordered stage's alone
 };
 
 std::string base_name(const std::string& file) { return file.substr(0, file.size() - 4); }
 
-// Joins a closed transmission's pieces and writes its WAV.
-int write_transmission(const BandPlan& plan, Assembly& done, Failure* failure) {
+// Joins a closed transmission's pieces and writes its WAV under `name`.
+int write_transmission(const BandPlan& plan, Assembly& done, const std::string& name, Failure* failure) {
   std::vector<std::uint8_t> joined;
   if (join_piece_wavs(done.info.pieces, done.wavs, &joined, failure) != 0) return -1;
   done.wavs.clear();
@@ -59,7 +83,8 @@ int write_transmission(const BandPlan& plan, Assembly& done, Failure* failure) {
                         std::span<std::uint8_t>(joined).subspan(CORE_WAV_HEADER_BYTES), failure) != 0) {
     return -1;
   }
-  const std::string path = plan.request.output_dir + "/" + done.name;
+  const std::string path = plan.request.output_dir + "/" + name;
+  if (make_parent_folders(plan.request.output_dir, name, failure) != 0) return -1;
   if (same_file(path, plan.recording.data_path) || same_file(path, plan.recording.path)) {
     *failure = Failure{"'" + path + "' is the recording itself", "give another -O directory", path};
     return -1;
@@ -87,22 +112,86 @@ bool take_if_whole(BandRun& run, std::uint64_t number, Assembly* whole) {
   return true;
 }
 
-int finish_whole(BandRun& run, Assembly& whole, Failure* failure) {
-  if (write_transmission(*run.plan, whole, failure) != 0) return -1;
+// What the record says of a transmission, but its file.
+TransmissionEntry heard_entry(const BandRun& run, const Assembly& whole) {
+  const BandPlan& plan = *run.plan;
   TransmissionEntry entry;
-  entry.offset_hz = run.plan->split.channels[whole.info.channel].offset_hz;
-  entry.frequency_hz = channel_frequency(*run.plan, whole.info.channel);
+  entry.offset_hz = plan.split.channels[whole.info.channel].offset_hz;
+  entry.frequency_hz = channel_frequency(plan, whole.info.channel);
   entry.start_s = static_cast<double>(whole.info.start_pair) / CORE_PAIR_RATE;
   entry.end_s = static_cast<double>(whole.info.end_pair) / CORE_PAIR_RATE;
   entry.level_db = whole.info.level_db;
-  entry.file = whole.name;
+  entry.tone = whole.tone;
+  entry.cut = whole.info.cut;
+  if (plan.recording.start_time) {
+    // From pair counts at the core's rate, never accumulated.
+    UtcTime at;
+    if (utc_time_at_sample(*plan.recording.start_time, whole.info.start_pair, CORE_PAIR_RATE, &at) == 0) {
+      entry.start_utc = at;
+    }
+    if (utc_time_at_sample(*plan.recording.start_time, whole.info.end_pair, CORE_PAIR_RATE, &at) == 0) {
+      entry.end_utc = at;
+    }
+    entry.time_source = plan.recording.start_source;
+  }
+  return entry;
+}
+
+bool tone_wanted(const std::vector<Tone>& wanted, const HeardTone& heard) {
+  if (wanted.empty()) return true;
+  return std::any_of(wanted.begin(), wanted.end(), [&](const Tone& tone) {
+    return tone == heard.tone || (heard.tone.kind == ToneKind::DCS && tone == heard.dcs_alias);
+  });
+}
+
+void skip(BandRun& run, TransmissionEntry entry, const std::string& reason) {
+  run.pool.update([&] { run.skipped.push_back({std::move(entry), reason}); });
+}
+
+int finish_whole(BandRun& run, Assembly& whole, Failure* failure) {
+  const BandPlan& plan = *run.plan;
+  TransmissionEntry entry = heard_entry(run, whole);
+  if (!whole.skip_reason.empty()) {
+    skip(run, entry, whole.skip_reason);
+    return 0;
+  }
+  std::string label;
+  if (!label_for(plan, whole.info.channel, whole.tone.tone, &label) || !tone_wanted(plan.request.tones, whole.tone)) {
+    skip(run, entry, "tone_mismatch");
+    return 0;
+  }
+  if (!plan.labels.empty() && !plan.labels[whole.info.channel].empty()) entry.label = label;
+  NameFields fields;
+  fields.offset_hz = entry.offset_hz;
+  fields.frequency_hz = entry.frequency_hz;
+  fields.start_s = entry.start_s;
+  fields.start_utc = entry.start_utc;
+  fields.label = label;
+  fields.tone = whole.tone.tone;
+  fields.number = whole.info.transmission + 1;
+  std::string name;
+  if (expand_name_template(plan.names, fields, &name, failure) != 0) return -1;
+  entry.file = name + ".wav";
+  if (write_transmission(plan, whole, entry.file, failure) != 0) return -1;
   run.pool.update([&] { run.entries.push_back(entry); });
   ++run.progress->written;
   return 0;
 }
 
+// Reads the sub-audible tone from a transmission's first piece.
+int read_tone(const BandRun& run, const PieceWork& work, HeardTone* heard, Failure* failure) {
+  ToneDecoder decoder;
+  if (create_tone_decoder(run.plan->split.channels[work.channel].placed_offset_hz, &decoder, failure) != 0) return -1;
+  feed_tone_decoder(*decoder, work.capture);
+  const ToneReading reading = finish_tone_decoder(*decoder);
+  *heard = HeardTone{reading.tone, reading.dcs_alias, reading.confidence};
+  return 0;
+}
+
 int run_piece(BandRun& run, PieceWork& work, Failure* failure) {
   const BandPlan& plan = *run.plan;
+  HeardTone tone;
+  if (work.piece == 0 && read_tone(run, work, &tone, failure) != 0) return -1;
   std::vector<std::uint8_t> wav;
   const std::vector<std::complex<float>>& filter = plan.filters[work.channel];
   if (!filter.empty() && filter_capture(filter, &work.capture, failure) != 0) return -1;
@@ -122,6 +211,7 @@ int run_piece(BandRun& run, PieceWork& work, Failure* failure) {
   bool is_whole = false;
   run.pool.update([&] {
     Assembly& assembly = run.assemblies[work.transmission];
+    if (work.piece == 0) assembly.tone = tone;
     if (assembly.wavs.size() <= work.piece) assembly.wavs.resize(work.piece + 1);
     assembly.wavs[work.piece] = std::move(wav);
     ++assembly.pieces_done;
@@ -130,13 +220,53 @@ int run_piece(BandRun& run, PieceWork& work, Failure* failure) {
   return is_whole ? finish_whole(run, whole, failure) : 0;
 }
 
+// In the ordered stage, when `done` closes: whether a stronger transmission
+// in a channel close by covers most of its time (closed already, or still
+// open), making it that one's skirt.
+bool is_neighbours_skirt(BandRun& run, const ClosedTransmission& done) {
+  const BandPlan& plan = *run.plan;
+  const double offset = plan.split.channels[done.channel].offset_hz;
+  const auto covers = [&](std::uint64_t start, std::uint64_t end) {
+    const std::uint64_t from = std::max(start, done.start_pair);
+    const std::uint64_t to = std::min(end, done.end_pair);
+    return to > from &&
+           static_cast<double>(to - from) >= NEIGHBOUR_OVERLAP * static_cast<double>(done.end_pair - done.start_pair);
+  };
+  const auto near = [&](std::size_t channel) {
+    return channel != done.channel && std::fabs(plan.split.channels[channel].offset_hz - offset) <= NEIGHBOUR_REACH_HZ;
+  };
+  for (const ClosedSummary& other : run.recent) {
+    if (near(other.channel) && other.level_db >= done.level_db + NEIGHBOUR_MARGIN_DB &&
+        covers(other.start_pair, other.end_pair)) {
+      return true;
+    }
+  }
+  for (std::size_t c = 0; c < run.trackers.size(); ++c) {
+    const TransmissionTracker& tracker = run.trackers[c];
+    if (near(c) && tracker.is_open() && tracker.open_level_db() >= done.level_db + NEIGHBOUR_MARGIN_DB &&
+        covers(tracker.open_since_pair(), done.end_pair)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void remember_closed(BandRun& run, const ClosedTransmission& done) {
+  run.recent.push_back({done.channel, done.start_pair, done.end_pair, done.level_db});
+  const auto memory = static_cast<std::uint64_t>(NEIGHBOUR_MEMORY_S * CORE_PAIR_RATE);
+  while (!run.recent.empty() && run.recent.front().end_pair + memory < done.end_pair) run.recent.pop_front();
+}
+
 int closed_transmission(BandRun& run, ClosedTransmission&& done) {
+  const bool skirt = is_neighbours_skirt(run, done);
+  remember_closed(run, done);
   Assembly whole;
   bool is_whole = false;
   run.pool.update([&] {
     Assembly& assembly = run.assemblies[done.transmission];
     assembly.info = std::move(done);
     assembly.closed = true;
+    if (skirt) assembly.skip_reason = "neighbour";
     is_whole = take_if_whole(run, assembly.info.transmission, &whole);
   });
   if (!is_whole) return 0;
@@ -146,13 +276,31 @@ int closed_transmission(BandRun& run, ClosedTransmission&& done) {
   return -1;
 }
 
+// A transmission shorter than the shortest kept: no piece of it ran.
+void too_short_transmission(BandRun& run, const ClosedTransmission& done) {
+  Assembly dropped;
+  run.pool.update([&] {
+    auto found = run.assemblies.find(done.transmission);
+    if (found != run.assemblies.end()) run.assemblies.erase(found);
+  });
+  dropped.info = done;
+  skip(run, heard_entry(run, dropped), "too_short");
+}
+
 std::uint64_t open_transmission(BandRun& run, std::size_t channel, std::uint64_t start_pair) {
   std::uint64_t number = 0;
   run.pool.update([&] {
     number = run.next_number++;
-    run.assemblies[number].name =
-        transmission_file_name(run.plan->split.channels[channel].offset_hz, channel_frequency(*run.plan, channel),
-                               static_cast<double>(start_pair) / CORE_PAIR_RATE);
+    // Kept pieces are named as the transmission would be without a start
+    // time, tone or label: what is known when it opens.
+    NameFields fields;
+    fields.offset_hz = run.plan->split.channels[channel].offset_hz;
+    fields.frequency_hz = channel_frequency(*run.plan, channel);
+    fields.start_s = static_cast<double>(start_pair) / CORE_PAIR_RATE;
+    Failure unused;
+    std::string name;
+    expand_name_template(run.plan->piece_names, fields, &name, &unused);
+    run.assemblies[number].name = name + ".wav";
   });
   return number;
 }
@@ -246,6 +394,8 @@ int receive_band(const BandPlan& plan, BandProgress* progress, BandResult* resul
 
   TrackerSettings settings;
   settings.threshold_db = plan.request.squelch_db;
+  settings.min_s = plan.request.min_duration_s;
+  settings.max_s = plan.request.max_duration_s;
   BandRun& r = *run;
   r.tracker_output.next_transmission = [&r](std::size_t channel, std::uint64_t start) {
     return open_transmission(r, channel, start);
@@ -255,6 +405,7 @@ int receive_band(const BandPlan& plan, BandProgress* progress, BandResult* resul
     return 0;
   };
   r.tracker_output.closed = [&r](ClosedTransmission&& done) { return closed_transmission(r, std::move(done)); };
+  r.tracker_output.too_short = [&r](const ClosedTransmission& done) { too_short_transmission(r, done); };
   r.tracker_output.in_dropout = [&r](std::uint64_t first, std::uint64_t end) {
     return capture_in_dropout(r, first, end);
   };
@@ -265,7 +416,8 @@ int receive_band(const BandPlan& plan, BandProgress* progress, BandResult* resul
   const TaskPicker pick = [&r](unsigned running, PoolTask* task) { return pick_task(r, running, task); };
   if (r.pool.run(threads, pick, failure) != 0) return -1;
   progress->input_done = plan.recording.pair_count;
-  if (write_transmission_record(plan.request.output_dir, plan.request.csv, r.entries, failure) != 0) return -1;
+  if (write_transmission_record(plan.request.output_dir, plan.request.csv, r.entries, r.skipped, failure) != 0)
+    return -1;
   result->written = r.entries.size();
   result->dropouts = r.dropouts.spans();
   return 0;

@@ -92,11 +92,23 @@ int check_pieces_folder(const std::string& dir, bool force, Failure* failure) {
 }
 
 int write_transmission_record(const std::string& dir, bool csv, std::vector<TransmissionEntry> entries,
-                              Failure* failure) {
+                              const std::vector<SkippedEntry>& skipped, Failure* failure) {
   sort_transmissions(&entries);
   if (write_text(dir + "/" + RECORD_JSON_NAME, transmissions_json(entries), failure) != 0) return -1;
-  if (!csv) return 0;
-  return write_text(dir + "/" + RECORD_CSV_NAME, transmissions_csv(entries), failure);
+  if (csv && write_text(dir + "/" + RECORD_CSV_NAME, transmissions_csv(entries), failure) != 0) return -1;
+  return write_text(dir + "/" + SKIPPED_JSON_NAME, skipped_json(skipped), failure);
+}
+
+int make_parent_folders(const std::string& dir, const std::string& relative, Failure* failure) {
+  std::string path = dir;
+  for (std::size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
+    path = dir + "/" + relative.substr(0, slash);
+    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+      *failure = Failure{"the folder '" + path + "' could not be made: " + std::strerror(errno), "", path};
+      return -1;
+    }
+  }
+  return 0;
 }
 
 }  // namespace kdsp

@@ -23,9 +23,14 @@ int check_pieces_folder(const std::string& dir, bool force, Failure* failure);
 // True when something (a file, a link, anything) has this name.
 bool path_exists(const std::string& path);
 
-// Writes DIR/transmissions.json, and DIR/transmissions.csv when `csv`, each
-// whole or not at all, entries in order of start. 0, or -1 with `*error`.
+// Writes DIR/transmissions.json, DIR/transmissions.csv when `csv`, and
+// DIR/skipped.json, each whole or not at all, entries in order of start. 0,
+// or -1 with `*failure` set.
 int write_transmission_record(const std::string& dir, bool csv, std::vector<TransmissionEntry> entries,
-                              Failure* failure);
+                              const std::vector<SkippedEntry>& skipped, Failure* failure);
+
+// Makes the folders of `relative` (a file's path below `dir`) that are
+// missing. 0, or -1 with `*failure` set.
+int make_parent_folders(const std::string& dir, const std::string& relative, Failure* failure);
 
 }  // namespace kdsp

@@ -1,13 +1,24 @@
 // The record kdsp-rx --all leaves beside the WAVs: every transmission, in
 // order of its start, as JSON (transmissions.json) and optionally CSV
-// (transmissions.csv), and the name each transmission's WAV gets.
+// (transmissions.csv); the candidates the filters dropped, with their
+// reasons (skipped.json).
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "radio/meta/tone_table.h"
+#include "radio/meta/utc_time.h"
+
 namespace kdsp {
+
+// The sub-audible tone a transmission was keyed with, as read.
+struct HeardTone {
+  Tone tone;       // NONE when none was heard
+  Tone dcs_alias;  // for DCS, the same signal's other name
+  double confidence = 0.0;
+};
 
 struct TransmissionEntry {
   double offset_hz = 0.0;
@@ -15,20 +26,33 @@ struct TransmissionEntry {
   double start_s = 0.0;
   double end_s = 0.0;
   double level_db = 0.0;
-  std::string file;  // the WAV's name inside the directory
+  std::string file;  // the WAV's name inside the directory (folders included)
+  // With the recording's start known: the absolute times, and what said
+  // when the recording began.
+  std::optional<UtcTime> start_utc;
+  std::optional<UtcTime> end_utc;
+  std::string time_source;
+  std::optional<std::string> label;  // from the channel plan
+  HeardTone tone;
+  bool cut = false;  // ended at --max-duration, not by the squelch
+};
+
+// A candidate the filters dropped, and why: "too_short", "tone_mismatch",
+// "neighbour" (the same transmission heard in the channel beside it).
+struct SkippedEntry {
+  TransmissionEntry heard;  // file empty
+  std::string reason;
 };
 
 inline constexpr const char* RECORD_JSON_NAME = "transmissions.json";
 inline constexpr const char* RECORD_CSV_NAME = "transmissions.csv";
-
-// "145512500Hz_12.340s.wav", or by offset "+25000Hz_12.340s.wav" without
-// the centre.
-std::string transmission_file_name(double offset_hz, const std::optional<double>& frequency_hz, double start_s);
+inline constexpr const char* SKIPPED_JSON_NAME = "skipped.json";
 
 // Orders entries by start, then by offset.
 void sort_transmissions(std::vector<TransmissionEntry>* entries);
 
 std::string transmissions_json(const std::vector<TransmissionEntry>& entries);
 std::string transmissions_csv(const std::vector<TransmissionEntry>& entries);
+std::string skipped_json(std::vector<SkippedEntry> entries);
 
 }  // namespace kdsp

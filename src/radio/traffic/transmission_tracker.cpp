@@ -49,8 +49,12 @@ int TransmissionTracker::finish() {
   if (!open_) return 0;
   // Loud to the last whole window: loud to the end.
   loud_to_end_ = gate_.last_loud + 1 == next_window_;
-  return close(std::min(received_, loud_end() + pairs_of(settings_.roll_s)));
+  return close(std::min(received_, loud_end() + pairs_of(settings_.roll_s)), false);
 }
+
+std::uint64_t TransmissionTracker::open_since_pair() const { return gate_.opened_at * CNR_WINDOW_PAIRS; }
+
+double TransmissionTracker::open_level_db() const { return gate_open_level_db(gate_); }
 
 int TransmissionTracker::step_window(std::uint64_t window) {
   const std::uint64_t first = window * CNR_WINDOW_PAIRS;
@@ -63,7 +67,14 @@ int TransmissionTracker::step_window(std::uint64_t window) {
     capture_first_ = first > roll ? whole_samples(first - roll) : 0;
     pieces_sent_ = 0;
   } else if (event == GateEvent::CLOSED) {
-    return close(std::min(received_, loud_end() + pairs_of(settings_.roll_s)));
+    return close(std::min(received_, loud_end() + pairs_of(settings_.roll_s)), false);
+  } else if (open_ && settings_.max_s > 0.0 &&
+             (window + 1 - gate_.opened_at) * CNR_WINDOW_PAIRS >= pairs_of(settings_.max_s)) {
+    // A carrier that never drops: cut here, and the gate opens again at the
+    // next loud window, as a new transmission.
+    gate_.open = false;
+    gate_.last_loud = window;
+    return close(std::min(received_, (window + 1) * CNR_WINDOW_PAIRS), true);
   }
   return 0;
 }
@@ -82,7 +93,7 @@ int TransmissionTracker::send_full_pieces() {
   return 0;
 }
 
-int TransmissionTracker::close(std::uint64_t capture_end) {
+int TransmissionTracker::close(std::uint64_t capture_end, bool cut) {
   open_ = false;
   ClosedTransmission done;
   done.transmission = transmission_;
@@ -90,7 +101,9 @@ int TransmissionTracker::close(std::uint64_t capture_end) {
   done.start_pair = gate_.opened_at * CNR_WINDOW_PAIRS;
   done.end_pair = std::min(received_, loud_end());
   done.level_db = gate_open_level_db(gate_);
+  done.cut = cut;
   if (done.end_pair - done.start_pair < pairs_of(settings_.min_s)) {
+    if (output_->too_short) output_->too_short(done);
     trim_idle();
     return 0;
   }

@@ -26,6 +26,7 @@ struct TrackerSettings {
   double threshold_db = 0.0;
   double hang_s = DEFAULT_HANG_S;
   double min_s = MIN_TRANSMISSION_S;
+  double max_s = 0.0;  // a transmission is cut here (a stuck carrier); 0: never
   double roll_s = TRANSMISSION_ROLL_S;
 };
 
@@ -47,6 +48,7 @@ struct ClosedTransmission {
   std::uint64_t capture_first = 0;
   std::uint64_t capture_pairs = 0;
   double level_db = 0.0;
+  bool cut = false;  // ended by the longest length allowed, not by the squelch
   std::vector<Piece> pieces;
 };
 
@@ -55,6 +57,9 @@ struct TrackerOutput {
   std::function<std::uint64_t(std::size_t channel, std::uint64_t start_pair)> next_transmission;
   std::function<int(PieceWork&&)> piece;            // 0, or -1 to stop
   std::function<int(ClosedTransmission&&)> closed;  // after its last piece
+  // A transmission dropped for being shorter than the shortest kept (no
+  // piece of it was handed on); may be empty.
+  std::function<void(const ClosedTransmission&)> too_short;
   // True when any of capture pairs [first, end) comes from a dropout of the
   // recording (no signal, no noise): such a window opens nothing. May be
   // empty.
@@ -71,11 +76,17 @@ class TransmissionTracker {
   int feed(const std::complex<float>* pairs, std::size_t count);
   // The channel's capture has ended: closes what is open. 0 or -1.
   int finish();
+  // Whether a transmission is open, since which capture pair, and its mean
+  // level so far: what a neighbouring channel's transmission is compared
+  // with.
+  bool is_open() const { return open_; }
+  std::uint64_t open_since_pair() const;
+  double open_level_db() const;
 
  private:
   int step_window(std::uint64_t window);
   int send_full_pieces();
-  int close(std::uint64_t capture_end);
+  int close(std::uint64_t capture_end, bool cut);
   void trim_idle();
   // Where the last loud window ends (the capture's end when that window
   // was the last whole one).

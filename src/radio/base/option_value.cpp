@@ -1,4 +1,4 @@
-#include "radio/io/option_value.h"
+#include "radio/base/option_value.h"
 
 #include <algorithm>
 #include <cctype>
