@@ -13,7 +13,7 @@ programs=(
   build-essential cmake pkg-config
   libsndfile1-dev libsoxr-dev libpng-dev
   libcli11-dev libliquid-dev libfftw3-dev nlohmann-json3-dev zlib1g-dev
-  libsoapysdr-dev
+  libsoapysdr-dev libebur128-dev
 )
 
 # The test suite and everything CI runs beside it.
